@@ -1,0 +1,86 @@
+#include "link/transactions.h"
+
+#include <chrono>
+
+#include "link/frame.h"
+
+namespace korvelan380 {
+
+ModuleLock::ModuleLock(DeviceEntry& entry)
+    : mutex_(entry.ioMutex),
+      held_(platform::LockModuleMutex(mutex_, kModuleLockTimeoutMs) ==
+            platform::WaitResult::Acquired) {}
+
+ModuleLock::~ModuleLock() {
+  if (held_) platform::UnlockModuleMutex(mutex_);
+}
+
+bool SendFrame(DeviceEntry& entry, const uint8_t* frame, size_t length) {
+  if (!entry.isOpen.load(std::memory_order_acquire)) return false;
+  DWORD written = 0;
+  // The driver takes a non-const buffer but only reads it.
+  return entry.driver->write(entry.ftHandle, const_cast<uint8_t*>(frame),
+                             static_cast<DWORD>(length), &written) == FT_OK;
+}
+
+bool WriteRegisters(DeviceEntry& entry, const uint8_t* values, uint8_t first, uint8_t last) {
+  const size_t count = RunLength(first, last);
+  if (count == 0 || count > kMaxWriteRun) return false;
+  uint8_t frame[kMaxWriteFrameSize];
+  const size_t length = ComposeWriteFrame(first, values, count, frame);
+  ModuleLock lock(entry);
+  if (!lock) return false;
+  return SendFrame(entry, frame, length);
+}
+
+bool ReadRegisters(DeviceEntry& entry, uint8_t* out, uint8_t first, uint8_t last) {
+  const size_t count = RunLength(first, last);
+  if (count == 0) return false;
+  uint8_t frame[kReadFrameSize];
+  ComposeReadFrame(first, last, frame);
+  ModuleLock lock(entry);
+  if (!lock) return false;
+  if (!SendFrame(entry, frame, sizeof frame)) return false;
+
+  uint8_t reply[kMaxReadRun * kReplyRecordSize];
+  const size_t expected = count * kReplyRecordSize;
+  size_t received = 0;
+  for (int poll = 0;; ++poll) {
+    if (poll == kReplyPolls) return false;  // late bytes stay queued in the driver
+    if (!entry.isOpen.load(std::memory_order_acquire)) return false;
+    DWORD got = 0;
+    if (entry.driver->read(entry.ftHandle, reply + received,
+                           static_cast<DWORD>(expected - received), &got) != FT_OK) {
+      return false;
+    }
+    // A driver reporting more than it was asked for must not move us past the buffer.
+    received += got < expected - received ? got : expected - received;
+    if (received >= expected) break;
+    platform::SleepMilliseconds(kReplyPollIntervalMs);
+  }
+  return CheckReplyRecords(reply, count, out);
+}
+
+bool DrainTransmit(DeviceEntry& entry) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kDrainTimeoutMs);
+  for (uint32_t round = 1;; ++round) {
+    // Checked on every round: a module closed meanwhile must not see another driver call.
+    if (!entry.isOpen.load(std::memory_order_acquire)) return false;
+    DWORD rxBytes = 0, txBytes = 1, eventWord = 0;
+    entry.driver->getStatus(entry.ftHandle, &rxBytes, &txBytes, &eventWord);
+    if (txBytes == 0) return true;
+    // A count that never reaches 0 (or a call that keeps failing) must not spin for ever.
+    if (round % 64 == 0 && Clock::now() >= deadline) return false;
+  }
+}
+
+bool FlushReceive(DeviceEntry& entry) {
+  if (!entry.isOpen.load(std::memory_order_acquire)) return false;
+  DWORD rxBytes = 0;
+  if (entry.driver->getQueueStatus(entry.ftHandle, &rxBytes) != FT_OK) return false;
+  if (rxBytes > 0 && entry.driver->purge(entry.ftHandle, FT_PURGE_RX) != FT_OK) return false;
+  return true;
+}
+
+}  // namespace korvelan380
