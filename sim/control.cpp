@@ -1,0 +1,287 @@
+// The C++ control interface of the simulated modules.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <iterator>
+
+#include "korvelan380_sim.hpp"
+#include "module_model.h"
+#include "sim_state.h"
+
+namespace korvelan380::sim {
+namespace {
+
+using detail::FindModule;
+using detail::Global;
+using detail::Module;
+
+// Runs `f(module)` with the module's mutex held; returns `fallback` for an unknown serial.
+template <typename F, typename R>
+R WithModule(const std::string& serial, R fallback, F&& f) {
+  std::shared_ptr<Module> module = FindModule(serial);
+  if (!module) return fallback;
+  std::lock_guard lock(module->mu);
+  return f(*module);
+}
+
+template <typename F>
+void WithModule(const std::string& serial, F&& f) {
+  std::shared_ptr<Module> module = FindModule(serial);
+  if (!module) return;
+  std::lock_guard lock(module->mu);
+  f(*module);
+}
+
+// The calibration record: marker, three reserved bytes, 14 float gains, 14 uint16 offsets,
+// all little-endian; entry channel*7 + range.
+constexpr size_t kCalibrationSize = 88;
+constexpr uint8_t kCalibrationMarker = 0x55;
+constexpr size_t kCalibrationGains = 4;
+constexpr size_t kCalibrationOffsets = 60;
+constexpr size_t kRanges = 7;
+// Full span of each output range in volts: four bipolar ranges, then three unipolar ones.
+constexpr double kRangeSpan[kRanges] = {20.0, 10.0, 5.0, 2.5, 10.0, 5.0, 2.5};
+constexpr uint16_t kBipolarOffset = 0x2000;
+constexpr double kCodesPerSpan = 16384.0;
+
+void PutLe(uint8_t* out, uint32_t value, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+std::vector<Call> SortedBySequence(std::vector<Call> calls) {
+  std::sort(calls.begin(), calls.end(),
+            [](const Call& a, const Call& b) { return a.sequence < b.sequence; });
+  return calls;
+}
+
+}  // namespace
+
+const char* FnName(Fn fn) {
+  switch (fn) {
+    case Fn::OpenEx:
+      return "FT_OpenEx";
+    case Fn::Close:
+      return "FT_Close";
+    case Fn::Read:
+      return "FT_Read";
+    case Fn::Write:
+      return "FT_Write";
+    case Fn::Purge:
+      return "FT_Purge";
+    case Fn::GetQueueStatus:
+      return "FT_GetQueueStatus";
+    case Fn::GetStatus:
+      return "FT_GetStatus";
+    case Fn::EeUaSize:
+      return "FT_EE_UASize";
+    case Fn::EeUaRead:
+      return "FT_EE_UARead";
+    case Fn::EeUaWrite:
+      return "FT_EE_UAWrite";
+    case Fn::Any:
+      return "any";
+  }
+  return "unknown";
+}
+
+// ---- Modules -------------------------------------------------------------------------------
+
+void Reset() {
+  auto& g = Global();
+  std::lock_guard registryLock(g.registryMu);
+  for (auto& [serial, module] : g.modules) {
+    std::lock_guard lock(module->mu);
+    module->attached = false;
+  }
+  g.modules.clear();
+  {
+    std::lock_guard lock(g.orphanMu);
+    g.orphanTrace.clear();
+  }
+  g.tracing.store(true, std::memory_order_relaxed);
+}
+
+bool Attach(const std::string& serial, size_t eepromSize) {
+  auto& g = Global();
+  std::lock_guard lock(g.registryMu);
+  if (g.modules.count(serial) != 0) return false;
+  // Not make_shared: handles keep a weak_ptr for ever, and that must not pin the module's memory.
+  g.modules.emplace(serial, std::shared_ptr<Module>(new Module(serial, eepromSize)));
+  return true;
+}
+
+bool Detach(const std::string& serial) {
+  auto& g = Global();
+  std::lock_guard registryLock(g.registryMu);
+  auto it = g.modules.find(serial);
+  if (it == g.modules.end()) return false;
+  std::shared_ptr<Module> module = std::move(it->second);
+  g.modules.erase(it);
+  std::lock_guard moduleLock(module->mu);
+  module->attached = false;
+  // The module's calls stay in Trace() after it is gone.
+  std::lock_guard orphanLock(g.orphanMu);
+  g.orphanTrace.insert(g.orphanTrace.end(), std::make_move_iterator(module->trace.begin()),
+                       std::make_move_iterator(module->trace.end()));
+  module->trace.clear();
+  return true;
+}
+
+bool IsAttached(const std::string& serial) {
+  return FindModule(serial) != nullptr;
+}
+
+bool IsOpen(const std::string& serial) {
+  return WithModule(serial, false, [](Module& m) { return m.openHandle != nullptr; });
+}
+
+std::vector<std::string> AttachedSerials() {
+  auto& g = Global();
+  std::lock_guard lock(g.registryMu);
+  std::vector<std::string> serials;
+  serials.reserve(g.modules.size());
+  for (const auto& entry : g.modules) serials.push_back(entry.first);
+  return serials;
+}
+
+void SetRegister(const std::string& serial, uint8_t reg, uint8_t value) {
+  WithModule(serial, [&](Module& m) { m.regs[reg] = value; });
+}
+
+uint8_t Register(const std::string& serial, uint8_t reg) {
+  return WithModule(serial, uint8_t{0}, [&](Module& m) { return m.regs[reg]; });
+}
+
+std::array<uint8_t, 256> Registers(const std::string& serial) {
+  return WithModule(serial, std::array<uint8_t, 256>{}, [](Module& m) { return m.regs; });
+}
+
+uint32_t RegisterWrites(const std::string& serial, uint8_t reg) {
+  return WithModule(serial, uint32_t{0}, [&](Module& m) { return m.regWrites[reg]; });
+}
+
+void SetEeprom(const std::string& serial, const std::vector<uint8_t>& content) {
+  WithModule(serial, [&](Module& m) { m.eeprom = content; });
+}
+
+std::vector<uint8_t> Eeprom(const std::string& serial) {
+  return WithModule(serial, std::vector<uint8_t>{}, [](Module& m) { return m.eeprom; });
+}
+
+void SetIdealCalibration(const std::string& serial) {
+  WithModule(serial, [](Module& m) {
+    if (m.eeprom.size() < kCalibrationSize) m.eeprom.resize(kCalibrationSize, 0xFF);
+    uint8_t* record = m.eeprom.data();
+    std::memset(record, 0, kCalibrationSize);
+    record[0] = kCalibrationMarker;
+    for (size_t channel = 0; channel < detail::kStreamChannels; ++channel) {
+      for (size_t range = 0; range < kRanges; ++range) {
+        const size_t entry = channel * kRanges + range;
+        const auto gain = static_cast<float>(kRangeSpan[range] / kCodesPerSpan);
+        PutLe(record + kCalibrationGains + 4 * entry, std::bit_cast<uint32_t>(gain), 4);
+        const uint16_t offset = range < 4 ? kBipolarOffset : 0;
+        PutLe(record + kCalibrationOffsets + 2 * entry, offset, 2);
+      }
+    }
+  });
+}
+
+std::vector<uint16_t> StreamSamples(const std::string& serial, uint8_t channel) {
+  if (channel >= detail::kStreamChannels) return {};
+  return WithModule(serial, std::vector<uint16_t>{}, [&](Module& m) { return m.streams[channel]; });
+}
+
+uint32_t StreamCount(const std::string& serial, uint8_t channel) {
+  if (channel >= detail::kStreamChannels) return 0;
+  return WithModule(serial, uint32_t{0}, [&](Module& m) { return m.streamCounts[channel]; });
+}
+
+size_t PendingReceive(const std::string& serial) {
+  return WithModule(serial, size_t{0}, [](Module& m) { return m.Pending(); });
+}
+
+void QueueReceive(const std::string& serial, const std::vector<uint8_t>& bytes) {
+  WithModule(serial, [&](Module& m) { m.Enqueue(bytes.data(), bytes.size()); });
+}
+
+// ---- Faults --------------------------------------------------------------------------------
+
+void FailCall(const std::string& serial, Fn fn, uint32_t nth, uint32_t status) {
+  WithModule(serial, [&](Module& m) {
+    // nth 0 names no call: it just cancels the pending fault.
+    m.fault = detail::Fault{nth != 0, fn, nth, status};
+  });
+}
+
+void SetReadChunk(const std::string& serial, uint32_t maxBytesPerRead) {
+  WithModule(serial, [&](Module& m) { m.readChunk = maxBytesPerRead; });
+}
+
+void WithholdReplies(const std::string& serial, uint32_t count) {
+  WithModule(serial, [&](Module& m) { m.withheldReplies = count; });
+}
+
+void CorruptNextReply(const std::string& serial, uint32_t record) {
+  WithModule(serial, [&](Module& m) { m.corruptRecord = record; });
+}
+
+void AddSurplusToNextReply(const std::string& serial, const std::vector<uint8_t>& bytes) {
+  WithModule(serial, [&](Module& m) { m.surplus = bytes; });
+}
+
+void SetTransmitBusy(const std::string& serial, uint32_t calls) {
+  WithModule(serial, [&](Module& m) { m.transmitBusy = calls; });
+}
+
+// ---- Trace ---------------------------------------------------------------------------------
+
+std::vector<Call> Trace() {
+  auto& g = Global();
+  // The registry mutex keeps modules from being detached (and their calls moved) meanwhile.
+  std::lock_guard registryLock(g.registryMu);
+  std::vector<Call> calls;
+  for (const auto& entry : g.modules) {
+    std::lock_guard lock(entry.second->mu);
+    calls.insert(calls.end(), entry.second->trace.begin(), entry.second->trace.end());
+  }
+  {
+    std::lock_guard lock(g.orphanMu);
+    calls.insert(calls.end(), g.orphanTrace.begin(), g.orphanTrace.end());
+  }
+  return SortedBySequence(std::move(calls));
+}
+
+std::vector<Call> Trace(const std::string& serial) {
+  auto& g = Global();
+  std::lock_guard registryLock(g.registryMu);
+  std::vector<Call> calls;
+  auto it = g.modules.find(serial);
+  if (it != g.modules.end()) {
+    std::lock_guard lock(it->second->mu);
+    calls = it->second->trace;
+  }
+  {
+    std::lock_guard lock(g.orphanMu);
+    std::copy_if(g.orphanTrace.begin(), g.orphanTrace.end(), std::back_inserter(calls),
+                 [&](const Call& call) { return call.serial == serial; });
+  }
+  return SortedBySequence(std::move(calls));
+}
+
+void ClearTrace() {
+  auto& g = Global();
+  std::lock_guard registryLock(g.registryMu);
+  for (const auto& entry : g.modules) {
+    std::lock_guard lock(entry.second->mu);
+    entry.second->trace.clear();
+    entry.second->regWrites.fill(0);
+  }
+  std::lock_guard lock(g.orphanMu);
+  g.orphanTrace.clear();
+}
+
+void SetTracing(bool on) {
+  Global().tracing.store(on, std::memory_order_relaxed);
+}
+
+}  // namespace korvelan380::sim

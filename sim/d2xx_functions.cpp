@@ -1,0 +1,269 @@
+// The ten D2XX functions, backed by the simulated modules.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <type_traits>
+
+#include "d2xx_exports.h"
+#include "module_model.h"
+#include "sim_state.h"
+
+namespace {
+
+using korvelan380::sim::Call;
+using korvelan380::sim::Fn;
+using korvelan380::sim::detail::Global;
+using korvelan380::sim::detail::Handle;
+using korvelan380::sim::detail::HandleState;
+using korvelan380::sim::detail::Module;
+
+static_assert(std::is_same_v<decltype(&FT_OpenEx), FT_OpenEx_t>);
+static_assert(std::is_same_v<decltype(&FT_Close), FT_Close_t>);
+static_assert(std::is_same_v<decltype(&FT_Read), FT_Read_t>);
+static_assert(std::is_same_v<decltype(&FT_Write), FT_Write_t>);
+static_assert(std::is_same_v<decltype(&FT_Purge), FT_Purge_t>);
+static_assert(std::is_same_v<decltype(&FT_GetQueueStatus), FT_GetQueueStatus_t>);
+static_assert(std::is_same_v<decltype(&FT_GetStatus), FT_GetStatus_t>);
+static_assert(std::is_same_v<decltype(&FT_EE_UASize), FT_EE_UASize_t>);
+static_assert(std::is_same_v<decltype(&FT_EE_UARead), FT_EE_UARead_t>);
+static_assert(std::is_same_v<decltype(&FT_EE_UAWrite), FT_EE_UAWrite_t>);
+
+// FT_GetStatus reports this many bytes still to transmit while the module is made to look busy.
+constexpr DWORD kBusyTransmitBytes = 64;
+
+// What one call will put in the trace; `data` points at the caller's buffer until recorded.
+struct CallRecord {
+  Fn fn;
+  uint32_t arg = 0;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  bool tracing = false;
+  uint64_t timeNs = 0;
+};
+
+CallRecord Begin(Fn fn, uint32_t arg) {
+  CallRecord record{fn, arg};
+  record.tracing = Global().tracing.load(std::memory_order_relaxed);
+  if (record.tracing) record.timeNs = korvelan380::sim::detail::NowNs();
+  return record;
+}
+
+Call MakeCall(const CallRecord& record, const std::string& serial, FT_STATUS status) {
+  Call call;
+  call.sequence = Global().sequence.fetch_add(1, std::memory_order_relaxed) + 1;
+  call.timeNs = record.timeNs;
+  call.fn = record.fn;
+  call.serial = serial;
+  call.arg = record.arg;
+  if (record.data != nullptr) call.data.assign(record.data, record.data + record.size);
+  call.status = status;
+  return call;
+}
+
+// Records a call that belongs to no attached module.
+FT_STATUS RecordOrphan(const CallRecord& record, const std::string& serial, FT_STATUS status) {
+  if (record.tracing) {
+    auto& g = Global();
+    Call call = MakeCall(record, serial, status);
+    std::lock_guard lock(g.orphanMu);
+    g.orphanTrace.push_back(std::move(call));
+  }
+  return status;
+}
+
+// Records a call on `module`, whose mutex the caller holds.
+FT_STATUS RecordOn(Module& module, const CallRecord& record, FT_STATUS status) {
+  if (record.tracing) module.trace.push_back(MakeCall(record, module.serial, status));
+  return status;
+}
+
+bool CloseHandle(Handle& handle) {
+  HandleState expected = HandleState::kOpen;
+  return handle.state.compare_exchange_strong(expected, HandleState::kClosed,
+                                              std::memory_order_acq_rel);
+}
+
+DWORD ClampToDword(size_t n) {
+  return static_cast<DWORD>(std::min<size_t>(n, std::numeric_limits<DWORD>::max()));
+}
+
+// Runs `body(module)` with the module's mutex held, once the checks every call on a handle
+// shares have passed: the handle is one of ours and open, its module is still attached, and the
+// pending fault does not fire on this call.
+template <typename Body>
+FT_STATUS OnHandle(FT_HANDLE raw, CallRecord& record, Body&& body) {
+  Handle* handle = Global().handles.Resolve(raw);
+  if (handle == nullptr || handle->state.load(std::memory_order_acquire) != HandleState::kOpen) {
+    return RecordOrphan(record, "", FT_INVALID_HANDLE);
+  }
+  if (std::shared_ptr<Module> module = handle->module.lock()) {
+    std::unique_lock lock(module->mu);
+    if (module->attached) {
+      if (handle->state.load(std::memory_order_acquire) != HandleState::kOpen) {
+        lock.unlock();  // closed by another thread meanwhile
+        return RecordOrphan(record, "", FT_INVALID_HANDLE);
+      }
+      FT_STATUS status = FT_OK;
+      if (module->TakeFault(record.fn, &status)) return RecordOn(*module, record, status);
+      return RecordOn(*module, record, body(*module, *handle));
+    }
+  }
+  // The module was detached: closing the handle still works, nothing else does.
+  FT_STATUS status = FT_IO_ERROR;
+  if (record.fn == Fn::Close) status = CloseHandle(*handle) ? FT_OK : FT_INVALID_HANDLE;
+  return RecordOrphan(record, handle->serial, status);
+}
+
+}  // namespace
+
+extern "C" {
+
+FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
+  CallRecord record = Begin(Fn::OpenEx, flags);
+  if (handle != nullptr) *handle = nullptr;
+  if (flags != FT_OPEN_BY_SERIAL_NUMBER || arg == nullptr) {
+    return RecordOrphan(record, "", FT_INVALID_PARAMETER);
+  }
+  const std::string serial(static_cast<const char*>(arg));
+  record.data = reinterpret_cast<const uint8_t*>(serial.data());
+  record.size = serial.size();
+  if (handle == nullptr) return RecordOrphan(record, serial, FT_INVALID_PARAMETER);
+
+  auto& g = Global();
+  std::unique_lock registryLock(g.registryMu);
+  auto it = g.modules.find(serial);
+  if (it == g.modules.end()) {
+    registryLock.unlock();
+    return RecordOrphan(record, serial, FT_DEVICE_NOT_FOUND);
+  }
+  Module& module = *it->second;
+  std::lock_guard moduleLock(module.mu);
+  FT_STATUS status = FT_OK;
+  if (module.TakeFault(Fn::OpenEx, &status)) return RecordOn(module, record, status);
+  if (module.openHandle != nullptr) return RecordOn(module, record, FT_DEVICE_NOT_OPENED);
+  Handle* opened = g.handles.Allocate();
+  if (opened == nullptr) return RecordOn(module, record, FT_INSUFFICIENT_RESOURCES);
+  opened->module = it->second;
+  opened->serial = serial;
+  opened->state.store(HandleState::kOpen, std::memory_order_release);
+  module.openHandle = opened;
+  module.PurgeReceive();
+  *handle = opened;
+  return RecordOn(module, record, FT_OK);
+}
+
+FT_STATUS FT_Close(FT_HANDLE handle) {
+  CallRecord record = Begin(Fn::Close, 0);
+  return OnHandle(handle, record, [&](Module& module, Handle& h) -> FT_STATUS {
+    if (!CloseHandle(h)) return FT_INVALID_HANDLE;
+    module.openHandle = nullptr;
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
+  CallRecord record = Begin(Fn::Read, toRead);
+  if (bytesRead != nullptr) *bytesRead = 0;
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if (buffer == nullptr || bytesRead == nullptr) return FT_INVALID_PARAMETER;
+    size_t limit = toRead;
+    if (module.readChunk != 0) limit = std::min<size_t>(limit, module.readChunk);
+    auto* out = static_cast<uint8_t*>(buffer);
+    const size_t n = module.Receive(out, limit);
+    *bytesRead = static_cast<DWORD>(n);
+    record.data = out;
+    record.size = n;
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written) {
+  CallRecord record = Begin(Fn::Write, toWrite);
+  const auto* in = static_cast<const uint8_t*>(buffer);
+  if (in != nullptr) {
+    record.data = in;
+    record.size = toWrite;
+  }
+  if (written != nullptr) *written = 0;
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if ((in == nullptr && toWrite > 0) || written == nullptr) return FT_INVALID_PARAMETER;
+    module.Feed(in, toWrite);
+    *written = toWrite;
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
+  CallRecord record = Begin(Fn::Purge, mask);
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if ((mask & FT_PURGE_RX) != 0) module.PurgeReceive();
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
+  CallRecord record = Begin(Fn::GetQueueStatus, 0);
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
+    *rxBytes = ClampToDword(module.Pending());
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventWord) {
+  CallRecord record = Begin(Fn::GetStatus, 0);
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if (rxBytes == nullptr || txBytes == nullptr || eventWord == nullptr) {
+      return FT_INVALID_PARAMETER;
+    }
+    *rxBytes = ClampToDword(module.Pending());
+    *txBytes = 0;
+    if (module.transmitBusy != 0) {
+      *txBytes = kBusyTransmitBytes;
+      if (module.transmitBusy != std::numeric_limits<uint32_t>::max()) --module.transmitBusy;
+    }
+    *eventWord = 0;
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
+  CallRecord record = Begin(Fn::EeUaSize, 0);
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if (size == nullptr) return FT_INVALID_PARAMETER;
+    *size = ClampToDword(module.eeprom.size());
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* bytesRead) {
+  CallRecord record = Begin(Fn::EeUaRead, length);
+  if (bytesRead != nullptr) *bytesRead = 0;
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if (data == nullptr || bytesRead == nullptr) return FT_INVALID_PARAMETER;
+    const size_t n = std::min<size_t>(length, module.eeprom.size());
+    if (n != 0) std::memcpy(data, module.eeprom.data(), n);
+    *bytesRead = static_cast<DWORD>(n);
+    record.data = data;
+    record.size = n;
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
+  CallRecord record = Begin(Fn::EeUaWrite, length);
+  if (data != nullptr) {
+    record.data = data;
+    record.size = length;
+  }
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if ((data == nullptr && length > 0) || length > module.eeprom.size()) {
+      return FT_INVALID_PARAMETER;
+    }
+    if (length != 0) std::memcpy(module.eeprom.data(), data, length);
+    return FT_OK;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,121 @@
+// Control interface of the simulated KORVELAN380 module.
+//
+// The simulator is a libftd2xx.so of its own: it offers the ten D2XX functions the library uses
+// (FT_OpenEx, FT_Close, FT_Read, FT_Write, FT_Purge, FT_GetQueueStatus, FT_GetStatus,
+// FT_EE_UASize, FT_EE_UARead, FT_EE_UAWrite) and behind them a model of the module: 256 8-bit
+// registers written and read with the "W" and "R" frames, the "X" waveform stream decoded into
+// samples per channel, and an EEPROM user area. Tests, tools and users' own programs drive it
+// through the functions below; every function is safe to call from any thread.
+//
+// Modules are named by their full USB serial number ("KORVELAN3807"); SerialOf("7") builds it.
+#ifndef KORVELAN380_SIM_HPP
+#define KORVELAN380_SIM_HPP
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvelan380::sim {
+
+inline constexpr std::string_view kSerialPrefix = "KORVELAN380";
+inline std::string SerialOf(std::string_view deviceId) {
+  return std::string(kSerialPrefix) + std::string(deviceId);
+}
+
+// The ten driver functions, in the order of the trace and of fault injection.
+enum class Fn : uint8_t {
+  OpenEx,
+  Close,
+  Read,
+  Write,
+  Purge,
+  GetQueueStatus,
+  GetStatus,
+  EeUaSize,
+  EeUaRead,
+  EeUaWrite,
+  Any  // in FailCall: count calls of every function
+};
+const char* FnName(Fn fn);
+
+// One driver call as the simulator saw it.
+struct Call {
+  uint64_t sequence = 0;  // global order of calls, across modules
+  uint64_t timeNs = 0;    // steady-clock time of the call
+  Fn fn = Fn::OpenEx;
+  std::string serial;  // module addressed (OpenEx: the serial asked for; "" if unknown)
+  uint32_t arg = 0;    // OpenEx: flags; Purge: mask; Read, Write, EeUaRead, EeUaWrite: length
+  std::vector<uint8_t> data;  // Write, EeUaWrite: bytes given; Read, EeUaRead: bytes delivered
+  uint32_t status = 0;        // FT_STATUS returned
+};
+
+// ---- Modules -------------------------------------------------------------------------------
+
+// Detaches every module, clears the trace and every fault, and restores the defaults.
+void Reset();
+
+// Attaches a module: registers all 0, EEPROM user area of eepromSize bytes, all 0xFF (blank).
+// Returns false when a module with that serial is already attached.
+bool Attach(const std::string& serial, size_t eepromSize = 128);
+// Detaches a module; an open handle on it fails every later call with FT_IO_ERROR.
+bool Detach(const std::string& serial);
+bool IsAttached(const std::string& serial);
+bool IsOpen(const std::string& serial);
+std::vector<std::string> AttachedSerials();
+
+// Registers. Registers 9 (DIO input) and 10 (EXIO input) are inputs: a "W" frame does not
+// change them, only SetRegister does.
+void SetRegister(const std::string& serial, uint8_t reg, uint8_t value);
+uint8_t Register(const std::string& serial, uint8_t reg);
+std::array<uint8_t, 256> Registers(const std::string& serial);
+// How many times register `reg` was written by "W" frames since attach or ClearTrace.
+uint32_t RegisterWrites(const std::string& serial, uint8_t reg);
+
+// EEPROM user area: content and size (the size is the content's length).
+void SetEeprom(const std::string& serial, const std::vector<uint8_t>& content);
+std::vector<uint8_t> Eeprom(const std::string& serial);
+// Writes an 88-byte calibration record with marker 0x55 and, for every channel and range, the
+// gain and offset that make the calibrated conversion the identity.
+void SetIdealCalibration(const std::string& serial);
+
+// Waveform streams: the samples of the last complete "X" stream of a channel (0 or 1), as
+// decoded from the hex text, and the number of complete streams received.
+std::vector<uint16_t> StreamSamples(const std::string& serial, uint8_t channel);
+uint32_t StreamCount(const std::string& serial, uint8_t channel);
+
+// Receive queue: bytes waiting for FT_Read, and bytes to put there as if stale.
+size_t PendingReceive(const std::string& serial);
+void QueueReceive(const std::string& serial, const std::vector<uint8_t>& bytes);
+
+// ---- Faults --------------------------------------------------------------------------------
+
+// The nth call (1 = the next) of `fn` on this module, counted from now, returns `status`
+// instead of doing its work. Fn::Any counts calls of all ten functions. One pending fault per
+// module; a new one replaces it.
+void FailCall(const std::string& serial, Fn fn, uint32_t nth, uint32_t status = 4);
+// FT_Read delivers at most this many bytes per call (0: no limit).
+void SetReadChunk(const std::string& serial, uint32_t maxBytesPerRead);
+// The next `count` "R" frames get no reply at all.
+void WithholdReplies(const std::string& serial, uint32_t count);
+// The reply to the next "R" frame carries something other than 'R' at byte 1 of record `record`.
+void CorruptNextReply(const std::string& serial, uint32_t record);
+// These bytes follow the reply to the next "R" frame.
+void AddSurplusToNextReply(const std::string& serial, const std::vector<uint8_t>& bytes);
+// FT_GetStatus reports a nonzero transmit count for the next `calls` calls (UINT32_MAX: always).
+void SetTransmitBusy(const std::string& serial, uint32_t calls);
+
+// ---- Trace ---------------------------------------------------------------------------------
+
+// Every driver call since Reset or ClearTrace, in order; with a serial, only that module's.
+std::vector<Call> Trace();
+std::vector<Call> Trace(const std::string& serial);
+void ClearTrace();
+// Tracing is on by default; benchmarks turn it off.
+void SetTracing(bool on);
+
+}  // namespace korvelan380::sim
+
+#endif  // KORVELAN380_SIM_HPP

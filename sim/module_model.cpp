@@ -1,0 +1,261 @@
+#include "module_model.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace korvelan380::sim::detail {
+namespace {
+
+// Value of each byte as a hex digit (either case), -1 for anything else.
+constexpr std::array<int8_t, 256> MakeHexTable() {
+  std::array<int8_t, 256> table{};
+  for (auto& entry : table) entry = -1;
+  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<int8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<int8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<int8_t>(c - 'a' + 10);
+  return table;
+}
+constexpr std::array<int8_t, 256> kHexValue = MakeHexTable();
+
+// A byte that the reply corruption puts where the record's 'R' belongs.
+constexpr uint8_t kCorruptMarker = 0x21;
+// The receive queue drops its consumed front once that much has piled up in front of unread data.
+constexpr size_t kCompactThreshold = 4096;
+
+}  // namespace
+
+Module::Module(std::string serialNumber, size_t eepromSize)
+    : serial(std::move(serialNumber)), eeprom(eepromSize, 0xFF) {}
+
+bool Module::TakeFault(Fn fn, uint32_t* status) {
+  if (!fault.armed || (fault.fn != Fn::Any && fault.fn != fn)) return false;
+  if (--fault.remaining != 0) return false;
+  fault.armed = false;
+  *status = fault.status;
+  return true;
+}
+
+size_t Module::Receive(uint8_t* out, size_t maxBytes) {
+  const size_t n = std::min(maxBytes, Pending());
+  if (n == 0) return 0;
+  std::memcpy(out, rx_.data() + rxHead_, n);
+  rxHead_ += n;
+  if (rxHead_ == rx_.size()) {
+    rx_.clear();  // keeps the capacity: no allocation once the queue has grown to its working size
+    rxHead_ = 0;
+  }
+  return n;
+}
+
+void Module::Enqueue(const uint8_t* data, size_t length) {
+  if (length == 0) return;
+  if (rxHead_ >= kCompactThreshold && rxHead_ * 2 >= rx_.size()) {
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(rxHead_));
+    rxHead_ = 0;
+  }
+  rx_.insert(rx_.end(), data, data + length);
+}
+
+void Module::PurgeReceive() {
+  rx_.clear();
+  rxHead_ = 0;
+}
+
+void Module::StartFrame(ParseState state, size_t remainingInWrite) {
+  state_ = state;
+  digits_ = 0;
+  acc_ = 0;
+  valueCount_ = 0;
+  if (state == ParseState::kStream) {
+    samples_.clear();
+    // Four hex digits per sample: enough room for the whole stream when it came in one write.
+    samples_.reserve(remainingInWrite / 4);
+  }
+}
+
+void Module::DropFrame() {
+  ++protocolErrors;
+  state_ = ParseState::kSkip;
+  samples_.clear();
+}
+
+void Module::FinishWrite() {
+  if (digits_ % 2 != 0 || valueCount_ == 0) {
+    DropFrame();
+    return;
+  }
+  for (size_t i = 0; i < valueCount_; ++i) {
+    const size_t reg = first_ + i;
+    ++regWrites[reg];
+    if (reg != kDioInputRegister && reg != kExioInputRegister) regs[reg] = values_[i];
+  }
+  state_ = ParseState::kIdle;
+}
+
+void Module::FinishRead() {
+  if (digits_ != 4 || first_ > last_) {
+    DropFrame();
+    return;
+  }
+  state_ = ParseState::kIdle;
+  if (withheldReplies > 0) {
+    --withheldReplies;
+    return;
+  }
+  const size_t records = static_cast<size_t>(last_ - first_) + 1;
+  // A read reply is four bytes per register: STX, 'R', the value, ETX.
+  std::array<uint8_t, kRegisterCount * kReplyRecordSize> reply;
+  for (size_t i = 0; i < records; ++i) {
+    uint8_t* record = reply.data() + i * kReplyRecordSize;
+    record[0] = kStx;
+    record[1] = 'R';
+    record[2] = regs[first_ + i];
+    record[3] = kEtx;
+  }
+  if (corruptRecord) {
+    if (*corruptRecord < records) reply[*corruptRecord * kReplyRecordSize + 1] = kCorruptMarker;
+    corruptRecord.reset();
+  }
+  Enqueue(reply.data(), records * kReplyRecordSize);
+  if (!surplus.empty()) {
+    Enqueue(surplus.data(), surplus.size());
+    surplus.clear();
+  }
+}
+
+void Module::FinishStream() {
+  if (digits_ < 2 || (digits_ - 2) % 4 != 0) {
+    DropFrame();
+    return;
+  }
+  streams[first_].swap(samples_);
+  samples_.clear();
+  ++streamCounts[first_];
+  state_ = ParseState::kIdle;
+}
+
+size_t Module::FeedStreamDigits(const uint8_t* data, size_t length) {
+  const size_t needed = samples_.size() + length / 4 + 1;
+  if (needed > samples_.capacity()) samples_.reserve(std::max(needed, samples_.capacity() * 2));
+
+  size_t nibbles = (digits_ - 2) % 4;
+  uint32_t acc = acc_;
+  size_t i = 0;
+  // Finishes a sample split across writes, then takes whole samples four digits at a time.
+  while (nibbles != 0 && i < length) {
+    const int v = kHexValue[data[i]];
+    if (v < 0) break;
+    acc = (acc << 4) | static_cast<uint32_t>(v);
+    ++i;
+    if (++nibbles == 4) {
+      samples_.push_back(static_cast<uint16_t>(acc));
+      acc = 0;
+      nibbles = 0;
+    }
+  }
+  if (nibbles == 0) {
+    while (i + 4 <= length) {
+      const int a = kHexValue[data[i]];
+      const int b = kHexValue[data[i + 1]];
+      const int c = kHexValue[data[i + 2]];
+      const int d = kHexValue[data[i + 3]];
+      if ((a | b | c | d) < 0) break;
+      samples_.push_back(static_cast<uint16_t>((a << 12) | (b << 8) | (c << 4) | d));
+      i += 4;
+    }
+    while (i < length) {
+      const int v = kHexValue[data[i]];
+      if (v < 0) break;
+      acc = (acc << 4) | static_cast<uint32_t>(v);
+      ++i;
+      if (++nibbles == 4) {
+        samples_.push_back(static_cast<uint16_t>(acc));
+        acc = 0;
+        nibbles = 0;
+      }
+    }
+  }
+  digits_ += i;
+  acc_ = acc;
+  return i;
+}
+
+void Module::Feed(const uint8_t* data, size_t length) {
+  size_t i = 0;
+  while (i < length) {
+    if (state_ == ParseState::kStream && digits_ >= 2) {
+      i += FeedStreamDigits(data + i, length - i);
+      if (i == length) break;
+    }
+    const uint8_t byte = data[i++];
+    if (byte == kStx) {
+      // An STX always starts a new frame; one in the middle of a frame abandons that frame.
+      if (state_ != ParseState::kIdle && state_ != ParseState::kSkip) ++protocolErrors;
+      state_ = ParseState::kCommand;
+      continue;
+    }
+    switch (state_) {
+      case ParseState::kIdle:
+        ++protocolErrors;
+        break;
+      case ParseState::kSkip:
+        break;
+      case ParseState::kCommand:
+        if (byte == 'W') {
+          StartFrame(ParseState::kWrite, 0);
+        } else if (byte == 'R') {
+          StartFrame(ParseState::kRead, 0);
+        } else if (byte == 'X') {
+          StartFrame(ParseState::kStream, length - i);
+        } else {
+          DropFrame();
+        }
+        break;
+      case ParseState::kWrite:
+      case ParseState::kRead:
+      case ParseState::kStream: {
+        if (byte == kEtx) {
+          if (state_ == ParseState::kWrite) {
+            FinishWrite();
+          } else if (state_ == ParseState::kRead) {
+            FinishRead();
+          } else {
+            FinishStream();
+          }
+          break;
+        }
+        const int v = kHexValue[byte];
+        if (v < 0) {
+          DropFrame();
+          break;
+        }
+        acc_ = (acc_ << 4) | static_cast<uint32_t>(v);
+        ++digits_;
+        if (digits_ == 2) {
+          // The first byte of every frame: W/R first register, X channel.
+          first_ = static_cast<uint8_t>(acc_);
+          acc_ = 0;
+          if (state_ == ParseState::kStream && first_ >= kStreamChannels) DropFrame();
+        } else if (state_ == ParseState::kWrite && digits_ % 2 == 0) {
+          if (first_ + valueCount_ >= kRegisterCount) {
+            DropFrame();  // the run would go past register 255
+          } else {
+            values_[valueCount_++] = static_cast<uint8_t>(acc_);
+            acc_ = 0;
+          }
+        } else if (state_ == ParseState::kRead && digits_ >= 4) {
+          if (digits_ > 4) {
+            DropFrame();
+          } else {
+            last_ = static_cast<uint8_t>(acc_);
+            acc_ = 0;
+          }
+        }
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace korvelan380::sim::detail
