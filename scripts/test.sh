@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# The whole test suite: build with the tests and run them with ctest.
+source "$(dirname "$0")/lib.sh"
+need_packages "${BASE_PACKAGES[@]}"
+configure_and_build "$BUILD" -DKORVELAN380_BUILD_TESTS=ON
+ctest --test-dir "$BUILD" -j "$JOBS" --output-on-failure --timeout 300

@@ -1,0 +1,73 @@
+// KORVELAN380_Connect and KORVELAN380_DisConnect.
+#include <cstring>
+
+#include "api/export_call.h"
+#include "device/connection.h"
+#include "link/driver.h"
+
+namespace korvelan380 {
+
+void BuildSerialNumber(const char* deviceId, char (&serialNumber)[kSerialNumberSize]) {
+  std::memcpy(serialNumber, kSerialPrefix, sizeof kSerialPrefix);  // with its NUL
+  const size_t length = strnlen(deviceId, kMaxDeviceIdLength);
+  std::memcpy(serialNumber + sizeof kSerialPrefix - 1, deviceId, length);
+  serialNumber[sizeof kSerialPrefix - 1 + length] = '\0';
+}
+
+void CloseEntry(DeviceEntry& entry) {
+  if (!entry.isOpen.exchange(false, std::memory_order_acq_rel)) return;
+  ModuleLock lock(entry);
+  entry.driver->close(entry.ftHandle);  // the result is not consulted
+}
+
+}  // namespace korvelan380
+
+using namespace korvelan380;
+
+extern "C" KORVELAN380_API StatusCode KORVELAN380_Connect(const char* deviceId) {
+  // 1. An identifier that cannot be a serial-number tail is refused before anything happens.
+  uint64_t key;
+  if (!PackDeviceId(deviceId, key)) return kInvalidArgument;
+  // 2. A deviceId already in the table, open or not, is left as it is.
+  if (FindEntry(deviceId)) return kAlreadyConnected;
+  // 3. The driver is bound on first need; without it nothing can be opened.
+  const DriverApi* driver = BoundDriver();
+  if (driver == nullptr) return kOpenFailed;
+  // 4. Enter the module, still closed (checked again under the table's lock).
+  EntryRef entry;
+  switch (InsertEntry(key, driver, entry)) {
+    case InsertResult::Present:
+      return kAlreadyConnected;
+    case InsertResult::NoResources:
+      return kOpenFailed;
+    case InsertResult::Inserted:
+      break;
+  }
+  // 5. Open it by serial number; on failure it leaves no trace.
+  char serialNumber[kSerialNumberSize];
+  BuildSerialNumber(deviceId, serialNumber);
+  FT_HANDLE handle = nullptr;
+  if (driver->openEx(serialNumber, FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK) {
+    RemoveEntry(*entry);
+    return kOpenFailed;
+  }
+  // 6. Hold the module from here to the end, then discard both driver queues (the result is
+  // not consulted) and mark the entry open, unless a disconnect removed it meanwhile.
+  ModuleLock lock(*entry);
+  driver->purge(handle, FT_PURGE_RX | FT_PURGE_TX);
+  if (!PublishOpen(*entry, handle)) {
+    driver->close(handle);
+    return kOpenFailed;
+  }
+  return kOk;
+}
+
+extern "C" KORVELAN380_API StatusCode KORVELAN380_DisConnect(const char* deviceId) {
+  // 1. Presence only: a closed entry is disconnected too.
+  EntryRef entry = FindEntry(deviceId);
+  if (!entry) return kNotConnected;
+  // 2. Out of the table first (another thread may have got there first), then closed.
+  if (!RemoveEntry(*entry)) return kNotConnected;
+  CloseEntry(*entry);
+  return kOk;
+}

@@ -1,0 +1,301 @@
+// Register frames, transactions and queue steps on a connected simulated module.
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "device/device_table.h"
+#include "link/frame.h"
+#include "link/transactions.h"
+#include "support/module_chat.h"
+
+namespace korvelan380::test {
+namespace {
+
+class RegisterLink : public ModuleTest {
+ protected:
+  void SetUp() override {
+    ModuleTest::SetUp();
+    Connect();
+    entry = EntryCheck(kId);
+    ASSERT_TRUE(entry);
+  }
+  void TearDown() override {
+    entry.Reset();
+    ModuleTest::TearDown();
+  }
+  // The reply records the module would send for these register values.
+  static Bytes Reply(std::initializer_list<uint8_t> values) {
+    Bytes reply;
+    for (uint8_t v : values) {
+      for (uint8_t byte : {uint8_t{0x02}, uint8_t{'R'}, v, uint8_t{0x03}}) reply.push_back(byte);
+    }
+    return reply;
+  }
+  EntryRef entry;
+};
+
+TEST(FrameCodec, WriteFrameIsLowerCaseHexPairsHighDigitFirst) {
+  const uint8_t values[] = {0x1F, 0xA0};
+  uint8_t frame[kMaxWriteFrameSize];
+  ASSERT_EQ(ComposeWriteFrame(42, values, 2, frame), 9u);
+  EXPECT_EQ(Bytes(frame, frame + 9), (Bytes{0x02, 0x57, 0x32, 0x61, 0x31, 0x66, 0x61, 0x30, 0x03}));
+
+  const uint8_t edges[] = {0x00, 0x0A, 0x80, 0xFF};
+  const size_t length = ComposeWriteFrame(0, edges, 4, frame);
+  EXPECT_EQ(std::string(frame + 4, frame + length - 1), "000a80ff");
+}
+
+TEST(FrameCodec, ReplyCheckStopsAtTheFirstRecordWithoutR) {
+  const uint8_t reply[] = {0, 'R', 0x11, 0, 0, 'X', 0x22, 0, 0, 'R', 0x33, 0};
+  uint8_t out[3] = {0xEE, 0xEE, 0xEE};
+  EXPECT_FALSE(CheckReplyRecords(reply, 3, out));
+  EXPECT_EQ(out[0], 0x11);
+  EXPECT_EQ(out[1], 0xEE);
+}
+
+TEST_F(RegisterLink, WriteSendsOneCompleteFrame) {
+  const uint8_t values[] = {0x1F, 0xA0};
+  EXPECT_TRUE(WriteRegisters(*entry, values, 42, 43));
+  EXPECT_EQ(Wire(), std::vector<Bytes>{W(42, {0x1F, 0xA0})});
+  EXPECT_EQ(sim::Register(serial, 42), 0x1F);
+  EXPECT_EQ(sim::Register(serial, 43), 0xA0);
+  EXPECT_EQ(Functions(Calls()), std::vector<sim::Fn>{sim::Fn::Write});  // no reply awaited
+}
+
+TEST_F(RegisterLink, SingleRegisterRunsAreSevenByteFrames) {
+  const uint8_t value = 0x0A;
+  EXPECT_TRUE(WriteRegisters(*entry, &value, 12, 12));
+  uint8_t out = 0;
+  EXPECT_TRUE(ReadRegisters(*entry, &out, 12, 12));
+  EXPECT_EQ(out, 0x0A);
+  const std::vector<Bytes> wire = Wire();
+  ASSERT_EQ(wire.size(), 2u);
+  EXPECT_EQ(wire[0], W(12, {0x0A}));
+  EXPECT_EQ(wire[1], (Bytes{0x02, 0x52, 0x30, 0x63, 0x30, 0x63, 0x03}));
+}
+
+TEST_F(RegisterLink, RunLimitsAreRefusedWithNothingSent) {
+  uint8_t values[256] = {};
+  EXPECT_FALSE(WriteRegisters(*entry, values, 5, 4));
+  EXPECT_FALSE(WriteRegisters(*entry, values, 0, 255));  // 256 registers is no write run
+  EXPECT_FALSE(ReadRegisters(*entry, values, 5, 4));
+  EXPECT_TRUE(Calls().empty());
+  EXPECT_TRUE(WriteRegisters(*entry, values, 1, 255));
+  EXPECT_TRUE(ReadRegisters(*entry, values, 0, 255));  // a full read run is fine
+}
+
+TEST_F(RegisterLink, BlockReadAsksForFourBytesPerRegister) {
+  for (int r = 0x40; r <= 0x4F; ++r) sim::SetRegister(serial, r, static_cast<uint8_t>(r * 3));
+  std::array<uint8_t, 16> out{};
+  EXPECT_TRUE(ReadRegisters(*entry, out.data(), 0x40, 0x4F));
+  EXPECT_EQ(Wire(), std::vector<Bytes>{(Bytes{0x02, 0x52, 0x34, 0x30, 0x34, 0x66, 0x03})});
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], static_cast<uint8_t>((0x40 + i) * 3));
+  EXPECT_EQ(Calls().back().arg, 64u);
+}
+
+TEST_F(RegisterLink, ReplyInPiecesIsAssembledInOrderAskingOnlyForWhatIsMissing) {
+  sim::SetRegister(serial, 20, 0xAB);
+  sim::SetRegister(serial, 21, 0xCD);
+  sim::SetReadChunk(serial, 3);
+  uint8_t out[2] = {};
+  EXPECT_TRUE(ReadRegisters(*entry, out, 20, 21));
+  EXPECT_EQ(out[0], 0xAB);
+  EXPECT_EQ(out[1], 0xCD);
+  std::vector<uint32_t> asked;
+  for (const sim::Call& call : Calls()) {
+    if (call.fn == sim::Fn::Read) asked.push_back(call.arg);
+  }
+  EXPECT_EQ(asked, (std::vector<uint32_t>{8, 5, 2}));
+}
+
+TEST_F(RegisterLink, SurplusReplyBytesStayQueued) {
+  sim::AddSurplusToNextReply(serial, {1, 2, 3});
+  uint8_t out = 0;
+  EXPECT_TRUE(ReadRegisters(*entry, &out, 7, 7));
+  EXPECT_EQ(sim::PendingReceive(serial), 3u);
+}
+
+TEST_F(RegisterLink, StaleBytesAreTakenAsTheStartOfTheReply) {
+  sim::SetRegister(serial, 8, 0x11);
+  sim::QueueReceive(serial, Reply({0x99}));
+  uint8_t out = 0;
+  EXPECT_TRUE(ReadRegisters(*entry, &out, 8, 8));
+  EXPECT_EQ(out, 0x99);
+  EXPECT_EQ(sim::PendingReceive(serial), 4u);  // the module's own reply is now the stale one
+}
+
+TEST_F(RegisterLink, RecordWithoutRFailsAfterFillingTheRecordsBeforeIt) {
+  sim::SetRegister(serial, 30, 0x12);
+  sim::CorruptNextReply(serial, 1);
+  uint8_t out[2] = {0xEE, 0xEE};
+  EXPECT_FALSE(ReadRegisters(*entry, out, 30, 31));
+  EXPECT_EQ(out[0], 0x12);
+  EXPECT_EQ(out[1], 0xEE);
+}
+
+TEST_F(RegisterLink, DriverFailuresEndTheTransaction) {
+  uint8_t out = 0xEE;
+  sim::FailCall(serial, sim::Fn::Write, 1);
+  EXPECT_FALSE(ReadRegisters(*entry, &out, 1, 1));
+  EXPECT_EQ(CountOf(Calls(), sim::Fn::Read), 0u);
+
+  sim::FailCall(serial, sim::Fn::Read, 1);
+  EXPECT_FALSE(ReadRegisters(*entry, &out, 1, 1));
+  EXPECT_EQ(out, 0xEE);
+
+  sim::FailCall(serial, sim::Fn::Write, 1);
+  EXPECT_FALSE(WriteRegisters(*entry, &out, 1, 1));
+  // The lock was let go on every path: the next transaction goes through.
+  EXPECT_TRUE(WriteRegisters(*entry, &out, 1, 1));
+}
+
+TEST_F(RegisterLink, ClosedEntrySendsNothing) {
+  ASSERT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
+  sim::ClearTrace();
+  uint8_t value = 1;
+  EXPECT_FALSE(WriteRegisters(*entry, &value, 1, 1));
+  EXPECT_FALSE(ReadRegisters(*entry, &value, 1, 1));
+  EXPECT_FALSE(DrainTransmit(*entry));
+  EXPECT_FALSE(FlushReceive(*entry));
+  EXPECT_TRUE(sim::Trace().empty());
+}
+
+TEST_F(RegisterLink, WithheldReplyGivesUpAfterAThousandReadsTenMillisecondsApart) {
+  sim::WithholdReplies(serial, 1);
+  uint8_t out = 0xEE;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ReadRegisters(*entry, &out, 3, 3));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(CountOf(Calls(), sim::Fn::Read), 1000u);
+  EXPECT_GE(elapsed, std::chrono::seconds(10));  // a sleep follows every read, the last too
+  EXPECT_EQ(out, 0xEE);
+}
+
+TEST_F(RegisterLink, DrainReturnsAtTheFirstEmptyTransmitQueue) {
+  EXPECT_TRUE(DrainTransmit(*entry));
+  EXPECT_EQ(Functions(Calls()), std::vector<sim::Fn>{sim::Fn::GetStatus});
+  sim::ClearTrace();
+  sim::SetTransmitBusy(serial, 3);
+  EXPECT_TRUE(DrainTransmit(*entry));
+  EXPECT_EQ(CountOf(Calls(), sim::Fn::GetStatus), 4u);
+}
+
+TEST_F(RegisterLink, DrainGivesUpOnATransmitQueueThatNeverEmpties) {
+  sim::SetTracing(false);
+  sim::SetTransmitBusy(serial, UINT32_MAX);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(DrainTransmit(*entry));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
+}
+
+TEST_F(RegisterLink, FlushPurgesOnlyWhenSomethingWasReceived) {
+  EXPECT_TRUE(FlushReceive(*entry));
+  EXPECT_EQ(Functions(Calls()), std::vector<sim::Fn>{sim::Fn::GetQueueStatus});
+
+  sim::QueueReceive(serial, {1, 2, 3});
+  sim::ClearTrace();
+  EXPECT_TRUE(FlushReceive(*entry));
+  const std::vector<sim::Call> calls = Calls();
+  ASSERT_EQ(Functions(calls), (std::vector<sim::Fn>{sim::Fn::GetQueueStatus, sim::Fn::Purge}));
+  EXPECT_EQ(calls[1].arg, 1u);  // the receive queue only
+  EXPECT_EQ(sim::PendingReceive(serial), 0u);
+
+  sim::QueueReceive(serial, {1});
+  sim::FailCall(serial, sim::Fn::Purge, 1);
+  EXPECT_FALSE(FlushReceive(*entry));
+  sim::FailCall(serial, sim::Fn::GetQueueStatus, 1);
+  EXPECT_FALSE(FlushReceive(*entry));
+}
+
+// ---- The module's lock ----------------------------------------------------------------------
+
+TEST_F(RegisterLink, LockHeldElsewhereForMoreThanFiveSecondsFailsWithNothingSent) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool held = false, done = false;
+  std::thread holder([&] {
+    ModuleLock lock(*entry);
+    std::unique_lock<std::mutex> guard(m);
+    held = true;
+    cv.notify_all();
+    cv.wait_for(guard, std::chrono::seconds(20), [&] { return done; });
+  });
+  {
+    std::unique_lock<std::mutex> guard(m);
+    cv.wait(guard, [&] { return held; });
+  }
+  uint8_t value = 1;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(WriteRegisters(*entry, &value, 1, 1));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
+  EXPECT_TRUE(Calls().empty());
+  {
+    std::lock_guard<std::mutex> guard(m);
+    done = true;
+  }
+  cv.notify_all();
+  holder.join();
+  EXPECT_TRUE(WriteRegisters(*entry, &value, 1, 1));
+}
+
+TEST_F(RegisterLink, LockLeftByAThreadThatEndedIsTakenOver) {
+  std::thread([&] { platform::LockModuleMutex(entry->ioMutex, 0); }).join();
+  uint8_t value = 1;
+  EXPECT_TRUE(WriteRegisters(*entry, &value, 1, 1));
+  EXPECT_TRUE(WriteRegisters(*entry, &value, 1, 1));
+}
+
+TEST_F(RegisterLink, OtherModulesDoNotWaitForABusyOne) {
+  ASSERT_TRUE(sim::Attach(sim::SerialOf("8")));
+  ASSERT_EQ(KORVELAN380_Connect("8"), KORVELAN380_OK);
+  EntryRef other = EntryCheck("8");
+  ASSERT_TRUE(other);
+
+  std::mutex m;
+  std::condition_variable cv;
+  bool otherDone = false;
+  ModuleLock busy(*entry);  // module 7 stays taken by this thread until module 8 is done
+  std::thread worker([&] {
+    uint8_t value = 5;
+    const bool ok = WriteRegisters(*other, &value, 1, 1);
+    std::lock_guard<std::mutex> guard(m);
+    otherDone = ok;
+    cv.notify_all();
+  });
+  {
+    std::unique_lock<std::mutex> guard(m);
+    EXPECT_TRUE(cv.wait_for(guard, std::chrono::seconds(4), [&] { return otherDone; }));
+  }
+  worker.join();
+  other.Reset();
+  EXPECT_EQ(KORVELAN380_DisConnect("8"), KORVELAN380_OK);
+}
+
+// ---- Disconnecting while a call is in flight ------------------------------------------------
+
+TEST_F(RegisterLink, DisconnectStopsAReplyPollAndClosesAfterItsLastRead) {
+  sim::WithholdReplies(serial, 1);
+  bool result = true;
+  std::thread reader([&] {
+    uint8_t out = 0;
+    result = ReadRegisters(*entry, &out, 3, 3);
+  });
+  while (CountOf(Calls(), sim::Fn::Read) < 3) std::this_thread::yield();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
+  reader.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_FALSE(result);
+  const std::vector<sim::Call> calls = Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().fn, sim::Fn::Close);  // no driver call on the handle after its close
+  EXPECT_EQ(CountOf(calls, sim::Fn::Close), 1u);
+  // The entry stays valid memory for the reference this test still holds.
+  EXPECT_FALSE(entry->isOpen.load());
+  EXPECT_FALSE(EntryCheck(kId));
+}
+
+}  // namespace
+}  // namespace korvelan380::test
