@@ -125,8 +125,105 @@ KORVELAN380_API StatusCode KORVELAN380_Connect(const char* deviceId);
 /* Closes the module and forgets it. Returns 0 done; 2 deviceId is not connected. */
 KORVELAN380_API StatusCode KORVELAN380_DisConnect(const char* deviceId);
 
+/* ---- Calibration --------------------------------------------------------------------------- */
+
+/* Replaces the module's working calibration (used by every conversion from now on) with these
+ * offsets and gains, taken as they are. With save nonzero, and values that differ from those
+ * found in the EEPROM at connect, also stores them in the EEPROM user area.
+ * Returns 0; 2 deviceId not connected (nothing changed); 1 a null pointer (nothing changed);
+ * 5 a store was asked for and could not be made (the working copy is still replaced). */
+KORVELAN380_API StatusCode KORVELAN380_Calib_Val_Set(const char* deviceId,
+                                                     const CalibrationOffsets* offsets,
+                                                     const CalibrationGains* gains, uint8_t save);
+
+/* Copies the working calibration into *offsets and *gains (the EEPROM is not read).
+ * Returns 0; 2 not connected; 1 a null pointer. Nothing is written unless 0 is returned. */
+KORVELAN380_API StatusCode KORVELAN380_Calib_Val_Get(const char* deviceId,
+                                                     CalibrationOffsets* offsets,
+                                                     CalibrationGains* gains);
+
+/* ---- Conversion ---------------------------------------------------------------------------- */
+
+/* The calibrated code to send for rawValue (only its low 14 bits count) on channel 0 or 1 in
+ * range 0 to 6. A code below 0 is held at 0 and one above 65535 at 65535.
+ * Returns 0; 1 channel, range or pointer invalid (checked before the module is looked up);
+ * 2 not connected. *calibratedValue is written only on 0. No driver call is made. */
+KORVELAN380_API StatusCode KORVELANGetCalibedVal(const char* deviceId, uint8_t channel,
+                                                 uint8_t rangeIndex, uint16_t rawValue,
+                                                 uint16_t* calibratedValue);
+
+/* The rawValue (0 to 16383) that a calibrated code stands for.
+ * Returns 0; 1 channel, range or pointer invalid, or a result outside 0 to 16383; 2 not
+ * connected. *rawValue is written only on 0. No driver call is made. */
+KORVELAN380_API StatusCode KORVELANGetRawValFromCalibed(const char* deviceId, uint8_t channel,
+                                                        uint8_t rangeIndex,
+                                                        uint16_t calibratedValue,
+                                                        uint16_t* rawValue);
+
+/* ---- Digital I/O --------------------------------------------------------------------------- */
+/* The bytes are sent and returned unchanged. The writes return once the driver's transmit queue
+ * is empty and 1 ms more has passed. All return 0; 2 not connected; 1 a null pointer; 5 a
+ * transfer failed (an output is written only on 0). */
+
+KORVELAN380_API StatusCode KORVELAN380_Dio_Dir(const char* deviceId, uint8_t direction);
+KORVELAN380_API StatusCode KORVELAN380_Dio_Dir_R(const char* deviceId, uint8_t* direction);
+KORVELAN380_API StatusCode KORVELAN380_Dio_Out(const char* deviceId, uint8_t outputValue);
+KORVELAN380_API StatusCode KORVELAN380_Dio_Out_R(const char* deviceId, uint8_t* outputValue);
+KORVELAN380_API StatusCode KORVELAN380_Dio_In(const char* deviceId, uint8_t* inputValue);
+
+/* ---- DAC channel and range ----------------------------------------------------------------- */
+
+/* Configures channel 0 or 1; with presetEnable 1 also loads presetValue, calibrated for the
+ * channel's current range, as its preset code. Returns 0; 2 not connected; 1 a setting outside
+ * what its mode accepts, channel above 1 or a null pointer (nothing sent); 5 a transfer failed
+ * or the channel's range could not be converted (registers already written stay written). */
+KORVELAN380_API StatusCode KORVELAN380_DacChSet(const char* deviceId, uint8_t channel,
+                                                const DacChannelSettings* settings);
+
+/* Reads channel 0's or 1's configuration back (reserved is not filled). Returns 0; 2 not
+ * connected; 1 channel above 1 or a null pointer, or a preset code that converts to no
+ * rawValue; 5 a transfer failed. Fields read before a failure stay filled. */
+KORVELAN380_API StatusCode KORVELAN380_DacChSet_R(const char* deviceId, uint8_t channel,
+                                                  DacChannelSettings* settings);
+
+/* Selects range 0 to 6 for channel 0, 1 or 2, after loading the module's gain and offset words
+ * from the calibration (channel 2 uses channel 0's). Returns 0; 2; 1; 5. */
+KORVELAN380_API StatusCode KORVELAN380_RangeSet(const char* deviceId, uint8_t channel,
+                                                uint8_t rangeIndex);
+
+/* Reads channel 0's or 1's range register, as the module holds it. Returns 0; 2; 1; 5. */
+KORVELAN380_API StatusCode KORVELAN380_RangeSet_R(const char* deviceId, uint8_t channel,
+                                                  uint8_t* rangeIndex);
+
+/* ---- DAC values ---------------------------------------------------------------------------- */
+
+/* Sets channel 0's or 1's output to rawValue (low 14 bits), calibrated for the range the module
+ * reports now. Returns 0; 2; 1 channel above 1; 5 a transfer failed or the range reported
+ * cannot be converted (nothing written then). */
+KORVELAN380_API StatusCode KORVELAN380_DacValSet(const char* deviceId, uint8_t channel,
+                                                 uint16_t rawValue);
+
+/* Reads channel 0's or 1's output back as a rawValue. Returns 0; 2; 1 channel above 1 or a
+ * null pointer; 5 a transfer failed or the code converts to no rawValue (output untouched). */
+KORVELAN380_API StatusCode KORVELAN380_DacValSet_R(const char* deviceId, uint8_t channel,
+                                                   uint16_t* rawValue);
+
+/* Writes a 16-bit code to channel 0's or 1's output unchanged. Returns 0; 2; 1; 5. */
+KORVELAN380_API StatusCode KORVELAN380_DacValSet_NoCalibed(const char* deviceId, uint8_t channel,
+                                                           uint16_t calibratedValue);
+
 #ifdef __cplusplus
 } /* extern "C" */
+#endif
+
+#ifdef __cplusplus
+/* Reads channel 0's or 1's output code unchanged. Returns 0; 2; 1 channel above 1 or a null
+ * pointer; 5 (output untouched). Exported with C++ linkage only: on Windows under the decorated
+ * name ?KORVELAN380_DacValSet_NoCalibed_R@@YAKPEBDEPEAG@Z, on Linux as
+ * _Z33KORVELAN380_DacValSet_NoCalibed_RPKchPt. From C, bind that symbol by name. */
+KORVELAN380_API StatusCode KORVELAN380_DacValSet_NoCalibed_R(const char* deviceId,
+                                                             uint8_t channel,
+                                                             uint16_t* calibratedValue);
 #endif
 
 #endif /* KORVELAN380_H */

@@ -2,7 +2,9 @@
 #include <cstring>
 
 #include "api/export_call.h"
+#include "calibration/eeprom.h"
 #include "device/connection.h"
+#include "device/initialise.h"
 #include "link/driver.h"
 
 namespace korvelan380 {
@@ -59,7 +61,9 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_Connect(const char* deviceId) 
     driver->close(handle);
     return kOpenFailed;
   }
-  return kOk;
+  // 7. The calibration record (its result is not consulted), then the outputs' first state.
+  LoadCalibration(*entry);
+  return InitialiseOutputs(*entry);
 }
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_DisConnect(const char* deviceId) {

@@ -1,0 +1,83 @@
+// KORVELANGetCalibedVal and KORVELANGetRawValFromCalibed. The operations, their order and their
+// precision are fixed (double forward; a single-precision product, then double, backward), so
+// that every result matches to the last code; this file is built without FMA contraction.
+#include "calibration/conversion.h"
+
+#include <cmath>
+
+#include "api/export_call.h"
+
+namespace korvelan380 {
+
+uint16_t CalibratedFromRaw(uint8_t rangeIndex, uint16_t rawValue, float gain, uint16_t offset) {
+  const uint16_t code = static_cast<uint16_t>(rawValue * 4u);  // the low 14 bits, shifted up
+  const int32_t centred = IsBipolar(rangeIndex) ? int32_t{code} - 32768 : int32_t{code};
+  const double nominalValue = static_cast<double>(centred) * 0x1p-16 * kRangeSpan[rangeIndex];
+  const double sum = nominalValue / static_cast<double>(gain) + static_cast<double>(offset);
+  if (!std::isfinite(sum) || sum < 0.0) return 0;
+  if (sum >= 65535.0) return 65535;
+  return static_cast<uint16_t>(static_cast<int32_t>(sum));  // toward zero
+}
+
+bool RawFromCalibrated(uint8_t rangeIndex, uint16_t calibratedValue, float gain, uint16_t offset,
+                       uint16_t& rawValue) {
+  const int32_t difference = int32_t{calibratedValue} - int32_t{offset};
+  const float product = static_cast<float>(difference) * gain;
+  double value = static_cast<double>(product) * 65536.0 / kRangeSpan[rangeIndex];
+  if (IsBipolar(rangeIndex)) value += 32768.0;
+  value *= 0.25;
+  if (value < 0.0 || value > 16383.0) return false;  // before rounding: 16383.4 is refused
+  rawValue = std::isnan(value) ? 0 : static_cast<uint16_t>(std::round(value));
+  return true;
+}
+
+StatusCode ConvertToCalibrated(const DeviceEntry& entry, uint8_t channel, uint8_t rangeIndex,
+                               uint16_t rawValue, uint16_t& calibratedValue) {
+  if (channel >= kChannels || rangeIndex >= kRanges) return kInvalidArgument;
+  float gain;
+  uint16_t offset;
+  entry.calibration.Entry(CalibrationIndex(channel, rangeIndex), gain, offset);
+  calibratedValue = CalibratedFromRaw(rangeIndex, rawValue, gain, offset);
+  return kOk;
+}
+
+StatusCode ConvertToRaw(const DeviceEntry& entry, uint8_t channel, uint8_t rangeIndex,
+                        uint16_t calibratedValue, uint16_t& rawValue) {
+  if (channel >= kChannels || rangeIndex >= kRanges) return kInvalidArgument;
+  float gain;
+  uint16_t offset;
+  entry.calibration.Entry(CalibrationIndex(channel, rangeIndex), gain, offset);
+  return RawFromCalibrated(rangeIndex, calibratedValue, gain, offset, rawValue) ? kOk
+                                                                                : kInvalidArgument;
+}
+
+}  // namespace korvelan380
+
+using namespace korvelan380;
+
+extern "C" KORVELAN380_API StatusCode KORVELANGetCalibedVal(const char* deviceId, uint8_t channel,
+                                                            uint8_t rangeIndex, uint16_t rawValue,
+                                                            uint16_t* calibratedValue) {
+  // 1. Arguments first: a bad channel or range is 1 even for a module that is not connected.
+  if (channel >= kChannels || rangeIndex >= kRanges || calibratedValue == nullptr) {
+    return kInvalidArgument;
+  }
+  // 2. The module must be connected and open.
+  EntryRef entry = EntryCheck(deviceId);
+  if (!entry) return kNotConnected;
+  // 3. Convert with its working calibration.
+  return ConvertToCalibrated(*entry, channel, rangeIndex, rawValue, *calibratedValue);
+}
+
+extern "C" KORVELAN380_API StatusCode KORVELANGetRawValFromCalibed(const char* deviceId,
+                                                                   uint8_t channel,
+                                                                   uint8_t rangeIndex,
+                                                                   uint16_t calibratedValue,
+                                                                   uint16_t* rawValue) {
+  if (channel >= kChannels || rangeIndex >= kRanges || rawValue == nullptr) {
+    return kInvalidArgument;
+  }
+  EntryRef entry = EntryCheck(deviceId);
+  if (!entry) return kNotConnected;
+  return ConvertToRaw(*entry, channel, rangeIndex, calibratedValue, *rawValue);
+}
