@@ -212,6 +212,65 @@ KORVELAN380_API StatusCode KORVELAN380_DacValSet_R(const char* deviceId, uint8_t
 KORVELAN380_API StatusCode KORVELAN380_DacValSet_NoCalibed(const char* deviceId, uint8_t channel,
                                                            uint16_t calibratedValue);
 
+/* ---- Waveform and FIFO --------------------------------------------------------------------- */
+
+/* Loads count (1 to 524288) rawValues into channel 0's or 1's waveform memory, each calibrated
+ * for the range the module reports now, and streams them in one transfer. Returns 0; 2; 1
+ * channel, count or a null pointer; 5 a transfer failed, the range cannot be converted or
+ * memory ran out (the length registers stay written when only the stream failed). */
+KORVELAN380_API StatusCode KORVELAN380_WavImgSet(const char* deviceId, uint8_t channel,
+                                                 const uint16_t* samples, int32_t count);
+
+/* Streams count (1 to 524288) codes to channel 0's or 1's FIFO unchanged. Channel 2 is accepted
+ * and returns 5 with nothing sent. Returns 0; 2; 1; 5. */
+KORVELAN380_API StatusCode KORVELAN380_Fifo_ImgSet(const char* deviceId, uint8_t channel,
+                                                   const uint16_t* codes, int32_t count);
+
+/* Clears channel 0's or 1's FIFO (channel 2 clears channel 0's). Returns 0; 2; 1; 5. */
+KORVELAN380_API StatusCode KORVELAN380_Fifo_Clr(const char* deviceId, uint8_t channel);
+
+/* Reads both channels' FIFO status: two flags (0 or 1) and a 20-bit counter each, index 0 for
+ * channel 0. Returns 0; 2; 1 a null pointer; 5 (nothing written). */
+KORVELAN380_API StatusCode KORVELAN380_Fifo_Status(const char* deviceId, uint8_t fifoFlag7[2],
+                                                   uint8_t fifoFlag6[2], uint32_t fifoCounter[2]);
+
+/* ---- Trigger and gate ---------------------------------------------------------------------- */
+/* channel 0 and 1 address the channels' registers, 2 a third register of the same kind. All
+ * return 0; 2; 1 an argument outside its values or a null pointer (nothing sent); 5. */
+
+/* action 1 starts, 0 stops. */
+KORVELAN380_API StatusCode KORVELAN380_Trigger(const char* deviceId, uint8_t channel,
+                                               uint8_t action);
+/* *triggerStatus 0 or 1; channel 2 reads channel 0's status. */
+KORVELAN380_API StatusCode KORVELAN380_Trigger_Stat(const char* deviceId, uint8_t channel,
+                                                    uint8_t* triggerStatus);
+/* gate 0 or 1. */
+KORVELAN380_API StatusCode KORVELAN380_GateSet(const char* deviceId, uint8_t channel, uint8_t gate);
+KORVELAN380_API StatusCode KORVELAN380_GateSet_R(const char* deviceId, uint8_t channel,
+                                                 uint8_t* gate);
+
+/* ---- Selection and clock ------------------------------------------------------------------- */
+/* All return 0; 2; 1 an argument outside its values or a null pointer (nothing sent); 5. */
+
+/* External-signal selection: lowSelect and highSelect 0 to 4. */
+KORVELAN380_API StatusCode KORVELAN380_Exs_Sel(const char* deviceId, uint8_t lowSelect,
+                                               uint8_t highSelect);
+/* Reads it back (any nibble 0 to 15 the module holds). */
+KORVELAN380_API StatusCode KORVELAN380_Exs_Sel_R(const char* deviceId, uint8_t* lowSelect,
+                                                 uint8_t* highSelect);
+/* Loads a clock setting of at least 99 into channel 0's, 1's or 2's clock block. */
+KORVELAN380_API StatusCode KORVELAN380_Clock_Gen(const char* deviceId, uint8_t channel,
+                                                 uint32_t clockSetting);
+/* EXIO selection: lowSelect and highSelect 0 to 6. */
+KORVELAN380_API StatusCode KORVELAN380_EXIO_Sel(const char* deviceId, uint8_t lowSelect,
+                                                uint8_t highSelect);
+/* Reads it back, and also prints the register byte in decimal ("%d", no line end) to standard
+ * output, flushed. */
+KORVELAN380_API StatusCode KORVELAN380_EXIO_Sel_R(const char* deviceId, uint8_t* lowSelect,
+                                                  uint8_t* highSelect);
+/* Reads the EXIO input byte. */
+KORVELAN380_API StatusCode KORVELAN380_EXIO_In(const char* deviceId, uint8_t* exioValue);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
@@ -221,8 +280,7 @@ KORVELAN380_API StatusCode KORVELAN380_DacValSet_NoCalibed(const char* deviceId,
  * pointer; 5 (output untouched). Exported with C++ linkage only: on Windows under the decorated
  * name ?KORVELAN380_DacValSet_NoCalibed_R@@YAKPEBDEPEAG@Z, on Linux as
  * _Z33KORVELAN380_DacValSet_NoCalibed_RPKchPt. From C, bind that symbol by name. */
-KORVELAN380_API StatusCode KORVELAN380_DacValSet_NoCalibed_R(const char* deviceId,
-                                                             uint8_t channel,
+KORVELAN380_API StatusCode KORVELAN380_DacValSet_NoCalibed_R(const char* deviceId, uint8_t channel,
                                                              uint16_t* calibratedValue);
 #endif
 

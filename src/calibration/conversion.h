@@ -3,6 +3,7 @@
 #ifndef KORVELAN380_CALIBRATION_CONVERSION_H
 #define KORVELAN380_CALIBRATION_CONVERSION_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "device/device_entry.h"
@@ -25,6 +26,11 @@ inline uint16_t CalibrationIndex(uint8_t channel, uint8_t rangeIndex) {
 // held at the nearer end, and a result that is not a number gives 0: a negative code must not
 // wrap to the top of the range.
 uint16_t CalibratedFromRaw(uint8_t rangeIndex, uint16_t rawValue, float gain, uint16_t offset);
+
+inline constexpr size_t kRawValues = 16384;  // only the low 14 bits of a rawValue count
+
+// CalibratedFromRaw of every rawValue 0 to 16383 into table, with identical results.
+void CalibratedTable(uint8_t rangeIndex, float gain, uint16_t offset, uint16_t* table);
 
 // The rawValue a code stands for; false when it falls outside 0 to 16383.
 bool RawFromCalibrated(uint8_t rangeIndex, uint16_t calibratedValue, float gain, uint16_t offset,
