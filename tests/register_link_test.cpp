@@ -18,12 +18,8 @@ class RegisterLink : public ModuleTest {
   void SetUp() override {
     ModuleTest::SetUp();
     Connect();
-    entry = EntryCheck(kId);
-    ASSERT_TRUE(entry);
-  }
-  void TearDown() override {
-    entry.Reset();
-    ModuleTest::TearDown();
+    entry = FindEntry(kId);
+    ASSERT_NE(entry, nullptr);
   }
   // The reply records the module would send for these register values.
   static Bytes Reply(std::initializer_list<uint8_t> values) {
@@ -33,7 +29,7 @@ class RegisterLink : public ModuleTest {
     }
     return reply;
   }
-  EntryRef entry;
+  DeviceEntry* entry = nullptr;
 };
 
 TEST(FrameCodec, WriteFrameIsLowerCaseHexPairsHighDigitFirst) {
@@ -250,8 +246,8 @@ TEST_F(RegisterLink, LockLeftByAThreadThatEndedIsTakenOver) {
 TEST_F(RegisterLink, OtherModulesDoNotWaitForABusyOne) {
   ASSERT_TRUE(sim::Attach(sim::SerialOf("8")));
   ASSERT_EQ(KORVELAN380_Connect("8"), KORVELAN380_OK);
-  EntryRef other = EntryCheck("8");
-  ASSERT_TRUE(other);
+  DeviceEntry* other = FindEntry("8");
+  ASSERT_NE(other, nullptr);
 
   std::mutex m;
   std::condition_variable cv;
@@ -269,7 +265,6 @@ TEST_F(RegisterLink, OtherModulesDoNotWaitForABusyOne) {
     EXPECT_TRUE(cv.wait_for(guard, std::chrono::seconds(4), [&] { return otherDone; }));
   }
   worker.join();
-  other.Reset();
   EXPECT_EQ(KORVELAN380_DisConnect("8"), KORVELAN380_OK);
 }
 
@@ -292,9 +287,9 @@ TEST_F(RegisterLink, DisconnectStopsAReplyPollAndClosesAfterItsLastRead) {
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back().fn, sim::Fn::Close);  // no driver call on the handle after its close
   EXPECT_EQ(CountOf(calls, sim::Fn::Close), 1u);
-  // The entry stays valid memory for the reference this test still holds.
+  // Entries are kept for reuse, not freed: the pointer still reads valid memory.
   EXPECT_FALSE(entry->isOpen.load());
-  EXPECT_FALSE(EntryCheck(kId));
+  EXPECT_EQ(FindEntry(kId), nullptr);
 }
 
 }  // namespace

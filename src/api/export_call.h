@@ -22,27 +22,22 @@ inline StatusCode StepStatus(bool ok) {
   return ok ? kOk : kTransferFailed;
 }
 
-// One export's hold on its module: the entry found by EntryCheck, kept alive for the call, and
-// the module's I/O lock from the first transfer to the last, so that calls on one module never
-// interleave.
+// One export's hold on its module: the entry of a connected, open deviceId, pinned by the
+// module's I/O lock from the entry check to the end of the call, so that calls on one module
+// never interleave and a disconnect on another thread never recycles the entry under it.
 class ExportCall {
  public:
-  explicit ExportCall(const char* deviceId) : entry_(EntryCheck(deviceId)) {}
+  explicit ExportCall(const char* deviceId) : pinned_(PinEntry(deviceId, true)) {}
 
   // False when deviceId is not connected or its module is not open: the export returns 2.
-  bool Connected() const { return static_cast<bool>(entry_); }
-  DeviceEntry& Entry() const { return *entry_; }
+  bool Connected() const { return pinned_.entry != nullptr; }
+  DeviceEntry& Entry() const { return *pinned_.entry; }
 
-  // Takes the module for the rest of the call; false when the wait for it ran out, in which
-  // case nothing may be sent and the export returns 5.
-  bool TakeModule() {
-    if (!lock_) lock_.emplace(*entry_);
-    return static_cast<bool>(*lock_);
-  }
+  // False when the wait for the module ran out: nothing may be sent, and the export returns 5.
+  bool TakeModule() const { return pinned_.lock.has_value(); }
 
  private:
-  EntryRef entry_;
-  std::optional<ModuleLock> lock_;
+  PinnedEntry pinned_;
 };
 
 }  // namespace korvelan380

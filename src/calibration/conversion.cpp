@@ -112,11 +112,16 @@ extern "C" KORVELAN380_API StatusCode KORVELANGetCalibedVal(const char* deviceId
   if (channel >= kChannels || rangeIndex >= kRanges || calibratedValue == nullptr) {
     return kInvalidArgument;
   }
-  // 2. The module must be connected and open.
-  EntryRef entry = EntryCheck(deviceId);
-  if (!entry) return kNotConnected;
-  // 3. Convert with its working calibration.
-  return ConvertToCalibrated(*entry, channel, rangeIndex, rawValue, *calibratedValue);
+  // 2. and 3. The module must be connected and open; its working calibration is read without
+  // waiting for its transfers.
+  uint16_t code = 0;
+  if (!ReadEntry(deviceId, true, [&](const DeviceEntry& entry) {
+        ConvertToCalibrated(entry, channel, rangeIndex, rawValue, code);
+      })) {
+    return kNotConnected;
+  }
+  *calibratedValue = code;
+  return kOk;
 }
 
 extern "C" KORVELAN380_API StatusCode KORVELANGetRawValFromCalibed(const char* deviceId,
@@ -127,7 +132,13 @@ extern "C" KORVELAN380_API StatusCode KORVELANGetRawValFromCalibed(const char* d
   if (channel >= kChannels || rangeIndex >= kRanges || rawValue == nullptr) {
     return kInvalidArgument;
   }
-  EntryRef entry = EntryCheck(deviceId);
-  if (!entry) return kNotConnected;
-  return ConvertToRaw(*entry, channel, rangeIndex, calibratedValue, *rawValue);
+  uint16_t value = 0;
+  StatusCode status = kOk;
+  if (!ReadEntry(deviceId, true, [&](const DeviceEntry& entry) {
+        status = ConvertToRaw(entry, channel, rangeIndex, calibratedValue, value);
+      })) {
+    return kNotConnected;
+  }
+  if (status == kOk) *rawValue = value;
+  return status;
 }

@@ -25,12 +25,6 @@ void CalibrationCopies::Load(const CalibrationRecord& record) {
   StoreWorking(record);
 }
 
-bool CalibrationCopies::ReplaceWorking(const CalibrationRecord& record) {
-  std::lock_guard<std::mutex> lock(writeMutex_);
-  StoreWorking(record);
-  return !SameBytes(record, asLoaded_);
-}
-
 void CalibrationCopies::StoreWorking(const CalibrationRecord& record) {
   uint32_t words[kWords];
   std::memcpy(words, &record, sizeof words);

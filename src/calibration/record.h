@@ -47,8 +47,16 @@ class CalibrationCopies {
   void Load(const CalibrationRecord& record);  // both copies, from the EEPROM
   CalibrationRecord Working() const;           // a consistent copy of the working record
   void Entry(size_t index, float& gain, uint16_t& offset) const;
-  // Replaces the working record; true when it differs from the record found at connect.
-  bool ReplaceWorking(const CalibrationRecord& record);
+  // Replaces the working record, if `keep()` says so under the copies' lock; `differs` tells
+  // whether it differs from the record found at connect.
+  template <typename Keep>
+  bool ReplaceWorkingIf(const CalibrationRecord& record, Keep&& keep, bool& differs) {
+    std::lock_guard<std::mutex> lock(writeMutex_);
+    if (!keep()) return false;
+    StoreWorking(record);
+    differs = !SameBytes(record, asLoaded_);
+    return true;
+  }
 
  private:
   static constexpr size_t kWords = kRecordSize / 4;

@@ -1,5 +1,6 @@
 // KORVELAN380_Connect and KORVELAN380_DisConnect.
 #include <cstring>
+#include <optional>
 
 #include "api/export_call.h"
 #include "calibration/eeprom.h"
@@ -31,13 +32,15 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_Connect(const char* deviceId) 
   uint64_t key;
   if (!PackDeviceId(deviceId, key)) return kInvalidArgument;
   // 2. A deviceId already in the table, open or not, is left as it is.
-  if (FindEntry(deviceId)) return kAlreadyConnected;
+  if (FindEntry(key) != nullptr) return kAlreadyConnected;
   // 3. The driver is bound on first need; without it nothing can be opened.
   const DriverApi* driver = BoundDriver();
   if (driver == nullptr) return kOpenFailed;
-  // 4. Enter the module, still closed (checked again under the table's lock).
-  EntryRef entry;
-  switch (InsertEntry(key, driver, entry)) {
+  // 4. Enter the module, still closed (checked again under the table's lock). The new entry
+  // comes held by this thread, which keeps the module until the connect is done.
+  DeviceEntry* entry = nullptr;
+  std::optional<ModuleLock> hold;
+  switch (InsertEntry(key, driver, entry, hold)) {
     case InsertResult::Present:
       return kAlreadyConnected;
     case InsertResult::NoResources:
@@ -50,12 +53,12 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_Connect(const char* deviceId) 
   BuildSerialNumber(deviceId, serialNumber);
   FT_HANDLE handle = nullptr;
   if (driver->openEx(serialNumber, FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK) {
-    RemoveEntry(*entry);
+    hold.reset();
+    if (RemoveEntry(*entry, key)) RecycleEntry(*entry);
     return kOpenFailed;
   }
-  // 6. Hold the module from here to the end, then discard both driver queues (the result is
-  // not consulted) and mark the entry open, unless a disconnect removed it meanwhile.
-  ModuleLock lock(*entry);
+  // 6. Discard both driver queues (the result is not consulted) and mark the entry open,
+  // unless a disconnect removed it meanwhile.
   driver->purge(handle, FT_PURGE_RX | FT_PURGE_TX);
   if (!PublishOpen(*entry, handle)) {
     driver->close(handle);
@@ -68,10 +71,14 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_Connect(const char* deviceId) 
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_DisConnect(const char* deviceId) {
   // 1. Presence only: a closed entry is disconnected too.
-  EntryRef entry = FindEntry(deviceId);
-  if (!entry) return kNotConnected;
-  // 2. Out of the table first (another thread may have got there first), then closed.
-  if (!RemoveEntry(*entry)) return kNotConnected;
+  uint64_t key;
+  if (!PackDeviceId(deviceId, key)) return kNotConnected;
+  DeviceEntry* entry = FindEntry(key);
+  if (entry == nullptr) return kNotConnected;
+  // 2. Out of the table first (another thread may have got there first), then closed, and the
+  // entry kept for a later connect.
+  if (!RemoveEntry(*entry, key)) return kNotConnected;
   CloseEntry(*entry);
+  RecycleEntry(*entry);
   return kOk;
 }

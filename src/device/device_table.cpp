@@ -1,6 +1,5 @@
 #include "device/device_table.h"
 
-#include <cstring>
 #include <mutex>
 #include <new>
 #include <type_traits>
@@ -66,38 +65,21 @@ DeviceEntry* Probe(uint64_t key) {
   }
 }
 
-bool TryRetain(DeviceEntry* entry) {
-  uint32_t refs = entry->refs.load(std::memory_order_relaxed);
-  while (refs != 0) {
-    if (entry->refs.compare_exchange_weak(refs, refs + 1, std::memory_order_acquire,
-                                          std::memory_order_relaxed)) {
-      return true;
-    }
-  }
-  return false;  // already on its way back to the pool
-}
-
 void DestroyEntry(DeviceEntry* entry) {
   platform::DestroyModuleMutex(entry->ioMutex);
   delete entry;
 }
 
-void ReleaseEntry(DeviceEntry* entry) {
-  if (entry->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
-  std::lock_guard<std::mutex> lock(table.pool);
-  if (table.unloaded) {
-    DestroyEntry(entry);
-    return;
-  }
-  entry->nextFree = table.freeList;
-  table.freeList = entry;
-}
-
-DeviceEntry* AllocateEntry() {
+// An entry for a new connection, held by the calling thread. A recycled one is taken only when
+// its lock is free at once: a thread that still holds it (a call stuck in the driver) keeps it.
+DeviceEntry* AllocateEntry(std::optional<ModuleLock>& hold) {
   {
     std::lock_guard<std::mutex> lock(table.pool);
-    if (DeviceEntry* entry = table.freeList) {
-      table.freeList = entry->nextFree;
+    for (DeviceEntry** link = &table.freeList; *link != nullptr; link = &(*link)->nextFree) {
+      DeviceEntry* entry = *link;
+      hold.emplace(*entry, 0);
+      if (!*hold) continue;
+      *link = entry->nextFree;
       entry->nextFree = nullptr;
       return entry;
     }
@@ -105,8 +87,10 @@ DeviceEntry* AllocateEntry() {
   auto* entry = new (std::nothrow) DeviceEntry;
   if (entry == nullptr) return nullptr;
   entry->ioMutex = platform::CreateModuleMutex();
-  if (entry->ioMutex == nullptr) {
-    delete entry;
+  if (entry->ioMutex != nullptr) hold.emplace(*entry, 0);
+  if (entry->ioMutex == nullptr || !*hold) {
+    hold.reset();
+    DestroyEntry(entry);
     return nullptr;
   }
   return entry;
@@ -213,65 +197,68 @@ bool MakeRoom() {
   return ok;
 }
 
-EntryRef Lookup(const char* deviceId) {
-  uint64_t key;
-  if (!PackDeviceId(deviceId, key)) return EntryRef();
-  for (;;) {
-    DeviceEntry* entry = Probe(key);
-    if (entry == nullptr) return EntryRef();
-    if (!TryRetain(entry)) continue;
-    if (entry->inTable.load(std::memory_order_acquire) &&
-        entry->key.load(std::memory_order_relaxed) == key) {
-      return EntryRef(entry);
-    }
-    ReleaseEntry(entry);  // removed or recycled since the probe: look again
-  }
+// True when no thread holds the entry's lock, so that its memory may go.
+bool Unheld(DeviceEntry& entry) {
+  ModuleLock held(entry, 0);
+  return static_cast<bool>(held);
 }
 
 }  // namespace
 
 bool PackDeviceId(const char* deviceId, uint64_t& key) {
   if (deviceId == nullptr) return false;
-  const size_t length = strnlen(deviceId, kMaxDeviceIdLength + 1);
-  if (length > kMaxDeviceIdLength) return false;
-  unsigned char bytes[8] = {};
-  std::memcpy(bytes, deviceId, length);
-  std::memcpy(&key, bytes, sizeof key);
-  return true;
-}
-
-EntryRef& EntryRef::operator=(EntryRef&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    entry_ = other.entry_;
-    other.entry_ = nullptr;
+  // Byte by byte: at most nine bytes are read, however long the string is.
+  uint64_t packed = 0;
+  for (size_t i = 0; i <= kMaxDeviceIdLength; ++i) {
+    const unsigned char c = static_cast<unsigned char>(deviceId[i]);
+    if (c == 0) {
+      key = packed;
+      return true;
+    }
+    if (i == kMaxDeviceIdLength) break;
+    packed |= uint64_t{c} << (8 * i);  // the table's own key layout, the same on every host
   }
-  return *this;
+  return false;
 }
 
-void EntryRef::Reset() {
-  if (entry_ != nullptr) ReleaseEntry(entry_);
-  entry_ = nullptr;
+DeviceEntry* FindEntry(uint64_t key) {
+  return Probe(key);
 }
 
-EntryRef FindEntry(const char* deviceId) {
-  return Lookup(deviceId);
+DeviceEntry* FindEntry(const char* deviceId) {
+  uint64_t key;
+  return PackDeviceId(deviceId, key) ? Probe(key) : nullptr;
 }
 
-EntryRef EntryCheck(const char* deviceId) {
-  EntryRef entry = Lookup(deviceId);
-  if (entry && !entry->isOpen.load(std::memory_order_acquire)) entry.Reset();
-  return entry;
+PinnedEntry PinEntry(const char* deviceId, bool requireOpen) {
+  PinnedEntry pinned;
+  uint64_t key;
+  if (!PackDeviceId(deviceId, key)) return pinned;
+  for (DeviceEntry* entry = Probe(key); entry != nullptr; entry = Probe(key)) {
+    ModuleLock lock(*entry);
+    if (!lock) {
+      // Busy for the whole wait: found, but nothing may be sent.
+      if (!requireOpen || entry->isOpen.load(std::memory_order_acquire)) pinned.entry = entry;
+      return pinned;
+    }
+    if (!BelongsTo(*entry, key)) continue;  // removed or recycled meanwhile: look again
+    if (requireOpen && !entry->isOpen.load(std::memory_order_acquire)) return pinned;
+    pinned.entry = entry;
+    pinned.lock.emplace(std::move(lock));
+    return pinned;
+  }
+  return pinned;
 }
 
-InsertResult InsertEntry(uint64_t key, const DriverApi* driver, EntryRef& inserted) {
+InsertResult InsertEntry(uint64_t key, const DriverApi* driver, DeviceEntry*& inserted,
+                         std::optional<ModuleLock>& hold) {
   std::lock_guard<std::mutex> lock(table.writer);
   SlotArray* current = table.slots.load(std::memory_order_relaxed);
   if (current != nullptr && FindSlot(current, key) != current->capacity) {
     return InsertResult::Present;
   }
   if (!MakeRoom()) return InsertResult::NoResources;
-  DeviceEntry* entry = AllocateEntry();
+  DeviceEntry* entry = AllocateEntry(hold);
   if (entry == nullptr) return InsertResult::NoResources;
 
   entry->isOpen.store(false, std::memory_order_relaxed);
@@ -279,22 +266,21 @@ InsertResult InsertEntry(uint64_t key, const DriverApi* driver, EntryRef& insert
   entry->driver = driver;
   entry->calibration.Reset();
   entry->key.store(key, std::memory_order_relaxed);
-  entry->inTable.store(true, std::memory_order_relaxed);
-  entry->refs.store(2, std::memory_order_release);  // the table's and the caller's
+  entry->inTable.store(true, std::memory_order_release);
   {
     SlotChange change;
     PlaceInto(table.slots.load(std::memory_order_relaxed), key, entry);
   }
   ++table.live;
   ++table.used;
-  inserted = EntryRef(entry);
+  inserted = entry;
   return InsertResult::Inserted;
 }
 
-bool RemoveEntry(DeviceEntry& entry) {
+bool RemoveEntry(DeviceEntry& entry, uint64_t key) {
   {
     std::lock_guard<std::mutex> lock(table.writer);
-    if (!entry.inTable.load(std::memory_order_relaxed)) return false;
+    if (!BelongsTo(entry, key)) return false;
     SlotArray* current = table.slots.load(std::memory_order_relaxed);
     const size_t slot = FindSlot(current, entry.key.load(std::memory_order_relaxed));
     {
@@ -304,8 +290,18 @@ bool RemoveEntry(DeviceEntry& entry) {
     entry.inTable.store(false, std::memory_order_release);
     --table.live;
   }
-  ReleaseEntry(&entry);  // the table's reference
   return true;
+}
+
+void RecycleEntry(DeviceEntry& entry) {
+  std::lock_guard<std::mutex> lock(table.pool);
+  if (!table.unloaded) {
+    entry.nextFree = table.freeList;
+    table.freeList = &entry;
+    return;
+  }
+  // After the unload no connect reuses it: it goes, unless a call still holds it.
+  if (Unheld(entry)) DestroyEntry(&entry);
 }
 
 bool PublishOpen(DeviceEntry& entry, FT_HANDLE handle) {
@@ -316,7 +312,7 @@ bool PublishOpen(DeviceEntry& entry, FT_HANDLE handle) {
   return true;
 }
 
-void TakeAllEntries(void (*take)(EntryRef entry)) {
+void TakeAllEntries(void (*take)(DeviceEntry& entry)) {
   std::lock_guard<std::mutex> lock(table.writer);
   SlotArray* current = table.slots.load(std::memory_order_relaxed);
   for (size_t i = 0; current != nullptr && i < current->capacity; ++i) {
@@ -328,7 +324,7 @@ void TakeAllEntries(void (*take)(EntryRef entry)) {
     }
     entry->inTable.store(false, std::memory_order_release);
     --table.live;
-    take(EntryRef(entry));
+    take(*entry);
   }
 }
 
@@ -348,7 +344,7 @@ void ReleaseTableMemory() {
   table.unloaded = true;
   while (DeviceEntry* entry = table.freeList) {
     table.freeList = entry->nextFree;
-    DestroyEntry(entry);
+    if (Unheld(*entry)) DestroyEntry(entry);
   }
 }
 

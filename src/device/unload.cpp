@@ -4,7 +4,10 @@
 namespace korvelan380 {
 
 void UnloadHook() {
-  TakeAllEntries([](EntryRef entry) { CloseEntry(*entry); });
+  TakeAllEntries([](DeviceEntry& entry) {
+    CloseEntry(entry);
+    RecycleEntry(entry);
+  });
   ReleaseTableMemory();
 }
 

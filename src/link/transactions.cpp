@@ -6,13 +6,25 @@
 
 namespace korvelan380 {
 
-ModuleLock::ModuleLock(DeviceEntry& entry)
-    : mutex_(entry.ioMutex),
-      held_(platform::LockModuleMutex(mutex_, kModuleLockTimeoutMs) ==
-            platform::WaitResult::Acquired) {}
+ModuleLock::ModuleLock(DeviceEntry& entry, uint32_t timeoutMs) : entry_(nullptr) {
+  const uint32_t self = platform::CurrentThreadId();
+  if (entry.lockOwner.load(std::memory_order_relaxed) == self) {
+    ++entry.lockDepth;
+    entry_ = &entry;
+    return;
+  }
+  if (platform::LockModuleMutex(entry.ioMutex, timeoutMs) != platform::WaitResult::Acquired) {
+    return;
+  }
+  entry.lockOwner.store(self, std::memory_order_relaxed);
+  entry.lockDepth = 1;
+  entry_ = &entry;
+}
 
 ModuleLock::~ModuleLock() {
-  if (held_) platform::UnlockModuleMutex(mutex_);
+  if (entry_ == nullptr || --entry_->lockDepth > 0) return;
+  entry_->lockOwner.store(0, std::memory_order_relaxed);
+  platform::UnlockModuleMutex(entry_->ioMutex);
 }
 
 bool SendFrame(DeviceEntry& entry, const uint8_t* frame, size_t length) {

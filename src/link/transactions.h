@@ -11,24 +11,26 @@
 namespace korvelan380 {
 
 inline constexpr uint32_t kModuleLockTimeoutMs = 5000;
+
 inline constexpr int kReplyPolls = 1000;
 inline constexpr uint32_t kReplyPollIntervalMs = 10;
 inline constexpr uint32_t kDrainTimeoutMs = 5000;
 
 // Holds the module's I/O lock for a scope. The lock is recursive: an export takes it for its
 // whole sequence and each transaction inside takes it again. When the wait runs out, the lock
-// is not held and nothing may be sent.
+// is not held and nothing may be sent. Holding it also keeps the entry from being recycled.
 class ModuleLock {
  public:
-  explicit ModuleLock(DeviceEntry& entry);
-  ~ModuleLock();
+  explicit ModuleLock(DeviceEntry& entry, uint32_t timeoutMs = kModuleLockTimeoutMs);
+  ModuleLock(ModuleLock&& other) noexcept : entry_(other.entry_) { other.entry_ = nullptr; }
+  ModuleLock& operator=(ModuleLock&&) = delete;
   ModuleLock(const ModuleLock&) = delete;
   ModuleLock& operator=(const ModuleLock&) = delete;
-  explicit operator bool() const { return held_; }
+  ~ModuleLock();
+  explicit operator bool() const { return entry_ != nullptr; }
 
  private:
-  platform::ModuleMutex* mutex_;
-  bool held_;
+  DeviceEntry* entry_;  // null when not held
 };
 
 // One FT_Write of a complete frame, while the entry is open.

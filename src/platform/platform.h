@@ -21,6 +21,9 @@ void DestroyModuleMutex(ModuleMutex* mutex);
 WaitResult LockModuleMutex(ModuleMutex* mutex, uint32_t timeoutMs);
 void UnlockModuleMutex(ModuleMutex* mutex);
 
+// The calling thread's identifier, never 0.
+uint32_t CurrentThreadId();
+
 void SleepMilliseconds(uint32_t ms);
 
 // Fills `api` with the ten driver functions; false when the driver or a function is missing.
