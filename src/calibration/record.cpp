@@ -28,10 +28,12 @@ void CalibrationCopies::Load(const CalibrationRecord& record) {
 void CalibrationCopies::StoreWorking(const CalibrationRecord& record) {
   uint32_t words[kWords];
   std::memcpy(words, &record, sizeof words);
+  // Release stores keep the odd sequence ahead of the words; acquire loads keep a reader's
+  // second look at the sequence behind them. (No fences: they cost nothing more on x86, and
+  // the thread sanitizer understands these.)
   const uint32_t sequence = sequence_.load(std::memory_order_relaxed);
   sequence_.store(sequence + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
-  for (size_t i = 0; i < kWords; ++i) words_[i].store(words[i], std::memory_order_relaxed);
+  for (size_t i = 0; i < kWords; ++i) words_[i].store(words[i], std::memory_order_release);
   sequence_.store(sequence + 2, std::memory_order_release);
 }
 
@@ -40,8 +42,7 @@ CalibrationRecord CalibrationCopies::Working() const {
   for (;;) {
     const uint32_t before = sequence_.load(std::memory_order_acquire);
     if ((before & 1) == 0) {
-      for (size_t i = 0; i < kWords; ++i) words[i] = words_[i].load(std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_acquire);
+      for (size_t i = 0; i < kWords; ++i) words[i] = words_[i].load(std::memory_order_acquire);
       if (sequence_.load(std::memory_order_relaxed) == before) break;
     }
   }
@@ -57,9 +58,8 @@ void CalibrationCopies::Entry(size_t index, float& gain, uint16_t& offset) const
   for (;;) {
     const uint32_t before = sequence_.load(std::memory_order_acquire);
     if ((before & 1) == 0) {
-      const uint32_t g = words_[gainWord].load(std::memory_order_relaxed);
-      const uint32_t o = words_[offsetWord].load(std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_acquire);
+      const uint32_t g = words_[gainWord].load(std::memory_order_acquire);
+      const uint32_t o = words_[offsetWord].load(std::memory_order_acquire);
       if (sequence_.load(std::memory_order_relaxed) == before) {
         gain = std::bit_cast<float>(g);
         offset = static_cast<uint16_t>((index % 2 == 0) ? (o & 0xFFFF) : (o >> 16));

@@ -54,13 +54,12 @@ DeviceEntry* Probe(uint64_t key) {
       for (size_t i = Hash(key) & mask, n = 0; n < array->capacity; ++n, i = (i + 1) & mask) {
         DeviceEntry* entry = array->slots[i].entry.load(std::memory_order_acquire);
         if (entry == nullptr) break;
-        if (entry != kTombstone && array->slots[i].key.load(std::memory_order_relaxed) == key) {
+        if (entry != kTombstone && array->slots[i].key.load(std::memory_order_acquire) == key) {
           found = entry;
           break;
         }
       }
     }
-    std::atomic_thread_fence(std::memory_order_acquire);
     if (table.version.load(std::memory_order_relaxed) == before) return found;
   }
 }
@@ -100,9 +99,10 @@ DeviceEntry* AllocateEntry(std::optional<ModuleLock>& hold) {
 class SlotChange {
  public:
   SlotChange() {
+    // The slot stores that follow are release stores, which keeps this odd version ahead of
+    // them; readers load the slots with acquire, which keeps their second look behind.
     const uint64_t version = table.version.load(std::memory_order_relaxed);
     table.version.store(version + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
   }
   ~SlotChange() {
     table.version.store(table.version.load(std::memory_order_relaxed) + 1,
@@ -130,7 +130,7 @@ void PlaceInto(SlotArray* array, uint64_t key, DeviceEntry* entry) {
     if (current == nullptr || current == kTombstone) break;
     i = (i + 1) & mask;
   }
-  array->slots[i].key.store(key, std::memory_order_relaxed);
+  array->slots[i].key.store(key, std::memory_order_release);
   array->slots[i].entry.store(entry, std::memory_order_release);
 }
 
@@ -181,7 +181,7 @@ bool MakeRoom() {
   if (current != nullptr && capacity == current->capacity) {
     SlotChange change;
     for (size_t i = 0; i < capacity; ++i) {
-      current->slots[i].entry.store(nullptr, std::memory_order_relaxed);
+      current->slots[i].entry.store(nullptr, std::memory_order_release);
     }
     for (size_t i = 0; i < count; ++i) PlaceInto(current, live[i].key, live[i].entry);
   } else if (SlotArray* grown = NewArray(capacity)) {
@@ -285,7 +285,7 @@ bool RemoveEntry(DeviceEntry& entry, uint64_t key) {
     const size_t slot = FindSlot(current, entry.key.load(std::memory_order_relaxed));
     {
       SlotChange change;
-      current->slots[slot].entry.store(kTombstone, std::memory_order_relaxed);
+      current->slots[slot].entry.store(kTombstone, std::memory_order_release);
     }
     entry.inTable.store(false, std::memory_order_release);
     --table.live;
@@ -320,7 +320,7 @@ void TakeAllEntries(void (*take)(DeviceEntry& entry)) {
     if (entry == nullptr || entry == kTombstone) continue;
     {
       SlotChange change;
-      current->slots[i].entry.store(kTombstone, std::memory_order_relaxed);
+      current->slots[i].entry.store(kTombstone, std::memory_order_release);
     }
     entry->inTable.store(false, std::memory_order_release);
     --table.live;
