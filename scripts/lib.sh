@@ -28,3 +28,6 @@ configure_and_build() {
   cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
 }
+
+# Prints a stage heading.
+stage() { printf '\n==== %s ====\n' "$1"; }

@@ -221,6 +221,10 @@ void WithholdReplies(const std::string& serial, uint32_t count) {
   WithModule(serial, [&](Module& m) { m.withheldReplies = count; });
 }
 
+void CutNextReply(const std::string& serial, uint32_t keepBytes) {
+  WithModule(serial, [&](Module& m) { m.cutReplyTo = keepBytes; });
+}
+
 void CorruptNextReply(const std::string& serial, uint32_t record) {
   WithModule(serial, [&](Module& m) { m.corruptRecord = record; });
 }

@@ -116,6 +116,10 @@ void ksim_withhold_replies(const char* serial, uint32_t count) {
   if (serial != nullptr) ksim::WithholdReplies(serial, count);
 }
 
+void ksim_cut_next_reply(const char* serial, uint32_t keep_bytes) {
+  if (serial != nullptr) ksim::CutNextReply(serial, keep_bytes);
+}
+
 void ksim_corrupt_next_reply(const char* serial, uint32_t record) {
   if (serial != nullptr) ksim::CorruptNextReply(serial, record);
 }

@@ -117,7 +117,12 @@ void Module::FinishRead() {
     if (*corruptRecord < records) reply[*corruptRecord * kReplyRecordSize + 1] = kCorruptMarker;
     corruptRecord.reset();
   }
-  Enqueue(reply.data(), records * kReplyRecordSize);
+  size_t length = records * kReplyRecordSize;
+  if (cutReplyTo) {
+    if (*cutReplyTo < length) length = *cutReplyTo;
+    cutReplyTo.reset();
+  }
+  Enqueue(reply.data(), length);
   if (!surplus.empty()) {
     Enqueue(surplus.data(), surplus.size());
     surplus.clear();

@@ -60,6 +60,7 @@ class Module {
   uint32_t readChunk = 0;
   uint32_t withheldReplies = 0;
   std::optional<uint32_t> corruptRecord;
+  std::optional<uint32_t> cutReplyTo;  // bytes of the next reply that are delivered
   std::vector<uint8_t> surplus;
   uint32_t transmitBusy = 0;
 

@@ -131,6 +131,20 @@ TEST_F(RegisterLink, RecordWithoutRFailsAfterFillingTheRecordsBeforeIt) {
   EXPECT_EQ(out[1], 0xEE);
 }
 
+TEST_F(RegisterLink, FailedReadDiscardsWhatIsLeftOfItsReply) {
+  sim::SetRegister(serial, 20, 0x11);
+  sim::SetRegister(serial, 21, 0x22);
+  sim::SetReadChunk(serial, 4);
+  sim::FailCall(serial, sim::Fn::Read, 2);  // the second record's read
+  uint8_t out[2] = {};
+  EXPECT_FALSE(ReadRegisters(*entry, out, 20, 21));
+  EXPECT_EQ(sim::PendingReceive(serial), 0u);
+  // The next read gets its own reply, not the rest of the failed one.
+  uint8_t one = 0;
+  EXPECT_TRUE(ReadRegisters(*entry, &one, 21, 21));
+  EXPECT_EQ(one, 0x22);
+}
+
 TEST_F(RegisterLink, DriverFailuresEndTheTransaction) {
   uint8_t out = 0xEE;
   sim::FailCall(serial, sim::Fn::Write, 1);

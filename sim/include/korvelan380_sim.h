@@ -59,6 +59,7 @@ KSIM_API void ksim_queue_receive(const char* serial, const uint8_t* data, size_t
 KSIM_API void ksim_fail_call(const char* serial, int fn, uint32_t nth, uint32_t status);
 KSIM_API void ksim_set_read_chunk(const char* serial, uint32_t max_bytes_per_read);
 KSIM_API void ksim_withhold_replies(const char* serial, uint32_t count);
+KSIM_API void ksim_cut_next_reply(const char* serial, uint32_t keep_bytes);
 KSIM_API void ksim_corrupt_next_reply(const char* serial, uint32_t record);
 KSIM_API void ksim_add_surplus_to_next_reply(const char* serial, const uint8_t* data,
                                              size_t length);

@@ -102,6 +102,8 @@ void SetReadChunk(const std::string& serial, uint32_t maxBytesPerRead);
 void WithholdReplies(const std::string& serial, uint32_t count);
 // The reply to the next "R" frame carries something other than 'R' at byte 1 of record `record`.
 void CorruptNextReply(const std::string& serial, uint32_t record);
+// The reply to the next "R" frame is cut short after keepBytes bytes; the rest never comes.
+void CutNextReply(const std::string& serial, uint32_t keepBytes);
 // These bytes follow the reply to the next "R" frame.
 void AddSurplusToNextReply(const std::string& serial, const std::vector<uint8_t>& bytes);
 // FT_GetStatus reports a nonzero transmit count for the next `calls` calls (UINT32_MAX: always).

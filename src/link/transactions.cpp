@@ -45,6 +45,18 @@ bool WriteRegisters(DeviceEntry& entry, const uint8_t* values, uint8_t first, ui
   return SendFrame(entry, frame, length);
 }
 
+namespace {
+
+// A read that failed once its frame was out may leave reply bytes queued in the driver, and
+// the next read (which takes waiting bytes as the start of its reply) would report them as its
+// own values; they are discarded instead.
+bool FailRead(DeviceEntry& entry) {
+  FlushReceive(entry);
+  return false;
+}
+
+}  // namespace
+
 bool ReadRegisters(DeviceEntry& entry, uint8_t* out, uint8_t first, uint8_t last) {
   const size_t count = RunLength(first, last);
   if (count == 0) return false;
@@ -58,19 +70,19 @@ bool ReadRegisters(DeviceEntry& entry, uint8_t* out, uint8_t first, uint8_t last
   const size_t expected = count * kReplyRecordSize;
   size_t received = 0;
   for (int poll = 0;; ++poll) {
-    if (poll == kReplyPolls) return false;  // late bytes stay queued in the driver
+    if (poll == kReplyPolls) return FailRead(entry);
     if (!entry.isOpen.load(std::memory_order_acquire)) return false;
     DWORD got = 0;
     if (entry.driver->read(entry.ftHandle, reply + received,
                            static_cast<DWORD>(expected - received), &got) != FT_OK) {
-      return false;
+      return FailRead(entry);
     }
     // A driver reporting more than it was asked for must not move us past the buffer.
     received += got < expected - received ? got : expected - received;
     if (received >= expected) break;
     platform::SleepMilliseconds(kReplyPollIntervalMs);
   }
-  return CheckReplyRecords(reply, count, out);
+  return CheckReplyRecords(reply, count, out) || FailRead(entry);
 }
 
 bool DrainTransmit(DeviceEntry& entry) {

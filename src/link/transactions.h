@@ -40,7 +40,8 @@ bool SendFrame(DeviceEntry& entry, const uint8_t* frame, size_t length);
 bool WriteRegisters(DeviceEntry& entry, const uint8_t* values, uint8_t first, uint8_t last);
 
 // out[0..n-1] receive registers first..last; a run of 1 to 256 registers. Bytes already waiting
-// in the receive queue are taken as the start of the reply.
+// in the receive queue are taken as the start of the reply. A read that fails after its frame
+// went out discards what is left in the receive queue.
 bool ReadRegisters(DeviceEntry& entry, uint8_t* out, uint8_t first, uint8_t last);
 
 // Waits, for about 5 s at most, until the driver's transmit queue for the module is empty.
