@@ -1,0 +1,73 @@
+"""korvelan380: control KORVELAN380 USB analog-output modules from Python.
+
+A thin layer over the C library ``libkorvelan380.so`` (through ctypes; standard library only,
+numpy optional)::
+
+    import korvelan380
+    with korvelan380.connect("7") as m:      # the module with USB serial KORVELAN3807
+        m.set_range(0, korvelan380.Range.BIPOLAR_10V)
+        m.set_volts(0, 2.5)
+
+Every failure raises a :class:`KorvelanError` subclass. :mod:`korvelan380.sim` runs the same
+code against a simulated module, and :mod:`korvelan380.testing` offers pytest fixtures.
+
+The library is loaded at the first connect (or :func:`load_library`) from, in order: the path
+given; ``$KORVELAN380_LIBRARY``; ``_lib/`` inside this package; the install prefix's ``lib/``;
+the build tree (``$KORVELAN380_BUILD_DIR/lib`` or the repository's ``build/lib``); the system
+loader.
+"""
+
+from ._library import Library, library_candidates, load_library, loaded_library
+from .errors import (
+    AlreadyConnectedError,
+    InvalidArgumentError,
+    KorvelanError,
+    LibraryNotFoundError,
+    NotConnectedError,
+    OpenFailedError,
+    SimulatorError,
+    TransferFailedError,
+)
+from .module import MAX_SAMPLES, Module, connect, connected_modules, disconnect_all
+from .values import (
+    CALIBRATION_ENTRIES,
+    RAW_MAX,
+    RAW_STEPS,
+    Calibration,
+    DacChannelSettings,
+    FifoChannelStatus,
+    FifoStatus,
+    Range,
+    Selection,
+)
+
+__version__ = "0.1.0"
+
+__all__ = [
+    "AlreadyConnectedError",
+    "CALIBRATION_ENTRIES",
+    "Calibration",
+    "DacChannelSettings",
+    "FifoChannelStatus",
+    "FifoStatus",
+    "InvalidArgumentError",
+    "KorvelanError",
+    "Library",
+    "LibraryNotFoundError",
+    "MAX_SAMPLES",
+    "Module",
+    "NotConnectedError",
+    "OpenFailedError",
+    "RAW_MAX",
+    "RAW_STEPS",
+    "Range",
+    "Selection",
+    "SimulatorError",
+    "TransferFailedError",
+    "connect",
+    "connected_modules",
+    "disconnect_all",
+    "library_candidates",
+    "load_library",
+    "loaded_library",
+]

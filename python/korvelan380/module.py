@@ -1,0 +1,572 @@
+"""A connected KORVELAN380 module."""
+
+from __future__ import annotations
+
+import operator
+import os
+import sys
+import threading
+from ctypes import byref, c_uint8, c_uint16, c_uint32
+from typing import Any, Dict, List, Optional, Union
+
+from ._buffers import pinned_uint16, raw_from_volts
+from ._library import (
+    CalibrationGainsStruct,
+    CalibrationOffsetsStruct,
+    DacChannelSettingsStruct,
+    Library,
+    load_library,
+)
+from .errors import InvalidArgumentError, NotConnectedError, TransferFailedError
+from .values import (
+    CALIBRATION_ENTRIES,
+    RAW_MAX,
+    Calibration,
+    DacChannelSettings,
+    FifoChannelStatus,
+    FifoStatus,
+    Range,
+    Selection,
+)
+
+__all__ = ["Module", "connect", "disconnect_all", "connected_modules", "MAX_SAMPLES"]
+
+#: The most samples one waveform or FIFO load takes.
+MAX_SAMPLES = 524288
+#: The longest deviceId: the tail of the serial "KORVELAN380<deviceId>".
+MAX_DEVICE_ID_LENGTH = 8
+
+# The modules connected through this package, by deviceId, so that each is closed once and a
+# stale Module never disconnects a later connection of the same deviceId.
+_connections: Dict[bytes, "Module"] = {}
+_connections_lock = threading.Lock()
+# Serialises the standard-output redirection of quiet EXIO read-backs.
+_stdout_lock = threading.Lock()
+
+
+def _encode_device_id(device_id: Union[str, bytes]) -> bytes:
+    if isinstance(device_id, str):
+        try:
+            encoded = device_id.encode("ascii")
+        except UnicodeEncodeError:
+            raise InvalidArgumentError(
+                1, "KORVELAN380_Connect", device_id, "a deviceId is ASCII"
+            ) from None
+    elif isinstance(device_id, (bytes, bytearray)):
+        encoded = bytes(device_id)
+    else:
+        raise TypeError(f"deviceId must be str or bytes, not {type(device_id).__name__}")
+    if b"\0" in encoded:
+        raise InvalidArgumentError(
+            1, "KORVELAN380_Connect", encoded.decode("latin-1"), "a deviceId has no NUL"
+        )
+    return encoded
+
+
+class Module:
+    """A KORVELAN380 module, connected by its deviceId.
+
+    ``Module("7")`` (or :func:`connect`) opens the module whose USB serial number is
+    ``KORVELAN3807``; :meth:`close` (or leaving a ``with`` block) disconnects it. Every method
+    either succeeds or raises a :class:`~korvelan380.KorvelanError`.
+
+    Channels are 0 and 1; some methods also take 2, which addresses a third register of the
+    same kind (see each method). Methods may be called from any thread: calls on one module
+    run one at a time, calls on different modules run at once.
+    """
+
+    def __init__(self, device_id: Union[str, bytes], *, library: Optional[str] = None) -> None:
+        """Connects the module.
+
+        Raises:
+            InvalidArgumentError: the deviceId is longer than 8 characters.
+            AlreadyConnectedError: the module is already connected in this process.
+            OpenFailedError: the driver is missing or could not open the module.
+            TransferFailedError: setting the outputs' first state failed; the module has
+                been disconnected again, so a retry starts afresh.
+        """
+        self._id = _encode_device_id(device_id)
+        self.device_id: str = self._id.decode("latin-1")
+        self._lib: Library = load_library(library)
+        self._closed = True
+        try:
+            self._lib.KORVELAN380_Connect(self._id)
+        except TransferFailedError:
+            # The library keeps a module whose first-connect initialisation failed; undo that
+            # so that the caller can simply try again.
+            try:
+                self._lib.KORVELAN380_DisConnect(self._id)
+            except NotConnectedError:
+                pass
+            raise
+        with _connections_lock:
+            stale = _connections.get(self._id)
+            if stale is not None:
+                stale._closed = True  # its connection ended behind its back; this is a new one
+            _connections[self._id] = self
+            self._closed = False
+
+    # ---- Connection ------------------------------------------------------------------------
+
+    def close(self) -> None:
+        """Disconnects the module. Closing a closed module does nothing."""
+        with _connections_lock:
+            if self._closed:
+                return
+            self._closed = True
+            del _connections[self._id]
+        try:
+            self._lib.KORVELAN380_DisConnect(self._id)
+        except NotConnectedError:
+            pass  # disconnected behind this object's back: closed all the same
+
+    disconnect = close
+
+    @property
+    def closed(self) -> bool:
+        """True once :meth:`close` has been called."""
+        return self._closed
+
+    def __enter__(self) -> "Module":
+        return self
+
+    def __exit__(self, *_exc: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = "closed" if self._closed else "connected"
+        return f"<korvelan380.Module {self.device_id!r} {state}>"
+
+    # ---- Argument checks -------------------------------------------------------------------
+
+    def _live(self, export: str) -> Library:
+        if self._closed:
+            raise NotConnectedError(2, export, self.device_id, "this Module was closed")
+        return self._lib
+
+    def _uint(self, value: Any, bits: int, what: str, export: str) -> int:
+        """value as an int that fits the C parameter; InvalidArgumentError otherwise."""
+        try:
+            number = operator.index(value)
+        except TypeError:
+            raise TypeError(f"{what} must be an integer, not {type(value).__name__}") from None
+        if not 0 <= number < 1 << bits:
+            raise InvalidArgumentError(
+                1, export, self.device_id, f"{what} {number} is outside 0..{(1 << bits) - 1}"
+            )
+        return number
+
+    def _u8(self, value: Any, what: str, export: str) -> int:
+        return self._uint(value, 8, what, export)
+
+    def _range_of(self, channel: int, export: str) -> Range:
+        """The range the module reports for channel 0 or 1, for a volts conversion."""
+        index = self.get_range(channel)
+        if not isinstance(index, Range):
+            raise TransferFailedError(
+                5, export, self.device_id, f"channel {channel} reports range {index}"
+            )
+        return index
+
+    # ---- Calibration -----------------------------------------------------------------------
+
+    def get_calibration(self) -> Calibration:
+        """The module's working calibration (the EEPROM is not read)."""
+        lib = self._live("KORVELAN380_Calib_Val_Get")
+        offsets = CalibrationOffsetsStruct()
+        gains = CalibrationGainsStruct()
+        lib.KORVELAN380_Calib_Val_Get(self._id, byref(offsets), byref(gains))
+        return Calibration(tuple(offsets.offset), tuple(gains.gain))
+
+    def set_calibration(self, calibration: Calibration, *, save: bool = False) -> None:
+        """Replaces the working calibration, used by every conversion from now on.
+
+        With ``save``, values that differ from those found in the EEPROM at connect are also
+        stored in the EEPROM; a store that fails raises TransferFailedError (the working
+        calibration is replaced all the same). Gains are kept in single precision.
+        """
+        lib = self._live("KORVELAN380_Calib_Val_Set")
+        offsets = CalibrationOffsetsStruct()
+        gains = CalibrationGainsStruct()
+        for i in range(CALIBRATION_ENTRIES):
+            offsets.offset[i] = calibration.offsets[i]
+            gains.gain[i] = calibration.gains[i]
+        lib.KORVELAN380_Calib_Val_Set(self._id, byref(offsets), byref(gains), 1 if save else 0)
+
+    def store_calibration(self, calibration: Optional[Calibration] = None) -> None:
+        """Makes ``calibration`` (by default the working one) the working calibration and
+        stores it in the EEPROM, unless it equals what the EEPROM held at connect."""
+        if calibration is None:
+            calibration = self.get_calibration()
+        self.set_calibration(calibration, save=True)
+
+    # ---- Conversion ------------------------------------------------------------------------
+
+    def calibrated_from_raw(self, channel: int, output_range: int, raw: int) -> int:
+        """The calibrated 16-bit code that rawValue ``raw`` (low 14 bits) becomes on channel
+        0 or 1 in ``output_range``, with the module's working calibration. No transfer."""
+        export = "KORVELANGetCalibedVal"
+        lib = self._live(export)
+        code = c_uint16()
+        lib.KORVELANGetCalibedVal(
+            self._id,
+            self._u8(channel, "channel", export),
+            self._u8(output_range, "range", export),
+            self._uint(raw, 16, "raw value", export),
+            byref(code),
+        )
+        return code.value
+
+    def raw_from_calibrated(self, channel: int, output_range: int, code: int) -> int:
+        """The rawValue (0 to 0x3FFF) that calibrated ``code`` stands for; InvalidArgumentError
+        when it stands for none. No transfer."""
+        export = "KORVELANGetRawValFromCalibed"
+        lib = self._live(export)
+        raw = c_uint16()
+        lib.KORVELANGetRawValFromCalibed(
+            self._id,
+            self._u8(channel, "channel", export),
+            self._u8(output_range, "range", export),
+            self._uint(code, 16, "code", export),
+            byref(raw),
+        )
+        return raw.value
+
+    # ---- Digital I/O -----------------------------------------------------------------------
+
+    def set_dio_direction(self, direction: int) -> None:
+        """Writes the digital port's direction byte."""
+        export = "KORVELAN380_Dio_Dir"
+        self._live(export).KORVELAN380_Dio_Dir(self._id, self._u8(direction, "direction", export))
+
+    def get_dio_direction(self) -> int:
+        """Reads the digital port's direction byte back."""
+        value = c_uint8()
+        self._live("KORVELAN380_Dio_Dir_R").KORVELAN380_Dio_Dir_R(self._id, byref(value))
+        return value.value
+
+    def set_dio_output(self, value: int) -> None:
+        """Writes the digital port's output byte."""
+        export = "KORVELAN380_Dio_Out"
+        self._live(export).KORVELAN380_Dio_Out(self._id, self._u8(value, "output", export))
+
+    def get_dio_output(self) -> int:
+        """Reads the digital port's output byte back."""
+        value = c_uint8()
+        self._live("KORVELAN380_Dio_Out_R").KORVELAN380_Dio_Out_R(self._id, byref(value))
+        return value.value
+
+    def read_dio_input(self) -> int:
+        """Reads the digital port's input byte."""
+        value = c_uint8()
+        self._live("KORVELAN380_Dio_In").KORVELAN380_Dio_In(self._id, byref(value))
+        return value.value
+
+    # ---- DAC channel and range -------------------------------------------------------------
+
+    def set_channel_settings(self, channel: int, settings: DacChannelSettings) -> None:
+        """Configures channel 0 or 1 (see :class:`DacChannelSettings`). Settings that the mode
+        does not accept raise InvalidArgumentError with nothing sent."""
+        export = "KORVELAN380_DacChSet"
+        lib = self._live(export)
+        s = DacChannelSettingsStruct(
+            self._u8(settings.mode, "mode", export),
+            self._u8(settings.select_a, "select_a", export),
+            self._u8(settings.select_b, "select_b", export),
+            self._u8(settings.switch_a, "switch_a", export),
+            self._u8(settings.switch_b, "switch_b", export),
+            0,
+            self._u8(settings.preset_enable, "preset_enable", export),
+            self._uint(settings.preset_value, 16, "preset_value", export),
+            self._uint(settings.mode_parameter, 16, "mode_parameter", export),
+        )
+        lib.KORVELAN380_DacChSet(self._id, self._u8(channel, "channel", export), byref(s))
+
+    def get_channel_settings(self, channel: int) -> DacChannelSettings:
+        """Reads channel 0's or 1's configuration back."""
+        export = "KORVELAN380_DacChSet_R"
+        lib = self._live(export)
+        s = DacChannelSettingsStruct()
+        lib.KORVELAN380_DacChSet_R(self._id, self._u8(channel, "channel", export), byref(s))
+        return DacChannelSettings(
+            mode=s.mode,
+            select_a=s.selectA,
+            select_b=s.selectB,
+            switch_a=s.switchA,
+            switch_b=s.switchB,
+            preset_enable=s.presetEnable,
+            preset_value=s.presetValue,
+            mode_parameter=s.modeParameter,
+        )
+
+    def set_range(self, channel: int, output_range: Union[Range, int]) -> None:
+        """Selects the output range of channel 0, 1 or 2 (channel 2 takes channel 0's
+        calibration)."""
+        export = "KORVELAN380_RangeSet"
+        self._live(export).KORVELAN380_RangeSet(
+            self._id, self._u8(channel, "channel", export), self._u8(output_range, "range", export)
+        )
+
+    def get_range(self, channel: int) -> Union[Range, int]:
+        """The range channel 0 or 1 holds: a :class:`Range`, or the plain number when the
+        module holds one that is not a range."""
+        export = "KORVELAN380_RangeSet_R"
+        lib = self._live(export)
+        value = c_uint8()
+        lib.KORVELAN380_RangeSet_R(self._id, self._u8(channel, "channel", export), byref(value))
+        try:
+            return Range(value.value)
+        except ValueError:
+            return value.value
+
+    # ---- DAC values ------------------------------------------------------------------------
+
+    def set_raw(self, channel: int, raw: int) -> None:
+        """Sets channel 0's or 1's output to rawValue ``raw`` (0 to 0x3FFF), calibrated for the
+        range the module reports."""
+        export = "KORVELAN380_DacValSet"
+        lib = self._live(export)
+        value = self._uint(raw, 16, "raw value", export)
+        if value > RAW_MAX:
+            raise InvalidArgumentError(
+                1, export, self.device_id, f"raw value {value} is outside 0..0x3FFF"
+            )
+        lib.KORVELAN380_DacValSet(self._id, self._u8(channel, "channel", export), value)
+
+    def get_raw(self, channel: int) -> int:
+        """Reads channel 0's or 1's output back as a rawValue."""
+        export = "KORVELAN380_DacValSet_R"
+        lib = self._live(export)
+        value = c_uint16()
+        lib.KORVELAN380_DacValSet_R(self._id, self._u8(channel, "channel", export), byref(value))
+        return value.value
+
+    def set_volts(self, channel: int, volts: float) -> None:
+        """Sets channel 0's or 1's output to the rawValue nearest ``volts`` in the range the
+        module reports for it (read first; see :meth:`Range.from_volts`). Volts outside the
+        range raise InvalidArgumentError with nothing written."""
+        export = "KORVELAN380_DacValSet"
+        output_range = self._range_of(channel, export)
+        try:
+            raw = output_range.from_volts(float(volts))
+        except ValueError as error:
+            raise InvalidArgumentError(1, export, self.device_id, str(error)) from None
+        self.set_raw(channel, raw)
+
+    def get_volts(self, channel: int) -> float:
+        """Channel 0's or 1's output in volts, from its rawValue and range."""
+        output_range = self._range_of(channel, "KORVELAN380_DacValSet_R")
+        return output_range.to_volts(self.get_raw(channel))
+
+    def set_code(self, channel: int, code: int) -> None:
+        """Writes a calibrated 16-bit code to channel 0's or 1's output unchanged."""
+        export = "KORVELAN380_DacValSet_NoCalibed"
+        self._live(export).KORVELAN380_DacValSet_NoCalibed(
+            self._id, self._u8(channel, "channel", export), self._uint(code, 16, "code", export)
+        )
+
+    def get_code(self, channel: int) -> int:
+        """Reads channel 0's or 1's output code unchanged."""
+        export = "KORVELAN380_DacValSet_NoCalibed_R"
+        lib = self._live(export)
+        value = c_uint16()
+        lib.KORVELAN380_DacValSet_NoCalibed_R(
+            self._id, self._u8(channel, "channel", export), byref(value)
+        )
+        return value.value
+
+    # ---- Waveform and FIFO -----------------------------------------------------------------
+
+    def _stream(self, export: str, channel: int, samples: Any) -> None:
+        lib = self._live(export)
+        channel = self._u8(channel, "channel", export)
+        try:
+            with pinned_uint16(samples) as (address, count):
+                if not 1 <= count <= MAX_SAMPLES:
+                    raise InvalidArgumentError(
+                        1, export, self.device_id, f"{count} samples; 1 to {MAX_SAMPLES} fit"
+                    )
+                getattr(lib, export)(self._id, channel, address, count)
+        except ValueError as error:
+            if isinstance(error, InvalidArgumentError):
+                raise
+            raise InvalidArgumentError(1, export, self.device_id, str(error)) from None
+
+    def load_waveform(self, channel: int, samples: Any) -> None:
+        """Loads rawValues into channel 0's or 1's waveform memory, each calibrated for the
+        range the module reports, in one stream.
+
+        ``samples``: 1 to 524288 16-bit values: a numpy ``uint16`` array (used in place when
+        contiguous), ``array('H')``, ``bytes``/``bytearray`` (two bytes per sample, in the
+        machine's byte order), a memoryview, or any iterable of ints. Only the low 14 bits of
+        each sample count.
+        """
+        self._stream("KORVELAN380_WavImgSet", channel, samples)
+
+    def load_waveform_volts(self, channel: int, volts: Any) -> None:
+        """Loads volts into channel 0's or 1's waveform memory: each becomes the nearest
+        rawValue in the range the module reports (read once, first). ``volts``: a numpy array
+        (converted with numpy) or any iterable of numbers, all within the range."""
+        export = "KORVELAN380_WavImgSet"
+        output_range = self._range_of(channel, export)
+        try:
+            raw = raw_from_volts(output_range, volts)
+        except ValueError as error:
+            raise InvalidArgumentError(1, export, self.device_id, str(error)) from None
+        self._stream(export, channel, raw)
+
+    def load_fifo(self, channel: int, codes: Any) -> None:
+        """Streams 1 to 524288 calibrated 16-bit codes to channel 0's or 1's FIFO unchanged
+        (the same buffers as :meth:`load_waveform`). Channel 2 raises TransferFailedError with
+        nothing sent."""
+        self._stream("KORVELAN380_Fifo_ImgSet", channel, codes)
+
+    def clear_fifo(self, channel: int) -> None:
+        """Clears channel 0's or 1's FIFO (channel 2 clears channel 0's)."""
+        export = "KORVELAN380_Fifo_Clr"
+        self._live(export).KORVELAN380_Fifo_Clr(self._id, self._u8(channel, "channel", export))
+
+    def fifo_status(self) -> FifoStatus:
+        """Both channels' FIFO status, read in one transaction."""
+        lib = self._live("KORVELAN380_Fifo_Status")
+        flag7 = (c_uint8 * 2)()
+        flag6 = (c_uint8 * 2)()
+        counter = (c_uint32 * 2)()
+        lib.KORVELAN380_Fifo_Status(self._id, flag7, flag6, counter)
+        return FifoStatus(
+            *(FifoChannelStatus(bool(flag7[c]), bool(flag6[c]), counter[c]) for c in (0, 1))
+        )
+
+    # ---- Trigger and gate ------------------------------------------------------------------
+
+    def start(self, channel: int) -> None:
+        """Triggers channel 0, 1 or 2 to start."""
+        export = "KORVELAN380_Trigger"
+        self._live(export).KORVELAN380_Trigger(self._id, self._u8(channel, "channel", export), 1)
+
+    def stop(self, channel: int) -> None:
+        """Triggers channel 0, 1 or 2 to stop."""
+        export = "KORVELAN380_Trigger"
+        self._live(export).KORVELAN380_Trigger(self._id, self._u8(channel, "channel", export), 0)
+
+    def trigger_status(self, channel: int) -> bool:
+        """The trigger status of channel 0 or 1 (channel 2 reads channel 0's)."""
+        export = "KORVELAN380_Trigger_Stat"
+        lib = self._live(export)
+        value = c_uint8()
+        lib.KORVELAN380_Trigger_Stat(self._id, self._u8(channel, "channel", export), byref(value))
+        return bool(value.value)
+
+    def set_gate(self, channel: int, gate: bool) -> None:
+        """Opens (True) or closes (False) the gate of channel 0, 1 or 2."""
+        export = "KORVELAN380_GateSet"
+        self._live(export).KORVELAN380_GateSet(
+            self._id, self._u8(channel, "channel", export), self._u8(gate, "gate", export)
+        )
+
+    def get_gate(self, channel: int) -> bool:
+        """Reads the gate of channel 0, 1 or 2 back."""
+        export = "KORVELAN380_GateSet_R"
+        lib = self._live(export)
+        value = c_uint8()
+        lib.KORVELAN380_GateSet_R(self._id, self._u8(channel, "channel", export), byref(value))
+        return bool(value.value)
+
+    # ---- Selection and clock ---------------------------------------------------------------
+
+    def set_external_select(self, low: int, high: int) -> None:
+        """Selects the external signals: ``low`` and ``high`` 0 to 4."""
+        export = "KORVELAN380_Exs_Sel"
+        self._live(export).KORVELAN380_Exs_Sel(
+            self._id, self._u8(low, "low", export), self._u8(high, "high", export)
+        )
+
+    def get_external_select(self) -> Selection:
+        """Reads the external-signal selection back (any nibbles the module holds)."""
+        lib = self._live("KORVELAN380_Exs_Sel_R")
+        low, high = c_uint8(), c_uint8()
+        lib.KORVELAN380_Exs_Sel_R(self._id, byref(low), byref(high))
+        return Selection(low.value, high.value)
+
+    def set_clock(self, channel: int, setting: int) -> None:
+        """Loads a clock setting (at least 99, 32 bits) into channel 0's, 1's or 2's clock."""
+        export = "KORVELAN380_Clock_Gen"
+        self._live(export).KORVELAN380_Clock_Gen(
+            self._id,
+            self._u8(channel, "channel", export),
+            self._uint(setting, 32, "clock setting", export),
+        )
+
+    def set_exio_select(self, low: int, high: int) -> None:
+        """Selects the EXIO signals: ``low`` and ``high`` 0 to 6."""
+        export = "KORVELAN380_EXIO_Sel"
+        self._live(export).KORVELAN380_EXIO_Sel(
+            self._id, self._u8(low, "low", export), self._u8(high, "high", export)
+        )
+
+    def get_exio_select(self, *, quiet: bool = False) -> Selection:
+        """Reads the EXIO selection back.
+
+        The library also prints the selection byte in decimal to the process's standard
+        output (file descriptor 1, no line end). With ``quiet`` that output goes to
+        ``/dev/null`` instead: descriptor 1 is redirected for the call's duration, so anything
+        other threads write to it meanwhile is lost too.
+        """
+        lib = self._live("KORVELAN380_EXIO_Sel_R")
+        low, high = c_uint8(), c_uint8()
+        if quiet:
+            with _stdout_lock, _stdout_to_devnull():
+                lib.KORVELAN380_EXIO_Sel_R(self._id, byref(low), byref(high))
+        else:
+            lib.KORVELAN380_EXIO_Sel_R(self._id, byref(low), byref(high))
+        return Selection(low.value, high.value)
+
+    def read_exio(self) -> int:
+        """Reads the EXIO input byte."""
+        value = c_uint8()
+        self._live("KORVELAN380_EXIO_In").KORVELAN380_EXIO_In(self._id, byref(value))
+        return value.value
+
+
+class _stdout_to_devnull:
+    """Points file descriptor 1 at /dev/null until exit."""
+
+    def __enter__(self) -> None:
+        for stream in (sys.stdout, sys.__stdout__):
+            if stream is not None:
+                try:
+                    stream.flush()
+                except (OSError, ValueError):
+                    pass
+        self._saved = os.dup(1)
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        try:
+            os.dup2(devnull, 1)
+        finally:
+            os.close(devnull)
+
+    def __exit__(self, *_exc: object) -> None:
+        try:
+            os.dup2(self._saved, 1)
+        finally:
+            os.close(self._saved)
+
+
+def connect(device_id: Union[str, bytes], *, library: Optional[str] = None) -> Module:
+    """Connects the module ``KORVELAN380<device_id>``; the same as ``Module(device_id)``.
+
+    ``library`` is the path of libkorvelan380 to load, if it is not loaded yet.
+    """
+    return Module(device_id, library=library)
+
+
+def connected_modules() -> List[Module]:
+    """The modules connected through this package and not closed yet."""
+    with _connections_lock:
+        return list(_connections.values())
+
+
+def disconnect_all() -> None:
+    """Closes every module connected through this package."""
+    for module in connected_modules():
+        module.close()

@@ -1,0 +1,486 @@
+"""The simulated KORVELAN380 module, from Python.
+
+The simulated module is a ``libftd2xx.so`` of its own that offers the driver functions the
+library uses, backed by a model of the module. :func:`activate` loads it into the process
+(globally, under its soname ``libftd2xx.so``) so that the library binds it instead of the
+vendor's driver. The library binds its driver once per process, at the first connect that finds
+one: activate the simulator before that, typically at the top of a test session::
+
+    from korvelan380 import sim
+    simulator = sim.activate()
+    module = simulator.attach("7")      # the module KORVELAN3807, ideally calibrated
+    module.set_dio_input(0xA5)          # what the digital inputs see
+    with korvelan380.connect("7") as m:
+        assert m.read_dio_input() == 0xA5
+
+The simulator is found, in order, at: the path given to :func:`activate`; the environment
+variable ``KORVELAN380_SIM_LIBRARY``; ``_lib/sim/libftd2xx.so`` inside the package;
+``<prefix>/lib/korvelan380/sim/libftd2xx.so`` for an installed package; the build tree's
+``sim/libftd2xx.so`` (``$KORVELAN380_BUILD_DIR`` or the repository's ``build/``).
+"""
+
+from __future__ import annotations
+
+import ctypes
+import enum
+import os
+import threading
+from array import array
+from ctypes import c_char_p, c_int, c_size_t, c_uint8, c_uint32, c_void_p
+from dataclasses import dataclass
+from typing import List, Optional, Set, Union
+
+from ._library import SIM_FILE, choose, sim_candidates
+from .errors import LibraryNotFoundError, SimulatorError
+
+__all__ = [
+    "SERIAL_PREFIX",
+    "Fn",
+    "Call",
+    "SimModule",
+    "Simulator",
+    "activate",
+    "active",
+    "serial_of",
+]
+
+#: Every module's USB serial number starts with this; the rest is its deviceId.
+SERIAL_PREFIX = "KORVELAN380"
+#: FT_IO_ERROR, the status an injected fault returns by default.
+FT_IO_ERROR = 4
+
+# Registers with a meaning the simulator's users often need.
+_DIO_INPUT = 9
+_EXIO_INPUT = 10
+_OUTPUT_VALUE = (42, 44)  # two registers each, high byte first
+
+
+def serial_of(device_id: str) -> str:
+    """The USB serial number of the module ``device_id``: ``"7"`` -> ``"KORVELAN3807"``."""
+    return SERIAL_PREFIX + device_id
+
+
+def _serial(device_id_or_serial: str) -> str:
+    # A deviceId has at most 8 characters, so it never starts with the 11-character prefix.
+    if device_id_or_serial.startswith(SERIAL_PREFIX):
+        return device_id_or_serial
+    return serial_of(device_id_or_serial)
+
+
+class Fn(enum.IntEnum):
+    """The driver functions, in the numbering of the trace and of fault injection."""
+
+    OPEN_EX = 0
+    CLOSE = 1
+    READ = 2
+    WRITE = 3
+    PURGE = 4
+    GET_QUEUE_STATUS = 5
+    GET_STATUS = 6
+    EE_UA_SIZE = 7
+    EE_UA_READ = 8
+    EE_UA_WRITE = 9
+    ANY = 10  #: in fault injection: count calls of every function
+
+
+@dataclass(frozen=True)
+class Call:
+    """One driver call as the simulated module saw it."""
+
+    fn: Fn
+    serial: str  #: module addressed (OPEN_EX: the serial asked for; "" if unknown)
+    arg: int  #: OPEN_EX: flags; PURGE: mask; READ, WRITE, EE_UA_*: length
+    data: bytes  #: WRITE, EE_UA_WRITE: bytes given; READ, EE_UA_READ: bytes delivered
+    status: int  #: the FT_STATUS returned
+
+    @property
+    def device_id(self) -> Optional[str]:
+        """The deviceId of the module addressed, when its serial is a KORVELAN380 one."""
+        return self.serial[len(SERIAL_PREFIX) :] if self.serial.startswith(SERIAL_PREFIX) else None
+
+
+_SIGNATURES = {
+    "ksim_reset": (None, ()),
+    "ksim_attach": (c_int, (c_char_p, c_size_t)),
+    "ksim_detach": (c_int, (c_char_p,)),
+    "ksim_is_attached": (c_int, (c_char_p,)),
+    "ksim_is_open": (c_int, (c_char_p,)),
+    "ksim_set_register": (None, (c_char_p, c_uint8, c_uint8)),
+    "ksim_register": (c_uint8, (c_char_p, c_uint8)),
+    "ksim_registers": (None, (c_char_p, c_void_p)),
+    "ksim_set_eeprom": (None, (c_char_p, c_char_p, c_size_t)),
+    "ksim_eeprom": (c_size_t, (c_char_p, c_void_p, c_size_t)),
+    "ksim_set_ideal_calibration": (None, (c_char_p,)),
+    "ksim_stream_samples": (c_size_t, (c_char_p, c_uint8, c_void_p, c_size_t)),
+    "ksim_stream_count": (c_uint32, (c_char_p, c_uint8)),
+    "ksim_pending_receive": (c_size_t, (c_char_p,)),
+    "ksim_queue_receive": (None, (c_char_p, c_char_p, c_size_t)),
+    "ksim_fail_call": (None, (c_char_p, c_int, c_uint32, c_uint32)),
+    "ksim_set_read_chunk": (None, (c_char_p, c_uint32)),
+    "ksim_withhold_replies": (None, (c_char_p, c_uint32)),
+    "ksim_corrupt_next_reply": (None, (c_char_p, c_uint32)),
+    "ksim_add_surplus_to_next_reply": (None, (c_char_p, c_char_p, c_size_t)),
+    "ksim_set_transmit_busy": (None, (c_char_p, c_uint32)),
+    "ksim_trace_count": (c_size_t, (c_char_p,)),
+    "ksim_trace_fn": (c_int, (c_size_t,)),
+    "ksim_trace_arg": (c_uint32, (c_size_t,)),
+    "ksim_trace_status": (c_uint32, (c_size_t,)),
+    "ksim_trace_serial": (c_size_t, (c_size_t, c_void_p, c_size_t)),
+    "ksim_trace_data": (c_size_t, (c_size_t, c_void_p, c_size_t)),
+    "ksim_clear_trace": (None, ()),
+    "ksim_set_tracing": (None, (c_int,)),
+}
+
+
+def _byte(value: int, what: str) -> int:
+    if not 0 <= value <= 0xFF:
+        raise ValueError(f"{what} {value} is outside 0..255")
+    return value
+
+
+def _u32(value: int, what: str) -> int:
+    if not 0 <= value <= 0xFFFFFFFF:
+        raise ValueError(f"{what} {value} is outside 0..2**32-1")
+    return value
+
+
+class SimModule:
+    """One simulated module, named by its serial number. Obtained from
+    :meth:`Simulator.attach` or :meth:`Simulator.module`."""
+
+    def __init__(self, simulator: "Simulator", serial: str) -> None:
+        self.simulator = simulator
+        self.serial = serial
+        self._s = serial.encode("latin-1")
+        self._c = simulator._c
+
+    @property
+    def device_id(self) -> Optional[str]:
+        """The deviceId that connects this module (None for a serial without the prefix)."""
+        if self.serial.startswith(SERIAL_PREFIX):
+            return self.serial[len(SERIAL_PREFIX) :]
+        return None
+
+    def __repr__(self) -> str:
+        return f"<korvelan380.sim.SimModule {self.serial!r}>"
+
+    # ---- State -----------------------------------------------------------------------------
+
+    @property
+    def attached(self) -> bool:
+        """True while the module is attached."""
+        return bool(self._c.ksim_is_attached(self._s))
+
+    @property
+    def is_open(self) -> bool:
+        """True while the driver has the module open (between connect and disconnect)."""
+        return bool(self._c.ksim_is_open(self._s))
+
+    def detach(self) -> None:
+        """Detaches the module, as if unplugged: an open connection fails every later call."""
+        self.simulator.detach(self.serial)
+
+    # ---- Registers -------------------------------------------------------------------------
+
+    def set_register(self, register: int, value: int) -> None:
+        """Sets a register. Registers 9 (digital input) and 10 (EXIO input) are inputs: only
+        this changes them."""
+        self._c.ksim_set_register(self._s, _byte(register, "register"), _byte(value, "value"))
+
+    def register(self, register: int) -> int:
+        """A register's value."""
+        return int(self._c.ksim_register(self._s, _byte(register, "register")))
+
+    def registers(self) -> bytes:
+        """All 256 registers."""
+        out = (c_uint8 * 256)()
+        self._c.ksim_registers(self._s, out)
+        return bytes(out)
+
+    def set_dio_input(self, value: int) -> None:
+        """What the module's digital inputs see (register 9)."""
+        self.set_register(_DIO_INPUT, value)
+
+    def set_exio_input(self, value: int) -> None:
+        """What the module's EXIO inputs see (register 10)."""
+        self.set_register(_EXIO_INPUT, value)
+
+    def output_code(self, channel: int) -> int:
+        """The 16-bit code in channel 0's or 1's output registers."""
+        first = _OUTPUT_VALUE[channel]
+        return self.register(first) << 8 | self.register(first + 1)
+
+    # ---- EEPROM ----------------------------------------------------------------------------
+
+    def set_eeprom(self, content: bytes) -> None:
+        """Replaces the EEPROM user area; its size becomes ``len(content)``."""
+        data = bytes(content)
+        self._c.ksim_set_eeprom(self._s, data, len(data))
+
+    def eeprom(self) -> bytes:
+        """The EEPROM user area."""
+        size = self._c.ksim_eeprom(self._s, None, 0)
+        while True:
+            out = (c_uint8 * size)()
+            got = self._c.ksim_eeprom(self._s, out, size)
+            if got <= size:
+                return bytes(out)[:got]
+            size = got
+
+    def set_ideal_calibration(self) -> None:
+        """Writes a calibration record to the EEPROM that makes every calibrated code equal
+        its nominal code (read by the library at the next connect)."""
+        self._c.ksim_set_ideal_calibration(self._s)
+
+    # ---- Streams ---------------------------------------------------------------------------
+
+    def stream_samples(self, channel: int) -> "array[int]":
+        """The samples of the last complete waveform stream to channel 0 or 1, as received."""
+        ch = _byte(channel, "channel")
+        size = self._c.ksim_stream_samples(self._s, ch, None, 0)
+        while True:
+            out = array("H", bytes(2 * size))
+            got = self._c.ksim_stream_samples(
+                self._s, ch, out.buffer_info()[0] if size else None, size
+            )
+            if got <= size:
+                del out[got:]
+                return out
+            size = got
+
+    def stream_count(self, channel: int) -> int:
+        """How many complete waveform streams channel 0 or 1 has received."""
+        return int(self._c.ksim_stream_count(self._s, _byte(channel, "channel")))
+
+    # ---- Receive queue ---------------------------------------------------------------------
+
+    def pending_receive(self) -> int:
+        """Bytes waiting for the driver's next read."""
+        return int(self._c.ksim_pending_receive(self._s))
+
+    def queue_receive(self, data: bytes) -> None:
+        """Puts bytes in the receive queue, as if stale."""
+        data = bytes(data)
+        self._c.ksim_queue_receive(self._s, data, len(data))
+
+    # ---- Faults ----------------------------------------------------------------------------
+
+    def fail_call(self, fn: Union[Fn, int, str], nth: int = 1, status: int = FT_IO_ERROR) -> None:
+        """The ``nth`` call (1: the next) of ``fn`` on this module, counted from now, returns
+        ``status`` instead of doing its work; ``Fn.ANY`` counts every function. One pending
+        fault per module: a new one replaces it. ``fn`` may be given by name (``"READ"``)."""
+        function = Fn[fn.upper()] if isinstance(fn, str) else Fn(fn)
+        self._c.ksim_fail_call(self._s, int(function), _u32(nth, "nth"), _u32(status, "status"))
+
+    def set_read_chunk(self, max_bytes_per_read: int) -> None:
+        """Each driver read delivers at most this many bytes (0: no limit)."""
+        self._c.ksim_set_read_chunk(self._s, _u32(max_bytes_per_read, "bytes"))
+
+    def withhold_replies(self, count: int) -> None:
+        """The next ``count`` register reads get no reply at all."""
+        self._c.ksim_withhold_replies(self._s, _u32(count, "count"))
+
+    def corrupt_next_reply(self, record: int = 0) -> None:
+        """The reply to the next register read is damaged in record ``record``."""
+        self._c.ksim_corrupt_next_reply(self._s, _u32(record, "record"))
+
+    def add_surplus_to_next_reply(self, data: bytes) -> None:
+        """These bytes follow the reply to the next register read."""
+        data = bytes(data)
+        self._c.ksim_add_surplus_to_next_reply(self._s, data, len(data))
+
+    def set_transmit_busy(self, calls: int) -> None:
+        """The driver reports bytes still to transmit for the next ``calls`` status calls
+        (0xFFFFFFFF: always)."""
+        self._c.ksim_set_transmit_busy(self._s, _u32(calls, "calls"))
+
+    # ---- Trace -----------------------------------------------------------------------------
+
+    def trace(self) -> List[Call]:
+        """This module's driver calls since the last reset or clear."""
+        return self.simulator.trace(self.serial)
+
+
+class Simulator:
+    """The simulated module's control interface: one per process, from :func:`activate`."""
+
+    def __init__(self, cdll: ctypes.CDLL, path: str) -> None:
+        self.path = path
+        self._c = cdll
+        for name, (restype, argtypes) in _SIGNATURES.items():
+            function = getattr(cdll, name)
+            function.restype = restype
+            function.argtypes = argtypes
+        self._trace_lock = threading.Lock()  # the C layer's trace snapshot is process-wide
+        self._attached_lock = threading.Lock()
+        self._attached: Set[str] = set()
+
+    def __repr__(self) -> str:
+        return f"<korvelan380.sim.Simulator {self.path!r}>"
+
+    def reset(self) -> None:
+        """Detaches every module, clears the trace and every fault, and restores defaults.
+
+        Disconnect the modules first: a module detached while connected stays in the
+        library's table (see :func:`korvelan380.disconnect_all`).
+        """
+        self._c.ksim_reset()
+        with self._attached_lock:
+            self._attached.clear()
+
+    def attach(
+        self,
+        device_id: str,
+        *,
+        eeprom_size: int = 128,
+        ideal_calibration: bool = True,
+    ) -> SimModule:
+        """Attaches the module ``KORVELAN380<device_id>``: registers all 0 and an EEPROM user
+        area of ``eeprom_size`` bytes, blank (0xFF) unless ``ideal_calibration`` writes a
+        calibration record with which every calibrated code equals its nominal one.
+
+        Raises ``ValueError`` when a module with that serial is already attached.
+        """
+        module = self.attach_serial(serial_of(device_id), eeprom_size=eeprom_size)
+        if ideal_calibration:
+            module.set_ideal_calibration()
+        return module
+
+    def attach_serial(self, serial: str, *, eeprom_size: int = 128) -> SimModule:
+        """Attaches a module by its full serial number, with a blank EEPROM."""
+        if not self._c.ksim_attach(serial.encode("latin-1"), eeprom_size):
+            raise ValueError(f"a module {serial!r} is already attached")
+        with self._attached_lock:
+            self._attached.add(serial)
+        return SimModule(self, serial)
+
+    def module(self, device_id: str) -> SimModule:
+        """The attached module ``KORVELAN380<device_id>`` (or given by its serial)."""
+        serial = _serial(device_id)
+        if not self._c.ksim_is_attached(serial.encode("latin-1")):
+            raise KeyError(f"no module {serial!r} is attached")
+        return SimModule(self, serial)
+
+    def detach(self, device_id_or_serial: str) -> None:
+        """Detaches a module (by deviceId or serial), as if unplugged."""
+        serial = _serial(device_id_or_serial)
+        if not self._c.ksim_detach(serial.encode("latin-1")):
+            raise KeyError(f"no module {serial!r} is attached")
+        with self._attached_lock:
+            self._attached.discard(serial)
+
+    def attached_serials(self) -> List[str]:
+        """The serials of the modules attached through this object and not detached."""
+        with self._attached_lock:
+            return sorted(self._attached)
+
+    def trace(self, serial: Optional[str] = None) -> List[Call]:
+        """Every driver call since the last reset or clear, in order; with ``serial`` (a
+        serial number or a deviceId), only that module's."""
+        key = _serial(serial).encode("latin-1") if serial is not None else None
+        c = self._c
+        calls = []
+        with self._trace_lock:
+            for i in range(c.ksim_trace_count(key)):
+                name = ctypes.create_string_buffer(64)
+                length = c.ksim_trace_serial(i, name, 64)
+                if length >= 64:
+                    name = ctypes.create_string_buffer(length + 1)
+                    c.ksim_trace_serial(i, name, length + 1)
+                size = c.ksim_trace_data(i, None, 0)
+                data = (c_uint8 * size)()
+                if size:
+                    c.ksim_trace_data(i, data, size)
+                calls.append(
+                    Call(
+                        fn=Fn(c.ksim_trace_fn(i)),
+                        serial=name.value.decode("latin-1"),
+                        arg=c.ksim_trace_arg(i),
+                        data=bytes(data),
+                        status=c.ksim_trace_status(i),
+                    )
+                )
+        return calls
+
+    def clear_trace(self) -> None:
+        """Forgets the calls traced so far."""
+        self._c.ksim_clear_trace()
+
+    def set_tracing(self, on: bool) -> None:
+        """Turns tracing on (the default) or off, e.g. for long runs."""
+        self._c.ksim_set_tracing(1 if on else 0)
+
+
+_lock = threading.Lock()
+_active: Optional[Simulator] = None
+
+
+def _loaded_driver() -> Optional[ctypes.CDLL]:
+    """The libftd2xx.so already loaded in this process (the one the library binds), if any."""
+    try:
+        return ctypes.CDLL(SIM_FILE, mode=os.RTLD_NOLOAD | os.RTLD_NOW)
+    except OSError:
+        return None
+
+
+def _is_simulator(cdll: ctypes.CDLL) -> bool:
+    try:
+        getattr(cdll, "ksim_reset")
+        return True
+    except AttributeError:
+        return False
+
+
+def activate(path: Optional[str] = None) -> Simulator:
+    """Makes the simulated module the driver of this process and returns its control.
+
+    Call it before the library's first successful connect. Calling it again returns the same
+    :class:`Simulator`. When the process already has the simulator loaded (e.g. through
+    ``LD_PRELOAD``), that one is used.
+
+    Raises:
+        LibraryNotFoundError: the simulator's ``libftd2xx.so`` was not found.
+        SimulatorError: another ``libftd2xx.so`` (the vendor's driver) is already loaded,
+            so the library has bound it or will; or the platform has no simulator.
+    """
+    global _active
+    with _lock:
+        if _active is not None:
+            if path is not None and os.path.realpath(path) != os.path.realpath(_active.path):
+                raise SimulatorError(
+                    f"the simulated module is already active from {_active.path}; "
+                    "one simulator serves a process"
+                )
+            return _active
+        if os.name != "posix" or not hasattr(os, "RTLD_NOLOAD"):
+            raise SimulatorError("the simulated module works on Linux only")
+        loaded = _loaded_driver()
+        if loaded is not None:
+            if not _is_simulator(loaded):
+                raise SimulatorError(
+                    "another libftd2xx.so (not the simulated module) is already loaded in this "
+                    "process, and the library binds its driver once per process: activate the "
+                    "simulator before the first connect, in a fresh process"
+                )
+            _active = Simulator(loaded, path or "libftd2xx.so (already loaded)")
+            return _active
+        origin, chosen = choose(sim_candidates(path), f"the simulated module's {SIM_FILE}")
+        try:
+            cdll = ctypes.CDLL(chosen, mode=os.RTLD_GLOBAL | os.RTLD_NOW)
+        except OSError as error:
+            raise LibraryNotFoundError(f"{chosen} (from {origin}) could not be loaded: {error}")
+        if not _is_simulator(cdll):
+            raise SimulatorError(f"{chosen} is not the simulated module (it has no ksim_reset)")
+        bound = _loaded_driver()
+        if bound is None or not _is_simulator(bound):
+            raise SimulatorError(
+                f"{chosen} was loaded but not under the soname {SIM_FILE}: the library would "
+                "not bind it"
+            )
+        _active = Simulator(cdll, chosen)
+        return _active
+
+
+def active() -> Optional[Simulator]:
+    """The simulator if :func:`activate` has been called in this process, else None."""
+    return _active

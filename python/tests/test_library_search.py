@@ -1,0 +1,110 @@
+"""Where the library and the simulator are looked for, and in which order."""
+
+from pathlib import Path
+
+import pytest
+
+import korvelan380
+from korvelan380 import LibraryNotFoundError
+from korvelan380._library import choose, library_candidates, sim_candidates
+from test_sim import run_python
+
+INSTALLED = Path("/opt/k/lib/python3.11/site-packages/korvelan380")
+
+
+def places(candidates):
+    return [origin for origin, _ in candidates]
+
+
+class TestOrder:
+    def test_an_explicit_path_then_the_environment_are_the_only_candidates(self):
+        env = {"KORVELAN380_LIBRARY": "/from/env.so"}
+        assert library_candidates("/given.so", env) == [("argument", "/given.so")]
+        assert library_candidates(None, env) == [("KORVELAN380_LIBRARY", "/from/env.so")]
+
+    def test_installed_package_then_prefix_then_build_tree_then_system(self):
+        candidates = library_candidates(None, {"KORVELAN380_BUILD_DIR": "/b"}, INSTALLED)
+        assert candidates[:3] == [
+            ("package", str(INSTALLED / "_lib" / "libkorvelan380.so")),
+            ("install prefix", "/opt/k/lib/libkorvelan380.so"),
+            ("build tree", "/b/lib/libkorvelan380.so"),
+        ]
+        assert set(places(candidates[3:])) == {"system"}
+        assert candidates[-1] == ("system", "libkorvelan380.so")
+
+    def test_the_source_tree_uses_its_build_directory(self):
+        source = Path("/src/repo/python/korvelan380")
+        candidates = library_candidates(None, {}, source)
+        assert "install prefix" not in places(candidates)
+        assert ("build tree", "/src/repo/build/lib/libkorvelan380.so") in candidates
+
+    def test_the_simulator_is_never_left_to_the_system_loader(self):
+        env = {"KORVELAN380_BUILD_DIR": "/b"}
+        assert sim_candidates(None, env, INSTALLED) == [
+            ("package", str(INSTALLED / "_lib" / "sim" / "libftd2xx.so")),
+            ("install prefix", "/opt/k/lib/korvelan380/sim/libftd2xx.so"),
+            ("build tree", "/b/sim/libftd2xx.so"),
+        ]
+        assert sim_candidates(None, {"KORVELAN380_SIM_LIBRARY": "/s.so"}) == [
+            ("KORVELAN380_SIM_LIBRARY", "/s.so")
+        ]
+
+
+class TestChoice:
+    def test_the_first_file_that_exists_wins(self, tmp_path):
+        later = tmp_path / "later.so"
+        later.touch()
+        candidates = [
+            ("package", str(tmp_path / "missing.so")),
+            ("build tree", str(later)),
+            ("system", "libkorvelan380.so"),
+        ]
+        assert choose(candidates, "x") == ("build tree", str(later))
+        assert choose(candidates[:1] + candidates[2:], "x") == ("system", "libkorvelan380.so")
+
+    def test_a_missing_explicit_file_is_an_error_not_a_fallback(self, tmp_path):
+        with pytest.raises(LibraryNotFoundError, match="missing.so"):
+            choose([("argument", str(tmp_path / "missing.so"))], "x")
+
+    def test_nothing_found_lists_every_place_tried(self, tmp_path):
+        with pytest.raises(LibraryNotFoundError, match="a.so.*b.so"):
+            choose(
+                [("package", str(tmp_path / "a.so")), ("build tree", str(tmp_path / "b.so"))], "x"
+            )
+
+
+class TestLoading:
+    def test_the_library_is_loaded_once_per_process(self, korvelan_module):
+        lib = korvelan380.loaded_library()
+        assert korvelan380.load_library() is lib
+        assert korvelan380.load_library(lib.path) is lib
+        with pytest.raises(RuntimeError):
+            korvelan380.load_library("/another/libkorvelan380.so")
+
+    def test_a_file_that_is_not_the_library_is_refused_by_name(self, korvelan_sim):
+        result = run_python(
+            f"""
+            import korvelan380
+            try:
+                korvelan380.load_library({korvelan_sim.path!r})
+            except korvelan380.LibraryNotFoundError as error:
+                print(error)
+            """
+        )
+        assert "not a usable korvelan380 library" in result.stdout, result.stderr
+        assert "KORVELAN380_Connect" in result.stdout
+
+    def test_the_system_loader_comes_last(self, korvelan_module):
+        code = """
+            import korvelan380
+            try:
+                print(korvelan380.load_library().origin)
+            except korvelan380.LibraryNotFoundError as error:
+                print(error)
+            """
+        elsewhere = {"KORVELAN380_LIBRARY": "", "KORVELAN380_BUILD_DIR": "/nonexistent"}
+        lib_dir = str(Path(korvelan380.loaded_library().path).parent)
+        found = run_python(code, LD_LIBRARY_PATH=lib_dir, **elsewhere)
+        assert found.stdout.strip() == "system", found.stderr
+        missing = run_python(code, LD_LIBRARY_PATH="/nonexistent", **elsewhere)
+        assert "/nonexistent/lib/libkorvelan380.so (build tree)" in missing.stdout, missing.stderr
