@@ -69,7 +69,8 @@ ordered_json EntriesJson(const Calibration& c) {
 
 ToolError FileError(const std::string& path, const std::string& why) {
   ToolError error(path + ": " + why, kExitUsage);
-  error.hint = "nothing was changed; 'korvelan380 calib export FILE.json' writes a file to start from";
+  error.hint =
+      "nothing was changed; 'korvelan380 calib export FILE.json' writes a file to start from";
   return error;
 }
 
@@ -82,14 +83,14 @@ uint32_t GainBits(const std::string& path, size_t e, const nlohmann::json& entry
                                           : Parsed<uint32_t>::Fail("");
     const std::string text = bits->is_string() ? bits->get<std::string>() : bits->dump();
     if (!parsed || text.size() != 10 || text.compare(0, 2, "0x") != 0) {
-      throw FileError(path, where + ": gain_bits " + text +
-                                " is not a 32-bit pattern such as \"0x3AA00000\"");
+      throw FileError(
+          path, where + ": gain_bits " + text + " is not a 32-bit pattern such as \"0x3AA00000\"");
     }
     const float gain = std::bit_cast<float>(*parsed);
     if (number != nullptr && number->is_number() &&
         !(static_cast<float>(number->get<double>()) == gain)) {
-      throw FileError(path, where + ": gain " + number->dump() + " and gain_bits " + text +
-                                " disagree");
+      throw FileError(path,
+                      where + ": gain " + number->dump() + " and gain_bits " + text + " disagree");
     }
     return *parsed;
   }
@@ -107,14 +108,13 @@ Calibration ReadFile(const std::string& path) {
   const nlohmann::json doc = nlohmann::json::parse(content.str(), nullptr, false);
   if (doc.is_discarded()) throw FileError(path, "is not valid JSON");
   if (!doc.is_object() || !doc.contains("format") || doc["format"] != kFormat) {
-    throw FileError(path, std::string("is not a calibration file (\"format\": \"") + kFormat +
-                              "\")");
+    throw FileError(path,
+                    std::string("is not a calibration file (\"format\": \"") + kFormat + "\")");
   }
   if (!doc.contains("version") || doc["version"] != kVersion) {
     throw FileError(path, "is not a version 1 calibration file");
   }
-  if (!doc.contains("entries") || !doc["entries"].is_array() ||
-      doc["entries"].size() != kEntries) {
+  if (!doc.contains("entries") || !doc["entries"].is_array() || doc["entries"].size() != kEntries) {
     throw FileError(path, "needs \"entries\": a list of all 14 gains and offsets");
   }
   Calibration c;

@@ -16,9 +16,9 @@ namespace {
 // What the parsed command does once the session is set up.
 struct Command {
   CLI::App* app = nullptr;
-  bool connect = true;        // the caller connects before and disconnects after
-  bool sim = false;           // always on the simulated module
-  bool attachFirstUse = true; // a module the state file does not know is attached first
+  bool connect = true;         // the caller connects before and disconnects after
+  bool sim = false;            // always on the simulated module
+  bool attachFirstUse = true;  // a module the state file does not know is attached first
   std::function<void(Session&, Report&)> run;
 };
 
@@ -81,17 +81,18 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   ChannelArgs channelArgs;
   WaveArgs wave;
 
-  Command* c = add("info", "every setting the module reports", {"korvelan380 --sim info",
-                                                                 "korvelan380 -d 7 info --json"});
+  Command* c = add("info", "every setting the module reports",
+                   {"korvelan380 --sim info", "korvelan380 -d 7 info --json"});
   c->run = [&](Session& s, Report& r) { InfoCommand(s, r); };
 
   c = add("range", "select a channel's output range",
           {"korvelan380 --sim range 0 -10..10V", "korvelan380 --sim range 1 uni5",
            "korvelan380 --sim range 0 +-2.5V", "korvelan380 --sim range 1 4   (index: 0..10V)"});
   c->app->add_option("CH", channel, "channel 0, 1 or 2")->required();
-  c->app->add_option("RANGE", range,
-                     "-10..10V -5..5V -2.5..2.5V -1.25..1.25V 0..10V 0..5V 0..2.5V, an alias "
-                     "(10V, +-5V, bip10, uni5, 0-10V) or an index 0 to 6")
+  c->app
+      ->add_option("RANGE", range,
+                   "-10..10V -5..5V -2.5..2.5V -1.25..1.25V 0..10V 0..5V 0..2.5V, an alias "
+                   "(10V, +-5V, bip10, uni5, 0-10V) or an index 0 to 6")
       ->required();
   c->run = [&](Session& s, Report& r) { RangeCommand(s, r, channel, range); };
 
@@ -100,9 +101,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
            "korvelan380 --sim out 0 500mV", "korvelan380 --sim out 0 raw:8192",
            "korvelan380 --sim out 1 code:0x1234"});
   c->app->add_option("CH", channel, "channel 0 or 1")->required();
-  c->app->add_option("VALUE", value,
-                     "volts in the channel's range (2.5V, -1.25, 500mV), a raw value (raw:8192, "
-                     "0 to 16383) or an uncalibrated code (code:0x1234)")
+  c->app
+      ->add_option("VALUE", value,
+                   "volts in the channel's range (2.5V, -1.25, 500mV), a raw value (raw:8192, "
+                   "0 to 16383) or an uncalibrated code (code:0x1234)")
       ->required();
   c->run = [&](Session& s, Report& r) { OutCommand(s, r, channel, value); };
 
@@ -158,8 +160,9 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   c->app->add_flag("--codes", wave.codes,
                    "the values are uncalibrated codes 0 to 65535, loaded into the FIFO");
   for (const char* shape : {"sine", "square", "triangle", "saw"}) {
-    c->app->add_flag_callback(std::string("--") + shape, [&wave, shape] { wave.shape = shape; },
-                              std::string("generate a ") + shape + " instead of reading a file");
+    c->app->add_flag_callback(
+        std::string("--") + shape, [&wave, shape] { wave.shape = shape; },
+        std::string("generate a ") + shape + " instead of reading a file");
   }
   c->app->add_option("--samples", wave.samples, "generated samples (default 1024)");
   c->app->add_option("--cycles", wave.cycles, "periods in the generated samples (default 1)");
@@ -167,7 +170,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       "--amplitude", [&wave](double v) { wave.amplitude = v; },
       "peak volts from the offset (default 90% of half the range)");
   c->app->add_option_function<double>(
-      "--offset", [&wave](double v) { wave.offset = v; }, "volts at the centre (default mid-range)");
+      "--offset", [&wave](double v) { wave.offset = v; },
+      "volts at the centre (default mid-range)");
   c->app->add_flag("--dry-run", wave.dryRun,
                    "load nothing: count, clipping, step and a preview of the waveform");
   c->app->add_flag("--clip", wave.clip, "hold samples outside the range at its limits");
@@ -270,7 +274,8 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   c->app->add_option("PORT", arg1, "with input: dio or exio");
   c->app->add_option("BYTE", arg2, "with input: the byte the inputs see");
   c->app->add_option("--eeprom-size", eepromSize, "attach, reset: EEPROM user area bytes (128)");
-  c->app->add_flag("--blank", blank, "attach, reset: a blank EEPROM instead of the ideal calibration");
+  c->app->add_flag("--blank", blank,
+                   "attach, reset: a blank EEPROM instead of the ideal calibration");
   c->run = [&](Session& s, Report& r) {
     SimCommand(s, r, what.empty() ? "status" : what, arg1, arg2, eepromSize, blank);
   };

@@ -35,8 +35,9 @@ void DemoCommand(Session& s, Report& r) {
   step("Connect module " + id, [&](Report& p) {
     s.Connect();
     p.json["connected"] = true;
-    p.Line("connected: the calibration comes from the EEPROM; a module never connected before "
-           "also gets its outputs set to zero");
+    p.Line(
+        "connected: the calibration comes from the EEPROM; a module never connected before "
+        "also gets its outputs set to zero");
   });
   step("Ranges: channel 0 -10..10V, channel 1 0..5V", [&](Report& p) {
     Report a;

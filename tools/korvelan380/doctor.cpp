@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kDriverFunctions[] = {
-    "FT_OpenEx", "FT_Close",          "FT_Read",      "FT_Write",     "FT_Purge",
+    "FT_OpenEx",         "FT_Close",     "FT_Read",      "FT_Write",     "FT_Purge",
     "FT_GetQueueStatus", "FT_GetStatus", "FT_EE_UASize", "FT_EE_UARead", "FT_EE_UAWrite"};
 constexpr const char* kFtdiVendor = "0403";
 
@@ -70,8 +70,7 @@ void CheckUsb(Checks& checks, const std::string& serial, bool sim) {
                    std::string(sim ? "; not needed with --sim" : ""));
   } else if (!sim) {
     checks.Add("module on USB", module ? "ok" : "problem",
-               module ? serial + " is attached"
-                      : "no FTDI device has the serial number " + serial);
+               module ? serial + " is attached" : "no FTDI device has the serial number " + serial);
   }
 }
 
@@ -105,7 +104,10 @@ void DoctorCommand(Session& s, Report& r) {
   }
 
   const bool ftdiSio = fs::exists("/sys/module/ftdi_sio");
-  checks.Add("ftdi_sio", !ftdiSio ? "ok" : sim ? "note" : "problem",
+  checks.Add("ftdi_sio",
+             !ftdiSio ? "ok"
+             : sim    ? "note"
+                      : "problem",
              ftdiSio ? "the kernel driver ftdi_sio is loaded: it claims FTDI devices and keeps "
                        "D2XX from them (sudo rmmod ftdi_sio, or blacklist it)"
                      : "the kernel driver ftdi_sio is not loaded");
@@ -116,10 +118,9 @@ void DoctorCommand(Session& s, Report& r) {
     KORVELAN380_DisConnect(s.id());
   }
   checks.Add("connect", status == KORVELAN380_OK ? "ok" : "problem",
-             status == KORVELAN380_OK
-                 ? "module " + s.options().device + " opens and answers"
-                 : StatusMeaning(status, s.options().device) + " (status " +
-                       std::to_string(status) + ")");
+             status == KORVELAN380_OK ? "module " + s.options().device + " opens and answers"
+                                      : StatusMeaning(status, s.options().device) + " (status " +
+                                            std::to_string(status) + ")");
   r.json["problems"] = checks.problems();
   r.Line(checks.problems() == 0 ? "no problems found"
                                 : std::to_string(checks.problems()) + " problem(s) found");

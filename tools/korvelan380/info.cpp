@@ -19,14 +19,13 @@ void InfoCommand(Session& s, Report& r) {
     uint8_t gate = 0;
     s.Check("KORVELAN380_Trigger_Stat", KORVELAN380_Trigger_Stat(s.id(), ch, &trigger));
     s.Check("KORVELAN380_GateSet_R", KORVELAN380_GateSet_R(s.id(), ch, &gate));
-    channels.push_back({{"channel", ch},
-                        {"range", output["range"]},
-                        {"output", {{"volts", output["volts"]},
-                                    {"raw", output["raw"]},
-                                    {"code", output["code"]}}},
-                        {"configuration", settings},
-                        {"trigger", trigger},
-                        {"gate", gate}});
+    channels.push_back(
+        {{"channel", ch},
+         {"range", output["range"]},
+         {"output", {{"volts", output["volts"]}, {"raw", output["raw"]}, {"code", output["code"]}}},
+         {"configuration", settings},
+         {"trigger", trigger},
+         {"gate", gate}});
     r.Line(OutputText(output));
     r.Line("  mode " + std::to_string(settings["mode"].get<int>()) + ", select A/B " +
            std::to_string(settings["select_a"].get<int>()) + "/" +
@@ -65,8 +64,7 @@ void InfoCommand(Session& s, Report& r) {
          "; input " + Hex(exio, 2));
   s.Check("KORVELAN380_Exs_Sel_R", KORVELAN380_Exs_Sel_R(s.id(), &low, &high));
   r.json["external_select"] = {{"low", low}, {"high", high}};
-  r.Line("external-signal selection low " + std::to_string(low) + ", high " +
-         std::to_string(high));
+  r.Line("external-signal selection low " + std::to_string(low) + ", high " + std::to_string(high));
 
   r.json["fifo"] = ReadFifo(s);
   r.text += FifoText(r.json["fifo"]);

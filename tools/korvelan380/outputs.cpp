@@ -51,8 +51,9 @@ uint8_t ParseChannel(const std::string& text, uint8_t highest) {
 }
 
 ordered_json RangeJson(unsigned index) {
-  return {{"index", index}, {"name", RangeOf(index) != nullptr ? ordered_json(RangeName(index))
-                                                               : ordered_json(nullptr)}};
+  return {
+      {"index", index},
+      {"name", RangeOf(index) != nullptr ? ordered_json(RangeName(index)) : ordered_json(nullptr)}};
 }
 
 uint8_t ReadRange(Session& s, uint8_t channel) {
@@ -66,8 +67,11 @@ ordered_json ReadOutput(Session& s, uint8_t channel) {
   s.Check("KORVELAN380_DacValSet_NoCalibed_R",
           KORVELAN380_DacValSet_NoCalibed_R(s.id(), channel, &code));
   const uint8_t index = ReadRange(s, channel);
-  ordered_json out = {{"channel", channel}, {"range", RangeJson(index)}, {"volts", nullptr},
-                      {"raw", nullptr}, {"code", code}};
+  ordered_json out = {{"channel", channel},
+                      {"range", RangeJson(index)},
+                      {"volts", nullptr},
+                      {"raw", nullptr},
+                      {"code", code}};
   // The raw value is the code read converted for the range read, as KORVELAN380_DacValSet_R
   // does it; converted here, the two registers are read once each. A code that stands for no
   // raw value of the range has none.
@@ -149,19 +153,16 @@ ordered_json ReadChannelSettings(Session& s, uint8_t channel) {
   const StatusCode status = KORVELAN380_DacChSet_R(s.id(), channel, &got);
   // 1 here means the preset code stands for no raw value: the other fields are read.
   if (status != KORVELAN380_INVALID_ARGUMENT) s.Check("KORVELAN380_DacChSet_R", status);
-  ordered_json out = {{"mode", got.mode},
-                      {"select_a", got.selectA},
-                      {"select_b", got.selectB},
-                      {"switch_a", got.switchA},
-                      {"switch_b", got.switchB},
-                      {"preset_enable", got.presetEnable},
-                      {"preset", nullptr},
-                      {"mode_parameter", got.modeParameter}};
+  ordered_json out = {{"mode", got.mode},        {"select_a", got.selectA},
+                      {"select_b", got.selectB}, {"switch_a", got.switchA},
+                      {"switch_b", got.switchB}, {"preset_enable", got.presetEnable},
+                      {"preset", nullptr},       {"mode_parameter", got.modeParameter}};
   if (status == KORVELAN380_OK) {
     const Range* range = RangeOf(ReadRange(s, channel));
-    out["preset"] = {{"raw", got.presetValue},
-                     {"volts", range != nullptr ? ordered_json(VoltsFromRaw(got.presetValue, *range))
-                                                : ordered_json(nullptr)}};
+    out["preset"] = {
+        {"raw", got.presetValue},
+        {"volts", range != nullptr ? ordered_json(VoltsFromRaw(got.presetValue, *range))
+                                   : ordered_json(nullptr)}};
   }
   return out;
 }

@@ -14,8 +14,8 @@ T Take(const Parsed<T>& parsed) {
 }
 
 std::string ByteText(uint8_t value) {
-  return Hex(value, 2) + " (0b" + std::bitset<8>(value).to_string() + ", " +
-         std::to_string(value) + ")";
+  return Hex(value, 2) + " (0b" + std::bitset<8>(value).to_string() + ", " + std::to_string(value) +
+         ")";
 }
 
 uint8_t Selector(const std::string& text, uint8_t highest, const char* which) {
@@ -112,7 +112,8 @@ void ClockCommand(Session& s, Report& r, const std::string& channelText, const s
   const uint8_t channel = ParseChannel(channelText, 2);
   const uint32_t setting = Take(ParseUnsigned(value, 0xFFFFFFFF, "clock setting"));
   if (setting < 99) {
-    throw UsageError("the clock setting " + std::to_string(setting) + " is too small: it is 99 "
+    throw UsageError("the clock setting " + std::to_string(setting) +
+                     " is too small: it is 99 "
                      "to 4294967295");
   }
   s.Check("KORVELAN380_Clock_Gen", KORVELAN380_Clock_Gen(s.id(), channel, setting));
@@ -126,8 +127,7 @@ void TriggerCommand(Session& s, Report& r, const std::string& channelText,
   const uint8_t channel = ParseChannel(channelText, 2);
   r.json["channel"] = channel;
   if (action == "start" || action == "stop") {
-    s.Check("KORVELAN380_Trigger",
-            KORVELAN380_Trigger(s.id(), channel, action == "start" ? 1 : 0));
+    s.Check("KORVELAN380_Trigger", KORVELAN380_Trigger(s.id(), channel, action == "start" ? 1 : 0));
     r.json["action"] = action;
   } else if (action != "status") {
     throw UsageError("'" + action + "': the trigger takes start, stop or status");
@@ -136,8 +136,8 @@ void TriggerCommand(Session& s, Report& r, const std::string& channelText,
   s.Check("KORVELAN380_Trigger_Stat", KORVELAN380_Trigger_Stat(s.id(), channel, &status));
   r.json["status"] = status;
   r.Line("channel " + std::to_string(channel) + " trigger" +
-         (action == "status" ? "" : " " + action + " sent;") + " status " +
-         std::to_string(status) + (channel == 2 ? " (channel 2 reports channel 0's status)" : ""));
+         (action == "status" ? "" : " " + action + " sent;") + " status " + std::to_string(status) +
+         (channel == 2 ? " (channel 2 reports channel 0's status)" : ""));
 }
 
 void GateCommand(Session& s, Report& r, const std::string& channelText, const std::string& action) {
@@ -163,7 +163,8 @@ ordered_json ReadFifo(Session& s) {
   s.Check("KORVELAN380_Fifo_Status", KORVELAN380_Fifo_Status(s.id(), flag7, flag6, counter));
   ordered_json out = ordered_json::array();
   for (int c = 0; c < 2; ++c) {
-    out.push_back({{"channel", c}, {"flag7", flag7[c]}, {"flag6", flag6[c]}, {"counter", counter[c]}});
+    out.push_back(
+        {{"channel", c}, {"flag7", flag7[c]}, {"flag6", flag6[c]}, {"counter", counter[c]}});
   }
   return out;
 }

@@ -3,6 +3,9 @@
 #include "values.h"
 
 namespace korvelan380::tool {
+namespace {
+constexpr uint32_t kEepromSize = 128;  // a module's first use, as in any other command
+}
 
 void SimCommand(Session& s, Report& r, const std::string& what, const std::string& arg1,
                 const std::string& arg2, uint32_t eepromSize, bool blank) {
@@ -15,7 +18,9 @@ void SimCommand(Session& s, Report& r, const std::string& what, const std::strin
       throw error;
     }
     sim.AttachFresh(serial, eepromSize, !blank);
-    r.json = {{"serial", serial}, {"attached", true}, {"eeprom_size", eepromSize},
+    r.json = {{"serial", serial},
+              {"attached", true},
+              {"eeprom_size", eepromSize},
               {"calibration", blank ? "blank EEPROM" : "ideal"}};
     r.Line("simulated module " + serial + (what == "reset" ? " reset: " : " attached: ") +
            "registers 0, " + std::to_string(eepromSize) + "-byte EEPROM " +
@@ -29,6 +34,7 @@ void SimCommand(Session& s, Report& r, const std::string& what, const std::strin
     if (!dio && arg1 != "exio") throw UsageError("sim input dio BYTE or sim input exio BYTE");
     const auto value = ParseByte(arg2);
     if (!value) throw UsageError(value.error);
+    if (!sim.Knows(serial)) sim.AttachFresh(serial, kEepromSize, true);
     if (!sim.IsAttached(serial)) {
       throw ToolError("the simulated module " + serial + " is not attached", kExitFailed);
     }

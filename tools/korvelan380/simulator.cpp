@@ -118,10 +118,11 @@ Simulator::Simulator() : api_(new Api{}) {
       tried += "\n  " + candidate + " (not there)";
       continue;
     }
+    const std::string path = fs::weakly_canonical(candidate, ec).string();
     // Global, so that the library's later dlopen("libftd2xx.so") finds it by soname.
-    library_ = dlopen(candidate.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
     if (library_ != nullptr) {
-      path_ = fs::weakly_canonical(candidate, ec).string();
+      path_ = path;
       break;
     }
     tried += "\n  " + candidate + " (" + dlerror() + ")";
@@ -190,7 +191,7 @@ void Simulator::Open(const std::string& statePath) {
   if (doc.is_discarded() || !doc.is_object()) {
     throw StateFileError(statePath, "is not a JSON document");
   }
-  if (doc.value("format", "") != kStateFormat || !doc.contains("version") ||
+  if (!doc.contains("format") || doc["format"] != kStateFormat || !doc.contains("version") ||
       doc["version"] != kStateVersion || !doc.contains("modules") || !doc["modules"].is_object()) {
     throw StateFileError(statePath, "is not a version 1 state of simulated modules");
   }

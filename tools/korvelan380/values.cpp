@@ -13,7 +13,8 @@ namespace {
 std::string Lower(std::string_view text) {
   std::string out;
   for (char c : text) {
-    if (c != ' ' && c != '_') out.push_back(static_cast<char>(std::tolower(static_cast<uint8_t>(c))));
+    if (c != ' ' && c != '_')
+      out.push_back(static_cast<char>(std::tolower(static_cast<uint8_t>(c))));
   }
   return out;
 }
@@ -59,7 +60,9 @@ Parsed<uint8_t> ParseRange(std::string_view text) {
   if (hasVolts) name.pop_back();
   std::optional<size_t> bipolar;
   std::optional<size_t> unipolar;
-  auto after = [&](std::string_view prefix) { return std::string_view(name).substr(prefix.size()); };
+  auto after = [&](std::string_view prefix) {
+    return std::string_view(name).substr(prefix.size());
+  };
   for (std::string_view prefix : {"+-", "\xc2\xb1", "-+", "bip", "bi", "b"}) {
     if (StartsWith(name, prefix) && !bipolar) bipolar = MagnitudeIndex(after(prefix));
   }
@@ -96,9 +99,9 @@ std::string RangeName(unsigned index) {
 Parsed<uint32_t> ParseUnsigned(std::string_view text, uint32_t max, std::string_view what) {
   const std::string t = Lower(text);
   auto fail = [&] {
-    return Parsed<uint32_t>::Fail("'" + std::string(text) + "' is not a valid " + std::string(what) +
-                                  ": give a number from 0 to " + std::to_string(max) +
-                                  " (decimal, 0x.. or 0b..)");
+    return Parsed<uint32_t>::Fail("'" + std::string(text) + "' is not a valid " +
+                                  std::string(what) + ": give a number from 0 to " +
+                                  std::to_string(max) + " (decimal, 0x.. or 0b..)");
   };
   int base = 10;
   std::string digits = t;
@@ -159,7 +162,8 @@ Parsed<OutputValue> ParseOutputValue(std::string_view text) {
   }
   const auto volts = ParseVolts(text);
   if (!volts) {
-    return Parsed<OutputValue>::Fail(volts.error + ", a raw value (raw:8192) or a code (code:0x1234)");
+    return Parsed<OutputValue>::Fail(volts.error +
+                                     ", a raw value (raw:8192) or a code (code:0x1234)");
   }
   return Parsed<OutputValue>::Ok(Volts{*volts});
 }

@@ -141,8 +141,9 @@ void WaveCommand(Session& s, Report& r, const WaveArgs& a, std::istream& stdinSt
   const Units units = a.codes ? Units::kCodes : a.raw ? Units::kRaw : Units::kVolts;
   if (a.raw && a.codes) throw UsageError("--raw and --codes: pick one");
   if (a.shape.empty() == a.file.empty()) {
-    throw UsageError("give a FILE (or - for standard input) or one generator: --sine, --square, "
-                     "--triangle or --saw");
+    throw UsageError(
+        "give a FILE (or - for standard input) or one generator: --sine, --square, "
+        "--triangle or --saw");
   }
   if (!a.shape.empty() && units != Units::kVolts) {
     throw UsageError("the generators make volts: --raw and --codes take their values from a file");
@@ -197,7 +198,9 @@ void WaveCommand(Session& s, Report& r, const WaveArgs& a, std::istream& stdinSt
   r.json = {{"channel", channel},
             {"range", RangeJson(rangeIndex)},
             {"source", source},
-            {"units", units == Units::kVolts ? "volts" : units == Units::kRaw ? "raw" : "codes"},
+            {"units", units == Units::kVolts ? "volts"
+                      : units == Units::kRaw ? "raw"
+                                             : "codes"},
             {"samples", load.size()},
             {"limit", kSampleLimit},
             {"clipped", clipped}};
@@ -244,8 +247,10 @@ void WaveCommand(Session& s, Report& r, const WaveArgs& a, std::istream& stdinSt
     return;
   }
   if (tooMany) {
-    throw UsageError(std::to_string(load.size()) + " samples are too many: the module takes at "
-                     "most " + std::to_string(kSampleLimit));
+    throw UsageError(std::to_string(load.size()) +
+                     " samples are too many: the module takes at "
+                     "most " +
+                     std::to_string(kSampleLimit));
   }
   if (clipped > 0 && !a.clip) {
     ToolError error(std::to_string(clipped) + " of " + std::to_string(load.size()) +

@@ -7,7 +7,18 @@ namespace korvelan380::tool {
 namespace {
 
 // Driver function numbers, as the simulator's trace gives them.
-enum Fn { kOpenEx, kClose, kRead, kWrite, kPurge, kQueueStatus, kStatus, kEeSize, kEeRead, kEeWrite };
+enum Fn {
+  kOpenEx,
+  kClose,
+  kRead,
+  kWrite,
+  kPurge,
+  kQueueStatus,
+  kStatus,
+  kEeSize,
+  kEeRead,
+  kEeWrite
+};
 
 constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kEtx = 0x03;
@@ -161,8 +172,8 @@ class Describer {
         const unsigned last = first + static_cast<unsigned>(values.size()) - 1;
         line.frame = "W";
         for (uint8_t b : bytes) line.frame += " " + HexByte(b);
-        line.meaning = "set " + RegisterName(first, last) + " to " +
-                       Value(values, OneBlock(first, last));
+        line.meaning =
+            "set " + RegisterName(first, last) + " to " + Value(values, OneBlock(first, last));
         streaming_ = false;
         return;
       }
@@ -258,8 +269,9 @@ std::vector<WireLine> DescribeTrace(const std::vector<TraceEntry>& trace) {
     if (!lines.empty()) {
       WireLine& prev = lines.back();
       if (prev.call == line.call && prev.frame == line.frame && prev.meaning == line.meaning &&
-          prev.status == line.status && (entry.fn == kQueueStatus || entry.fn == kStatus ||
-                                         (entry.fn == kRead && entry.data.empty()))) {
+          prev.status == line.status &&
+          (entry.fn == kQueueStatus || entry.fn == kStatus ||
+           (entry.fn == kRead && entry.data.empty()))) {
         ++prev.repeat;
         continue;
       }
@@ -273,7 +285,8 @@ std::string FormatWire(const std::vector<WireLine>& lines, const std::string& in
   size_t callWidth = 0;
   size_t frameWidth = 0;
   for (const WireLine& l : lines) {
-    callWidth = std::max(callWidth, l.call.size() + (l.repeat > 1 ? 3 + std::to_string(l.repeat).size() : 0));
+    callWidth = std::max(callWidth,
+                         l.call.size() + (l.repeat > 1 ? 3 + std::to_string(l.repeat).size() : 0));
     frameWidth = std::max(frameWidth, std::min<size_t>(l.frame.size(), 24));
   }
   std::string text;
@@ -292,8 +305,8 @@ std::string FormatWire(const std::vector<WireLine>& lines, const std::string& in
 ordered_json WireJson(const std::vector<WireLine>& lines) {
   ordered_json out = ordered_json::array();
   for (const WireLine& l : lines) {
-    ordered_json j = {{"call", l.call}, {"frame", l.frame}, {"meaning", l.meaning},
-                      {"status", l.status}};
+    ordered_json j = {
+        {"call", l.call}, {"frame", l.frame}, {"meaning", l.meaning}, {"status", l.status}};
     if (l.repeat > 1) j["repeat"] = l.repeat;
     out.push_back(std::move(j));
   }
