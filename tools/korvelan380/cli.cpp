@@ -329,6 +329,10 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
       out << "on the wire:\n" << traceText;
     }
     return e.exit;
+  } catch (const std::exception& e) {
+    // Nothing should get here; if something does, it is said plainly rather than aborting.
+    err << "korvelan380: unexpected error: " << e.what() << "\n";
+    return kExitFailed;
   }
   if (options.json) {
     ordered_json doc = report.json;

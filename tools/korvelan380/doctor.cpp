@@ -45,7 +45,6 @@ class Checks {
 void CheckUsb(Checks& checks, const std::string& serial, bool sim) {
   std::error_code ec;
   int found = 0;
-  int closed = 0;
   bool module = false;
   for (const auto& dev : fs::directory_iterator("/sys/bus/usb/devices", ec)) {
     if (ReadLine(dev.path() / "idVendor") != kFtdiVendor) continue;
@@ -57,7 +56,6 @@ void CheckUsb(Checks& checks, const std::string& serial, bool sim) {
                   std::atoi(ReadLine(dev.path() / "busnum").c_str()),
                   std::atoi(ReadLine(dev.path() / "devnum").c_str()));
     const bool mayOpen = access(node, R_OK | W_OK) == 0;
-    closed += !mayOpen;
     checks.Add("USB device", mayOpen ? "ok" : "problem",
                std::string(node) + " serial " + (devSerial.empty() ? "(none)" : devSerial) +
                    (mayOpen ? ", this user may open it"

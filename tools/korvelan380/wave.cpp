@@ -52,8 +52,10 @@ std::vector<double> ReadSamples(std::istream& in, const std::string& source,
                                 const std::string& column, Units units) {
   std::vector<double> samples;
   std::optional<size_t> index;
-  const bool byName = !column.empty() && !std::all_of(column.begin(), column.end(), ::isdigit);
+  const bool byName = !column.empty() && !std::all_of(column.begin(), column.end(),
+                                                      [](char c) { return c >= '0' && c <= '9'; });
   if (!column.empty() && !byName) {
+    if (column.size() > 6) throw UsageError("no file has column " + column);
     index = std::stoul(column);
     if (*index == 0) throw UsageError("columns are counted from 1");
     --*index;
@@ -160,7 +162,8 @@ void WaveCommand(Session& s, Report& r, const WaveArgs& a, std::istream& stdinSt
   std::string source;
   if (!a.shape.empty()) {
     if (a.samples == 0 || a.samples > kMostGenerated) {
-      throw UsageError("--samples is 1 to " + std::to_string(kSampleLimit));
+      throw UsageError("--samples is 1 to " + std::to_string(kMostGenerated) +
+                       " (the module takes at most " + std::to_string(kSampleLimit) + ")");
     }
     const double amplitude = a.amplitude.value_or(range->span / 2 * 0.9);
     const double offset = a.offset.value_or(range->bottom + range->span / 2);
