@@ -10,8 +10,16 @@
 
 #include "session.h"
 #include "tool.h"
+#include "values.h"
 
 namespace korvelan380::tool {
+
+// The value, or the usage error that says why the text is none.
+template <typename T>
+T Take(const Parsed<T>& parsed) {
+  if (!parsed) throw UsageError(parsed.error);
+  return *parsed;
+}
 
 // Channel arguments: "0", "1" (and "2" where the module has a third register set).
 uint8_t ParseChannel(const std::string& text, uint8_t highest);
@@ -48,6 +56,7 @@ void TriggerCommand(Session& s, Report& r, const std::string& channel, const std
 void GateCommand(Session& s, Report& r, const std::string& channel, const std::string& action);
 void FifoCommand(Session& s, Report& r, const std::string& what, const std::string& channel);
 ordered_json ReadFifo(Session& s);
+ordered_json ReadDio(Session& s);
 std::string FifoText(const ordered_json& fifo);
 
 // ---- Waveforms ----

@@ -45,14 +45,10 @@ void InfoCommand(Session& s, Report& r) {
   r.json["gate_channel_2"] = gate2;
   r.Line("channel 2 gate " + std::string(gate2 ? "on" : "off"));
 
-  uint8_t dir = 0;
-  uint8_t out = 0;
-  uint8_t in = 0;
-  s.Check("KORVELAN380_Dio_Dir_R", KORVELAN380_Dio_Dir_R(s.id(), &dir));
-  s.Check("KORVELAN380_Dio_Out_R", KORVELAN380_Dio_Out_R(s.id(), &out));
-  s.Check("KORVELAN380_Dio_In", KORVELAN380_Dio_In(s.id(), &in));
-  r.json["dio"] = {{"direction", dir}, {"output", out}, {"input", in}};
-  r.Line("DIO direction " + Hex(dir, 2) + ", output " + Hex(out, 2) + ", input " + Hex(in, 2));
+  const ordered_json dio = ReadDio(s);
+  r.json["dio"] = dio;
+  r.Line("DIO direction " + Hex(dio["direction"], 2) + ", output " + Hex(dio["output"], 2) +
+         ", input " + Hex(dio["input"], 2));
 
   uint8_t low = 0;
   uint8_t high = 0;

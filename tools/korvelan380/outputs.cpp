@@ -7,12 +7,6 @@
 namespace korvelan380::tool {
 namespace {
 
-template <typename T>
-T Take(const Parsed<T>& parsed) {
-  if (!parsed) throw UsageError(parsed.error);
-  return *parsed;
-}
-
 const Range& KnownRange(Session& s, uint8_t channel) {
   const uint8_t index = ReadRange(s, channel);
   const Range* range = RangeOf(index);

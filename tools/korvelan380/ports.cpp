@@ -7,12 +7,6 @@
 namespace korvelan380::tool {
 namespace {
 
-template <typename T>
-T Take(const Parsed<T>& parsed) {
-  if (!parsed) throw UsageError(parsed.error);
-  return *parsed;
-}
-
 std::string ByteText(uint8_t value) {
   return Hex(value, 2) + " (0b" + std::bitset<8>(value).to_string() + ", " + std::to_string(value) +
          ")";
@@ -55,16 +49,20 @@ void DioCommand(Session& s, Report& r, const std::string& what, const std::strin
     r.Line("DIO input: " + ByteText(in));
     return;
   }
+  r.json = ReadDio(s);
+  r.Line("DIO direction: " + ByteText(r.json["direction"]));
+  r.Line("DIO output:    " + ByteText(r.json["output"]));
+  r.Line("DIO input:     " + ByteText(r.json["input"]));
+}
+
+ordered_json ReadDio(Session& s) {
   uint8_t dir = 0;
   uint8_t out = 0;
   uint8_t in = 0;
   s.Check("KORVELAN380_Dio_Dir_R", KORVELAN380_Dio_Dir_R(s.id(), &dir));
   s.Check("KORVELAN380_Dio_Out_R", KORVELAN380_Dio_Out_R(s.id(), &out));
   s.Check("KORVELAN380_Dio_In", KORVELAN380_Dio_In(s.id(), &in));
-  r.json = {{"direction", dir}, {"output", out}, {"input", in}};
-  r.Line("DIO direction: " + ByteText(dir));
-  r.Line("DIO output:    " + ByteText(out));
-  r.Line("DIO input:     " + ByteText(in));
+  return {{"direction", dir}, {"output", out}, {"input", in}};
 }
 
 void ExioCommand(Session& s, Report& r, const std::string& what) {
