@@ -20,6 +20,8 @@ need_packages() {
 }
 
 BASE_PACKAGES=(cmake ninja-build g++ gcc libgtest-dev libgmock-dev)
+# The command-line tool's argument parser and JSON library.
+BASE_PACKAGES+=(libcli11-dev nlohmann-json3-dev)
 
 # configure_and_build DIR [cmake options...]
 configure_and_build() {

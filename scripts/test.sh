@@ -44,7 +44,7 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 stage "4/4 fuzzers"
 sanitized_build "$BUILD-fuzz" "-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
   "$ub" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKORVELAN380_BUILD_TESTS=OFF \
-  -DKORVELAN380_BUILD_FUZZERS=ON
+  -DKORVELAN380_BUILD_FUZZERS=ON -DKORVELAN380_BUILD_TOOLS=OFF
 run_ctest "$BUILD-fuzz"
 mkdir -p "$BUILD-fuzz/crashes"
 for target in reply calibration frames; do

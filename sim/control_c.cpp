@@ -93,6 +93,21 @@ uint32_t ksim_stream_count(const char* serial, uint8_t channel) {
   return serial != nullptr ? ksim::StreamCount(serial, channel) : 0;
 }
 
+size_t ksim_export_state(const char* serial, uint8_t* out, size_t capacity) {
+  if (serial == nullptr) return 0;
+  const auto bytes = ksim::EncodeState(ksim::CaptureState(serial));
+  if (out != nullptr && capacity >= bytes.size()) std::copy(bytes.begin(), bytes.end(), out);
+  return bytes.size();
+}
+
+int ksim_import_state(const char* serial, const uint8_t* data, size_t length) {
+  if (serial == nullptr || (data == nullptr && length > 0)) return 0;
+  const auto state = ksim::DecodeState(std::vector<uint8_t>(data, data + length));
+  if (!state) return 0;
+  ksim::RestoreState(serial, *state);
+  return 1;
+}
+
 size_t ksim_pending_receive(const char* serial) {
   return serial != nullptr ? ksim::PendingReceive(serial) : 0;
 }

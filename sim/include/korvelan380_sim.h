@@ -53,6 +53,12 @@ KSIM_API size_t ksim_stream_samples(const char* serial, uint8_t channel, uint16_
                                     size_t capacity);
 KSIM_API uint32_t ksim_stream_count(const char* serial, uint8_t channel);
 
+/* A module's saved state (the bytes of EncodeState in korvelan380_sim.hpp): copies them into
+ * out when capacity is enough (nothing otherwise) and returns their length. */
+KSIM_API size_t ksim_export_state(const char* serial, uint8_t* out, size_t capacity);
+/* Restores a module from such bytes; returns 0 and changes nothing when they are malformed. */
+KSIM_API int ksim_import_state(const char* serial, const uint8_t* data, size_t length);
+
 KSIM_API size_t ksim_pending_receive(const char* serial);
 KSIM_API void ksim_queue_receive(const char* serial, const uint8_t* data, size_t length);
 

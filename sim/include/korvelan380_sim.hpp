@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +90,34 @@ uint32_t StreamCount(const std::string& serial, uint8_t channel);
 // Receive queue: bytes waiting for FT_Read, and bytes to put there as if stale.
 size_t PendingReceive(const std::string& serial);
 void QueueReceive(const std::string& serial, const std::vector<uint8_t>& bytes);
+
+// ---- Saved state ---------------------------------------------------------------------------
+
+// What a module keeps between sessions: whether it is attached, its registers, its EEPROM user
+// area and the last stream of each channel. Faults, the trace, the receive queue and the
+// register write counts are not part of it.
+struct ModuleState {
+  bool attached = false;
+  std::array<uint8_t, 256> registers{};
+  std::vector<uint8_t> eeprom;  // the user area; its size is the content's length
+  std::array<std::vector<uint16_t>, 2> streams;
+  std::array<uint32_t, 2> streamCounts{};
+};
+
+// The module's state now; for a serial that is not attached, `attached` false and the rest empty.
+ModuleState CaptureState(const std::string& serial);
+// Makes the module what `state` describes. Attached: the module is attached when it is not yet
+// (a module already attached keeps its open handle, trace and faults) and takes the registers,
+// EEPROM and streams. Not attached: the module is detached.
+void RestoreState(const std::string& serial, const ModuleState& state);
+
+// The state as bytes, format version 1: "KSIM", the version byte 1, a flags byte (bit 0:
+// attached), the 256 registers, the EEPROM size (32-bit) and content, then for channel 0 and 1
+// the stream count and the sample count (32-bit each) and the samples (16-bit); numbers
+// little-endian.
+std::vector<uint8_t> EncodeState(const ModuleState& state);
+// The state those bytes hold, or nothing when they are not exactly one version-1 state.
+std::optional<ModuleState> DecodeState(const std::vector<uint8_t>& bytes);
 
 // ---- Faults --------------------------------------------------------------------------------
 

@@ -1,0 +1,536 @@
+// Every command, run against the simulated module: what it leaves in the module (the state
+// file), what went on the wire, and what it prints.
+#include <bit>
+#include <cstring>
+
+#include "cli/cli_support.h"
+#include "session.h"
+
+namespace korvelan380::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The frames of a --trace --json run.
+std::vector<std::string> Frames(const json& doc) {
+  std::vector<std::string> frames;
+  for (const json& line : doc["trace"]) {
+    if (line["call"] == "FT_Write") frames.push_back(line["frame"]);
+  }
+  return frames;
+}
+
+bool Has(const std::vector<std::string>& frames, const std::string& frame) {
+  return std::find(frames.begin(), frames.end(), frame) != frames.end();
+}
+
+// ---- The module between invocations --------------------------------------------------------
+
+using ModuleBetweenInvocations = CliTest;
+
+TEST_F(ModuleBetweenInvocations, FirstUseAttachesACalibratedModuleThatKeepsItsOutputs) {
+  Ok({"out", "0", "2.5V"});
+  const sim::ModuleState first = Saved();
+  EXPECT_TRUE(first.attached);
+  EXPECT_EQ(first.eeprom.size(), 128u);
+  EXPECT_EQ(first.eeprom[0], 0x55);   // the ideal calibration
+  EXPECT_EQ(first.registers[12], 1);  // initialised at the first connect
+  EXPECT_EQ(first.registers[42], 0x28);
+  EXPECT_EQ(first.registers[43], 0x00);
+
+  const json read = Ok({"read", "0", "--json"}).Json();
+  EXPECT_EQ(read["volts"], 2.5);
+  EXPECT_EQ(read["raw"], 10240);
+  // A second connect finds the module initialised and leaves the outputs alone.
+  EXPECT_EQ(Saved().registers[42], 0x28);
+}
+
+TEST_F(ModuleBetweenInvocations, AModuleThatIsNotAttachedDoesNotOpen) {
+  Ok({"sim", "detach"});
+  EXPECT_FALSE(Saved().attached);
+  const Result r = Run({"info"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "korvelan380: KORVELAN380_Connect: the driver could not open module 0 (status 4)\n"
+            "  the simulated module KORVELAN3800 is not attached: attach it with "
+            "'korvelan380 --sim -d 0 sim attach'\n");
+  const json error = {
+      {"error",
+       {{"message", "KORVELAN380_Connect: the driver could not open module 0 (status 4)"},
+        {"call", "KORVELAN380_Connect"},
+        {"status", 4},
+        {"hint",
+         "the simulated module KORVELAN3800 is not attached: attach it with "
+         "'korvelan380 --sim -d 0 sim attach'"}}}};
+  EXPECT_EQ(Run({"read", "1", "--json"}).Json(), error);
+
+  Ok({"sim", "attach", "--blank", "--eeprom-size", "96"});
+  EXPECT_EQ(Saved().eeprom.size(), 96u);
+  Ok({"info"});
+  EXPECT_EQ(Saved().eeprom[0], 0x55);  // the library stored its default record in the blank EEPROM
+  EXPECT_EQ(Run({"sim", "attach"}).exit, 2);
+}
+
+TEST_F(ModuleBetweenInvocations, ModulesAreKeptApart) {
+  Ok({"-d", "3", "out", "1", "raw:100"});
+  Ok({"-d", "4", "out", "1", "raw:200"});
+  EXPECT_EQ(Saved("KORVELAN3803").registers[45], 100);
+  EXPECT_EQ(Saved("KORVELAN3804").registers[45], 200);
+  const json status = Ok({"sim", "--json"}).Json();
+  EXPECT_EQ(status["modules"].size(), 2u);
+}
+
+TEST_F(ModuleBetweenInvocations, AMalformedStateFileIsReportedAndLeftAlone) {
+  WriteFile("state.json",
+            "{\"format\": \"korvelan380 simulated modules\", \"version\": 1, "
+            "\"modules\": {\"KORVELAN3800\": \"4b53\"}}");
+  const Result r = Run({"info"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err, "korvelan380: the simulator's state file " + state_ +
+                       " holds a malformed state for KORVELAN3800\n"
+                       "  delete it to start afresh, or give another file with --sim-state FILE\n");
+  std::ifstream file(state_);
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(file), {}).find("4b53"), std::string::npos);
+  WriteFile("state.json", "not json");
+  EXPECT_EQ(Run({"info"}).exit, 2);
+}
+
+// ---- Outputs -------------------------------------------------------------------------------
+
+using Outputs = CliTest;
+
+TEST_F(Outputs, RangesByNameAliasAndIndex) {
+  Ok({"range", "1", "uni5"});
+  Ok({"range", "2", "bip2.5"});
+  EXPECT_EQ(Saved().registers[35], 5);
+  EXPECT_EQ(Saved().registers[36], 2);
+  EXPECT_EQ(Ok({"range", "0", "+-2.5V", "--json"}).Json(), json::parse(R"({
+      "channel": 0, "range": {"index": 2, "name": "-2.5..2.5V"},
+      "limits": {"low": -2.5, "high": 2.49969482421875, "step": 0.00030517578125},
+      "read_back": {"index": 2, "name": "-2.5..2.5V"}})"));
+  const Result bad = Run({"range", "0", "20V"});
+  EXPECT_EQ(bad.exit, 2);
+  EXPECT_EQ(bad.err,
+            "korvelan380: '20V' is not an output range: give one of -10..10V, -5..5V, "
+            "-2.5..2.5V, -1.25..1.25V, 0..10V, 0..5V, 0..2.5V, or an index 0 to 6\n");
+  EXPECT_EQ(Run({"range", "3", "0"}).err,
+            "korvelan380: '3' is not a channel here: give 0, 1 or 2\n");
+}
+
+TEST_F(Outputs, VoltsBecomeTheNearestRawValueOfTheCurrentRange) {
+  Ok({"range", "1", "0..5V"});
+  const json out = Ok({"out", "1", "1.2501", "--json"}).Json();
+  EXPECT_EQ(out["requested"], json::parse(R"({"volts": 1.2501, "raw": 4096})"));
+  EXPECT_EQ(out["output"], json::parse(R"({"channel": 1, "range": {"index": 5, "name": "0..5V"},
+                                          "volts": 1.25, "raw": 4096, "code": 4096})"));
+  EXPECT_EQ(Saved().registers[44], 0x10);
+  EXPECT_EQ(Ok({"read", "1"}).out,
+            "channel 1: 1.25 V  raw 4096 (0x1000)  code 0x1000  range 0..5V\n");
+}
+
+TEST_F(Outputs, VoltsOutsideTheRangeAreRefusedAndNothingIsWritten) {
+  Ok({"range", "0", "0..2.5V"});
+  Ok({"out", "0", "1V"});
+  const sim::ModuleState before = Saved();
+  const Result r = Run({"out", "0", "-0.5V"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_EQ(r.err,
+            "korvelan380: -0.5 V is outside the range 0..2.5V: its limits are 0 V to "
+            "2.499847 V\n");
+  EXPECT_EQ(Run({"out", "0", "2.5V"}).exit, 2);
+  EXPECT_EQ(Run({"out", "0", "raw:16384"}).exit, 2);
+  EXPECT_EQ(Run({"out", "0", "two volts"}).exit, 2);
+  EXPECT_EQ(Saved().registers, before.registers);
+}
+
+TEST_F(Outputs, RawValuesAndUncalibratedCodes) {
+  const json trace = Ok({"--trace", "--json", "out", "0", "raw:0x2000"}).Json();
+  EXPECT_TRUE(Has(Frames(trace), "W 2a 20 00")) << trace["trace"].dump(1);
+  Ok({"out", "1", "code:0x1234"});
+  EXPECT_EQ(Saved().registers[44], 0x12);
+  EXPECT_EQ(Saved().registers[45], 0x34);
+  // A code beyond the calibrated range of -10..10V has no raw value or volts.
+  Ok({"out", "1", "code:0xFFFF"});
+  EXPECT_EQ(Ok({"read", "1", "--json"}).Json(), json::parse(R"({"channel": 1,
+      "range": {"index": 0, "name": "-10..10V"}, "volts": null, "raw": null, "code": 65535})"));
+}
+
+TEST_F(Outputs, ChannelConfigurationAndItsReadBack) {
+  const json doc = Ok({"channel", "0", "--mode", "1", "--select-a", "2", "--select-b", "1",
+                       "--switch-a", "1", "--switch-b", "1", "--preset", "-5V", "--json"})
+                       .Json();
+  EXPECT_EQ(Saved().registers[16], 0xD9);
+  EXPECT_EQ(Saved().registers[38], 1);
+  EXPECT_EQ(Saved().registers[50], 0x10);  // -5 V in -10..10V: raw 4096, code 4096
+  // The module reports the control byte through its own bit layout.
+  EXPECT_EQ(doc["read_back"], json::parse(R"({"mode": 1, "select_a": 0, "select_b": 1,
+      "switch_a": 1, "switch_b": 0, "preset_enable": 1,
+      "preset": {"raw": 4096, "volts": -5.0}, "mode_parameter": 0})"));
+  Ok({"channel", "1", "--mode", "2", "--mode-parameter", "0x1234"});
+  EXPECT_EQ(Saved().registers[32], 0x12);
+  EXPECT_EQ(Saved().registers[33], 0x34);
+
+  EXPECT_EQ(Run({"channel", "0", "--select-a", "1"}).err,
+            "korvelan380: give the channel's mode with --mode 0 to 3\n");
+  const Result refused = Run({"channel", "0", "--mode", "3", "--select-a", "2", "--json"});
+  EXPECT_EQ(refused.exit, 1);
+  EXPECT_EQ(refused.Json()["error"]["status"], 1);
+  EXPECT_EQ(Saved().registers[16], 0xD9);
+}
+
+// ---- Ports and controls --------------------------------------------------------------------
+
+using Ports = CliTest;
+
+TEST_F(Ports, DigitalIo) {
+  Ok({"dio", "dir", "0x0F"});
+  Ok({"dio", "out", "0b101"});
+  Ok({"sim", "input", "dio", "0xA5"});
+  EXPECT_EQ(Saved().registers[7], 0x0F);
+  EXPECT_EQ(Saved().registers[8], 0x05);
+  EXPECT_EQ(Ok({"dio", "--json"}).Json(),
+            json::parse(R"({"direction": 15, "output": 5, "input": 165})"));
+  EXPECT_EQ(Ok({"dio", "in"}).out, "DIO input: 0xA5 (0b10100101, 165)\n");
+  EXPECT_EQ(Run({"dio", "out", "256"}).err,
+            "korvelan380: '256' is not a valid byte: give a number from 0 to 255 (decimal, 0x.. "
+            "or 0b..)\n");
+}
+
+TEST_F(Ports, TriggerGateSelectionClockAndExio) {
+  Ok({"trigger", "0", "start"});
+  Ok({"trigger", "2", "stop"});
+  Ok({"gate", "1", "on"});
+  Ok({"select", "ext", "4", "4"});
+  Ok({"select", "exio", "6", "3"});
+  Ok({"clock", "2", "0x12345678"});
+  const sim::ModuleState s = Saved();
+  EXPECT_EQ(s.registers[27], 0x01);
+  EXPECT_EQ(s.registers[6], 0x02);
+  EXPECT_EQ(s.registers[28], 0x01);
+  EXPECT_EQ(s.registers[0], 0x44);
+  EXPECT_EQ(s.registers[11], 0x36);
+  EXPECT_EQ(Bytes(s.registers.begin() + 1, s.registers.begin() + 5),
+            (Bytes{0x12, 0x34, 0x56, 0x78}));
+
+  Edit([](sim::ModuleState& m) {
+    m.registers[26] = 0x02;  // the gate of channel 0 reads bit 1
+    m.registers[27] = 0x10;  // the trigger status bit
+    m.registers[10] = 0x5A;
+  });
+  EXPECT_EQ(Ok({"gate", "0", "status", "--json"}).Json(),
+            json::parse(R"({"channel": 0, "gate": 1})"));
+  EXPECT_EQ(Ok({"trigger", "2", "status"}).out,
+            "channel 2 trigger status 1 (channel 2 reports channel 0's status)\n");
+  EXPECT_EQ(Ok({"exio", "--json"}).Json(),
+            json::parse(R"({"select": {"low": 6, "high": 3}, "input": 90})"));
+  EXPECT_EQ(Ok({"select", "ext"}).out, "external-signal selection: low 4, high 4\n");
+
+  EXPECT_EQ(Run({"select", "ext", "5", "0"}).exit, 2);
+  EXPECT_EQ(Run({"select", "exio", "1"}).exit, 2);
+  EXPECT_EQ(Run({"clock", "0", "98"}).err,
+            "korvelan380: the clock setting 98 is too small: it is 99 to 4294967295\n");
+  EXPECT_EQ(Run({"trigger", "0", "fire"}).exit, 2);
+}
+
+TEST_F(Ports, FifoStatusAndClear) {
+  Ok({"info"});
+  Edit([](sim::ModuleState& m) {
+    m.registers[64] = 0xC1;
+    m.registers[65] = 0x23;
+    m.registers[66] = 0x45;
+    m.registers[68] = 0x3F;
+  });
+  EXPECT_EQ(Ok({"fifo", "--json"}).Json(), json::parse(R"({"fifo": [
+      {"channel": 0, "flag7": 1, "flag6": 1, "counter": 74565},
+      {"channel": 1, "flag7": 0, "flag6": 0, "counter": 983040}]})"));
+  const json cleared = Ok({"--trace", "--json", "fifo", "clear", "1"}).Json();
+  EXPECT_EQ(cleared["cleared"], 1);
+  EXPECT_TRUE(Has(Frames(cleared), "W 4b 00"));
+  EXPECT_EQ(Run({"fifo", "clear"}).exit, 2);
+}
+
+// ---- Waveforms -----------------------------------------------------------------------------
+
+using Waveforms = CliTest;
+
+// With the ideal calibration a raw value is its own code, sent without its lowest two bits.
+std::vector<uint16_t> Sent(std::initializer_list<uint16_t> raws) {
+  std::vector<uint16_t> codes;
+  for (uint16_t raw : raws) codes.push_back(raw & 0xFFFC);
+  return codes;
+}
+
+TEST_F(Waveforms, VoltsFromAFileOneALine) {
+  WriteFile("wave.txt", "# a ramp\n-10V\n\n0\n  2.5 \n9.998779296875\n");
+  Ok({"wave", "0", Path("wave.txt")});
+  const sim::ModuleState s = Saved();
+  EXPECT_EQ(s.streams[0], Sent({0, 8192, 10240, 16383}));
+  EXPECT_EQ(s.streamCounts[0], 1u);
+  EXPECT_EQ(Bytes(s.registers.begin() + 58, s.registers.begin() + 61), (Bytes{0, 0, 3}));
+
+  WriteFile("bad.txt", "1\n2\nabc\n");
+  const Result bad = Run({"wave", "0", Path("bad.txt")});
+  EXPECT_EQ(bad.exit, 2);
+  EXPECT_EQ(bad.err, "korvelan380: " + Path("bad.txt") +
+                         " line 3: 'abc' is not a voltage: give volts such as 2.5V, -1.25 or "
+                         "500mV\n");
+  EXPECT_EQ(Run({"wave", "0", Path("missing.txt")}).exit, 2);
+}
+
+TEST_F(Waveforms, CsvColumnsByNumberOrNameAndRawValuesFromStandardInput) {
+  WriteFile("scope.csv", "time,volts\n0,1.0\n1,-1.0\n");
+  Ok({"wave", "1", Path("scope.csv"), "--column", "volts"});
+  EXPECT_EQ(Saved().streams[1], Sent({9011, 7373}));
+  Ok({"wave", "1", Path("scope.csv"), "--column", "2"});
+  EXPECT_EQ(Saved().streamCounts[1], 2u);
+  EXPECT_EQ(Run({"wave", "1", Path("scope.csv")}).exit, 2);  // two values a line, no column
+  EXPECT_EQ(Run({"wave", "1", Path("scope.csv"), "--column", "amps"}).exit, 2);
+
+  Ok({"wave", "0", "-", "--raw"}, "0\n16383\n0x2000\n");
+  EXPECT_EQ(Saved().streams[0], Sent({0, 16383, 0x2000}));
+}
+
+TEST_F(Waveforms, CodesGoToTheFifoUncalibrated) {
+  const json doc = Ok({"wave", "1", "-", "--codes", "--json"}, "0xFFFF\n0x1235\n").Json();
+  EXPECT_EQ(doc["load"], "KORVELAN380_Fifo_ImgSet");
+  EXPECT_EQ(Saved().streams[1], (std::vector<uint16_t>{0xFFFC, 0x1234}));
+  EXPECT_EQ(Saved().registers[63], 0);  // the FIFO load writes no length
+  EXPECT_EQ(Run({"wave", "1", "--sine", "--codes"}).exit, 2);
+}
+
+TEST_F(Waveforms, GeneratorsInVolts) {
+  Ok({"wave", "0", "--square", "--samples", "4", "--amplitude", "1", "--offset", "0"});
+  EXPECT_EQ(Saved().streams[0], Sent({9011, 9011, 7373, 7373}));
+  Ok({"wave", "0", "--saw", "--samples", "4", "--amplitude", "8", "--offset", "0"});
+  EXPECT_EQ(Saved().streams[0], Sent({1638, 4915, 8192, 11469}));
+  Ok({"wave", "1", "--triangle", "--samples", "4", "--amplitude", "4", "--offset", "0"});
+  EXPECT_EQ(Saved().streams[1], Sent({8192, 11469, 8192, 4915}));
+  Ok({"wave", "1", "--sine", "--samples", "1000"});
+  EXPECT_EQ(Saved().streams[1].size(), 1000u);
+}
+
+TEST_F(Waveforms, DryRunLoadsNothingAndReportsTheWaveform) {
+  Ok({"range", "0", "0..5V"});
+  const json doc = Ok({"wave", "0", "--sine", "--samples", "600000", "--amplitude", "3", "--offset",
+                       "2.5", "--dry-run", "--json"})
+                       .Json();
+  EXPECT_EQ(Saved().streamCounts[0], 0u);
+  EXPECT_EQ(doc["samples"], 600000);
+  EXPECT_EQ(doc["limit"], 524288);
+  EXPECT_EQ(doc["step_volts"], 5.0 / 16384);
+  EXPECT_EQ(doc["loaded"], false);
+  const int clipped = doc["clipped"];
+  EXPECT_GT(clipped, 100000);  // below 0 V and above 4.9997 V, about a third of a period
+  EXPECT_LT(clipped, 250000);
+  ASSERT_EQ(doc["preview"].size(), 8u);
+  EXPECT_EQ(doc["preview"][0].get<std::string>().substr(0, 12), "4.999695 V |");
+  EXPECT_EQ(doc["preview"][7].get<std::string>().substr(0, 12), "       0 V |");
+  EXPECT_NE(doc["preview"][0].get<std::string>().find('#'), std::string::npos);
+
+  // Loading it for real: too many, and clipped unless asked.
+  EXPECT_EQ(Run({"wave", "0", "--sine", "--samples", "600000"}).exit, 2);
+  const Result r = Run({"wave", "0", "--sine", "--amplitude", "3", "--offset", "2.5"});
+  EXPECT_EQ(r.exit, 2);
+  EXPECT_NE(r.err.find("samples lie outside the range 0..5V: its limits are 0 V to 4.999695 V"),
+            std::string::npos);
+  EXPECT_EQ(Saved().streamCounts[0], 0u);
+  Ok({"wave", "0", "--sine", "--samples", "4", "--amplitude", "3", "--offset", "2.5", "--clip"});
+  EXPECT_EQ(Saved().streams[0], Sent({8192, 16383, 8192, 0}));
+}
+
+// ---- Calibration ---------------------------------------------------------------------------
+
+using Calibration = CliTest;
+
+// An 88-byte record whose gains include a NaN with a payload, -0.0 and an infinity.
+Bytes OddRecord() {
+  Bytes record(88, 0);
+  record[0] = 0x55;
+  auto gain = [&](size_t e, uint32_t bits) { std::memcpy(&record[4 + 4 * e], &bits, 4); };
+  for (size_t e = 0; e < 14; ++e) gain(e, std::bit_cast<uint32_t>(0.0012f));
+  gain(0, 0x7FC12345);
+  gain(1, 0x80000000);
+  gain(2, 0x7F800000);
+  for (size_t e = 0; e < 14; ++e) record[60 + 2 * e] = static_cast<uint8_t>(e * 17);
+  record[61] = 0xFF;
+  return record;
+}
+
+TEST_F(Calibration, ExportThenImportIsBitExact) {
+  Ok({"info"});
+  Edit([](sim::ModuleState& m) { std::copy_n(OddRecord().begin(), 88, m.eeprom.begin()); });
+  Ok({"calib", "export", Path("cal.json")});
+  const json file = json::parse(std::ifstream(Path("cal.json")));
+  EXPECT_EQ(file["format"], "korvelan380 calibration");
+  EXPECT_EQ(file["entries"][0], json::parse(R"({"entry": 0, "channel": 0, "range": "-10..10V",
+      "gain": null, "gain_bits": "0x7FC12345", "offset": 65280})"));
+  EXPECT_EQ(file["entries"][1]["gain_bits"], "0x80000000");
+
+  Ok({"-d", "8", "calib", "import", Path("cal.json"), "--save"});
+  const Bytes stored = Saved("KORVELAN3808").eeprom;
+  EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 88), OddRecord());
+  const json shown = Ok({"-d", "8", "calib", "show", "--json"}).Json();
+  EXPECT_EQ(shown["entries"][2]["gain_bits"], "0x7F800000");
+  EXPECT_EQ(shown["entries"][2]["ideal"], false);
+}
+
+TEST_F(Calibration, ImportWithoutSaveLeavesTheEeprom) {
+  Ok({"info"});
+  Edit([](sim::ModuleState& m) { std::copy_n(OddRecord().begin(), 88, m.eeprom.begin()); });
+  Ok({"calib", "export", Path("cal.json")});
+  const Result r = Ok({"-d", "8", "calib", "import", Path("cal.json")});
+  EXPECT_NE(r.out.find("for this session only"), std::string::npos);
+  EXPECT_EQ(Saved("KORVELAN3808").eeprom[4], 0x00);  // still the ideal gain 0x3AA00000
+  EXPECT_EQ(Saved("KORVELAN3808").eeprom[7], 0x3A);
+}
+
+TEST_F(Calibration, MalformedFilesChangeNothing) {
+  Ok({"calib", "export", Path("good.json")});
+  const json good = json::parse(std::ifstream(Path("good.json")));
+  auto variant = [&](const std::function<void(json&)>& change) {
+    json doc = good;
+    change(doc);
+    return doc.dump();
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{", "is not valid JSON"},
+      {"[]", "is not a calibration file (\"format\": \"korvelan380 calibration\")"},
+      {variant([](json& d) { d["version"] = 2; }), "is not a version 1 calibration file"},
+      {variant([](json& d) { d["entries"].erase(13); }),
+       "needs \"entries\": a list of all 14 gains and offsets"},
+      {variant([](json& d) { d["entries"][13]["entry"] = 0; }), "entry 0 comes twice"},
+      {variant([](json& d) { d["entries"][3]["entry"] = 14; }),
+       "each entry needs \"entry\": 0 to 13"},
+      {variant([](json& d) { d["entries"][4]["gain_bits"] = "0x3AA0"; }),
+       "entry 4: gain_bits 0x3AA0 is not a 32-bit pattern such as \"0x3AA00000\""},
+      {variant([](json& d) { d["entries"][5]["gain"] = 1.5; }),
+       "entry 5: gain 1.5 and gain_bits 0x39A00000 disagree"},
+      {variant([](json& d) {
+         d["entries"][6].erase("gain");
+         d["entries"][6].erase("gain_bits");
+       }),
+       "entry 6 has no gain (a number, or gain_bits)"},
+      {variant([](json& d) { d["entries"][7]["offset"] = 70000; }),
+       "entry 7: offset is a whole number 0 to 65535"},
+      {variant([](json& d) { d["entries"][8]["offset"] = -1; }),
+       "entry 8: offset is a whole number 0 to 65535"},
+  };
+  const Bytes before = Saved().eeprom;
+  for (const auto& [content, why] : cases) {
+    WriteFile("bad.json", content);
+    const Result r = Run({"calib", "import", Path("bad.json"), "--save"});
+    EXPECT_EQ(r.exit, 2) << why;
+    EXPECT_EQ(r.err, "korvelan380: " + Path("bad.json") + ": " + why +
+                         "\n  nothing was changed; 'korvelan380 calib export FILE.json' writes a "
+                         "file to start from\n");
+  }
+  EXPECT_EQ(Saved().eeprom, before);
+  EXPECT_EQ(Run({"calib", "import", Path("none.json")}).exit, 2);
+  // Gains given only as numbers are taken as they are.
+  WriteFile("plain.json", variant([](json& d) {
+              for (json& e : d["entries"]) e.erase("gain_bits");
+              d["entries"][0]["gain"] = 0.0025;
+            }));
+  Ok({"calib", "import", Path("plain.json"), "--save"});
+  EXPECT_EQ(Ok({"calib", "show", "--json"}).Json()["entries"][0]["gain_bits"], "0x3B23D70A");
+}
+
+// ---- Whole-module commands -----------------------------------------------------------------
+
+using WholeModule = CliTest;
+
+TEST_F(WholeModule, InfoOfAFreshModule) {
+  Ok({"sim", "input", "exio", "7"});
+  const json info = Ok({"info", "--json"}).Json();
+  const json channel = json::parse(R"({"range": {"index": 0, "name": "-10..10V"},
+      "output": {"volts": -10.0, "raw": 0, "code": 0},
+      "configuration": {"mode": 0, "select_a": 0, "select_b": 0, "switch_a": 0, "switch_b": 0,
+                        "preset_enable": 0, "preset": {"raw": 0, "volts": -10.0},
+                        "mode_parameter": 0},
+      "trigger": 0, "gate": 0})");
+  json expected = json::parse(R"({"device": "0", "serial": "KORVELAN3800", "simulated": true,
+      "gate_channel_2": 0, "dio": {"direction": 0, "output": 0, "input": 0},
+      "exio": {"select": {"low": 0, "high": 0}, "input": 7},
+      "external_select": {"low": 0, "high": 0},
+      "fifo": [{"channel": 0, "flag7": 0, "flag6": 0, "counter": 0},
+               {"channel": 1, "flag7": 0, "flag6": 0, "counter": 0}],
+      "calibration": {"summary": "ideal: every raw value is its own code", "ideal_entries": 14,
+                      "entries": 14}})");
+  expected["channels"] = json::array();
+  for (int ch = 0; ch < 2; ++ch) {
+    json c = channel;
+    c["channel"] = ch;
+    expected["channels"].push_back(c);
+  }
+  EXPECT_EQ(info, expected);
+}
+
+TEST_F(WholeModule, DemoTellsWhatWentOnTheWire) {
+  const Result text = Ok({"demo"});
+  EXPECT_NE(text.out.find("FT_OpenEx     KORVELAN3800  open the module by serial number"),
+            std::string::npos);
+  EXPECT_NE(text.out.find("set register 16 (control of channel 0) to 0xD9"), std::string::npos);
+  EXPECT_NE(text.out.find("waveform stream to channel 1"), std::string::npos);
+  const json doc = Ok({"demo", "--json"}).Json();
+  ASSERT_EQ(doc["steps"].size(), 8u);
+  EXPECT_EQ(doc["steps"][4]["result"]["samples"], 256);
+  EXPECT_EQ(Saved().streams[1].size(), 256u);
+  EXPECT_EQ(Saved().registers[8], 0xAA);
+}
+
+TEST_F(WholeModule, DoctorOnTheSimulatedModule) {
+  const json doc = Ok({"doctor", "--json"}).Json();
+  EXPECT_EQ(doc["problems"], 0);
+  EXPECT_EQ(doc["checks"].back(), json::parse(R"({"check": "connect", "result": "ok",
+                                                 "detail": "module 0 opens and answers"})"));
+  Ok({"sim", "detach"});
+  const Result r = Run({"doctor"});
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE(r.out.find("[problem]  connect: the driver could not open module 0 (status 4)"),
+            std::string::npos);
+}
+
+TEST_F(WholeModule, EveryCommandHasHelpWithExamples) {
+  for (std::vector<std::string> command : {std::vector<std::string>{},
+                                           {"info"},
+                                           {"range"},
+                                           {"out"},
+                                           {"read"},
+                                           {"channel"},
+                                           {"dio"},
+                                           {"wave"},
+                                           {"fifo"},
+                                           {"trigger"},
+                                           {"gate"},
+                                           {"select"},
+                                           {"clock"},
+                                           {"exio"},
+                                           {"calib"},
+                                           {"calib", "show"},
+                                           {"calib", "export"},
+                                           {"calib", "import"},
+                                           {"doctor"},
+                                           {"demo"},
+                                           {"sim"}}) {
+    command.push_back("--help");
+    const Result r = Run(command);
+    EXPECT_EQ(r.exit, 0) << command[0];
+    EXPECT_NE(r.out.find("Examples:"), std::string::npos) << command[0];
+  }
+  EXPECT_EQ(Run({"frobnicate"}).exit, 2);
+  EXPECT_EQ(Run({}).exit, 2);
+  EXPECT_EQ(Run({"-d", "123456789", "info"}).exit, 2);
+}
+
+TEST(StatusMessages, SayWhatEachCodeMeans) {
+  EXPECT_EQ(tool::StatusError("KORVELAN380_Trigger", 2, "7").what(),
+            std::string("KORVELAN380_Trigger: module 7 is not connected (status 2)"));
+  EXPECT_EQ(tool::StatusMeaning(1, "7"), "an argument is outside its accepted values");
+  EXPECT_EQ(tool::StatusMeaning(4, "7"), "the driver could not open module 7");
+  EXPECT_EQ(tool::StatusMeaning(5, "7"), "a transfer with module 7 failed");
+  EXPECT_EQ(tool::StatusMeaning(6, "7"), "module 7 is already connected");
+}
+
+}  // namespace
+}  // namespace korvelan380::test

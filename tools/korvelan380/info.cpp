@@ -1,0 +1,72 @@
+// info: every setting the module reports, in one look.
+#include "commands.h"
+#include "values.h"
+
+namespace korvelan380::tool {
+
+void InfoCommand(Session& s, Report& r) {
+  r.json["device"] = s.options().device;
+  r.json["serial"] = s.Serial();
+  r.json["simulated"] = s.options().sim;
+  r.Line("module " + s.options().device + " (" + s.Serial() + ")" +
+         (s.options().sim ? ", simulated" : ""));
+
+  ordered_json channels = ordered_json::array();
+  for (uint8_t ch = 0; ch < 2; ++ch) {
+    const ordered_json output = ReadOutput(s, ch);
+    const ordered_json settings = ReadChannelSettings(s, ch);
+    uint8_t trigger = 0;
+    uint8_t gate = 0;
+    s.Check("KORVELAN380_Trigger_Stat", KORVELAN380_Trigger_Stat(s.id(), ch, &trigger));
+    s.Check("KORVELAN380_GateSet_R", KORVELAN380_GateSet_R(s.id(), ch, &gate));
+    channels.push_back(
+        {{"channel", ch},
+         {"range", output["range"]},
+         {"output", {{"volts", output["volts"]}, {"raw", output["raw"]}, {"code", output["code"]}}},
+         {"configuration", settings},
+         {"trigger", trigger},
+         {"gate", gate}});
+    r.Line(OutputText(output));
+    r.Line("  mode " + std::to_string(settings["mode"].get<int>()) + ", select A/B " +
+           std::to_string(settings["select_a"].get<int>()) + "/" +
+           std::to_string(settings["select_b"].get<int>()) + ", switch A/B " +
+           std::to_string(settings["switch_a"].get<int>()) + "/" +
+           std::to_string(settings["switch_b"].get<int>()) + ", preset enable " +
+           std::to_string(settings["preset_enable"].get<int>()) + ", preset " +
+           (settings["preset"].is_null()
+                ? std::string("none")
+                : "raw " + std::to_string(settings["preset"]["raw"].get<int>())) +
+           ", mode parameter " + Hex(settings["mode_parameter"].get<uint16_t>(), 4));
+    r.Line("  trigger status " + std::to_string(trigger) + ", gate " + (gate ? "on" : "off"));
+  }
+  r.json["channels"] = channels;
+  uint8_t gate2 = 0;
+  s.Check("KORVELAN380_GateSet_R", KORVELAN380_GateSet_R(s.id(), 2, &gate2));
+  r.json["gate_channel_2"] = gate2;
+  r.Line("channel 2 gate " + std::string(gate2 ? "on" : "off"));
+
+  const ordered_json dio = ReadDio(s);
+  r.json["dio"] = dio;
+  r.Line("DIO direction " + Hex(dio["direction"], 2) + ", output " + Hex(dio["output"], 2) +
+         ", input " + Hex(dio["input"], 2));
+
+  uint8_t low = 0;
+  uint8_t high = 0;
+  uint8_t exio = 0;
+  s.Check("KORVELAN380_EXIO_Sel_R", ReadExioSelection(s.id(), &low, &high));
+  s.Check("KORVELAN380_EXIO_In", KORVELAN380_EXIO_In(s.id(), &exio));
+  r.json["exio"] = {{"select", {{"low", low}, {"high", high}}}, {"input", exio}};
+  r.Line("EXIO selection low " + std::to_string(low) + ", high " + std::to_string(high) +
+         "; input " + Hex(exio, 2));
+  s.Check("KORVELAN380_Exs_Sel_R", KORVELAN380_Exs_Sel_R(s.id(), &low, &high));
+  r.json["external_select"] = {{"low", low}, {"high", high}};
+  r.Line("external-signal selection low " + std::to_string(low) + ", high " + std::to_string(high));
+
+  r.json["fifo"] = ReadFifo(s);
+  r.text += FifoText(r.json["fifo"]);
+  r.json["calibration"] = CalibrationSummary(s);
+  r.Line("calibration: " + r.json["calibration"]["summary"].get<std::string>());
+  r.Line("(clock settings are write-only: the module does not report them)");
+}
+
+}  // namespace korvelan380::tool

@@ -1,0 +1,195 @@
+// The digital ports and the controls: dio, exio, select, clock, trigger, gate, fifo.
+#include <bitset>
+
+#include "commands.h"
+#include "values.h"
+
+namespace korvelan380::tool {
+namespace {
+
+std::string ByteText(uint8_t value) {
+  return Hex(value, 2) + " (0b" + std::bitset<8>(value).to_string() + ", " + std::to_string(value) +
+         ")";
+}
+
+uint8_t Selector(const std::string& text, uint8_t highest, const char* which) {
+  const auto value = ParseUnsigned(text, highest, which);
+  if (!value) throw UsageError(value.error);
+  return static_cast<uint8_t>(*value);
+}
+
+}  // namespace
+
+void DioCommand(Session& s, Report& r, const std::string& what, const std::string& value) {
+  if (what == "dir" || what == "out") {
+    const bool dir = what == "dir";
+    if (!value.empty()) {
+      const uint8_t byte = Take(ParseByte(value));
+      if (dir) {
+        s.Check("KORVELAN380_Dio_Dir", KORVELAN380_Dio_Dir(s.id(), byte));
+      } else {
+        s.Check("KORVELAN380_Dio_Out", KORVELAN380_Dio_Out(s.id(), byte));
+      }
+    }
+    uint8_t got = 0;
+    if (dir) {
+      s.Check("KORVELAN380_Dio_Dir_R", KORVELAN380_Dio_Dir_R(s.id(), &got));
+    } else {
+      s.Check("KORVELAN380_Dio_Out_R", KORVELAN380_Dio_Out_R(s.id(), &got));
+    }
+    const char* name = dir ? "direction" : "output";
+    r.json[name] = got;
+    r.Line(std::string("DIO ") + name + ": " + ByteText(got));
+    return;
+  }
+  if (what == "in") {
+    uint8_t in = 0;
+    s.Check("KORVELAN380_Dio_In", KORVELAN380_Dio_In(s.id(), &in));
+    r.json["input"] = in;
+    r.Line("DIO input: " + ByteText(in));
+    return;
+  }
+  r.json = ReadDio(s);
+  r.Line("DIO direction: " + ByteText(r.json["direction"]));
+  r.Line("DIO output:    " + ByteText(r.json["output"]));
+  r.Line("DIO input:     " + ByteText(r.json["input"]));
+}
+
+ordered_json ReadDio(Session& s) {
+  uint8_t dir = 0;
+  uint8_t out = 0;
+  uint8_t in = 0;
+  s.Check("KORVELAN380_Dio_Dir_R", KORVELAN380_Dio_Dir_R(s.id(), &dir));
+  s.Check("KORVELAN380_Dio_Out_R", KORVELAN380_Dio_Out_R(s.id(), &out));
+  s.Check("KORVELAN380_Dio_In", KORVELAN380_Dio_In(s.id(), &in));
+  return {{"direction", dir}, {"output", out}, {"input", in}};
+}
+
+void ExioCommand(Session& s, Report& r, const std::string& what) {
+  uint8_t in = 0;
+  if (what != "in") {
+    uint8_t low = 0;
+    uint8_t high = 0;
+    s.Check("KORVELAN380_EXIO_Sel_R", ReadExioSelection(s.id(), &low, &high));
+    r.json["select"] = {{"low", low}, {"high", high}};
+    r.Line("EXIO selection: low " + std::to_string(low) + ", high " + std::to_string(high));
+  }
+  s.Check("KORVELAN380_EXIO_In", KORVELAN380_EXIO_In(s.id(), &in));
+  r.json["input"] = in;
+  r.Line("EXIO input: " + ByteText(in));
+}
+
+void SelectCommand(Session& s, Report& r, const std::string& which, const std::string& low,
+                   const std::string& high) {
+  const bool ext = which == "ext";
+  if (!ext && which != "exio") throw UsageError("select ext or select exio");
+  if (low.empty() != high.empty()) throw UsageError("give both LOW and HIGH, or neither");
+  const uint8_t limit = ext ? 4 : 6;
+  if (!low.empty()) {
+    const uint8_t l = Selector(low, limit, "low selection");
+    const uint8_t h = Selector(high, limit, "high selection");
+    if (ext) {
+      s.Check("KORVELAN380_Exs_Sel", KORVELAN380_Exs_Sel(s.id(), l, h));
+    } else {
+      s.Check("KORVELAN380_EXIO_Sel", KORVELAN380_EXIO_Sel(s.id(), l, h));
+    }
+  }
+  uint8_t l = 0;
+  uint8_t h = 0;
+  if (ext) {
+    s.Check("KORVELAN380_Exs_Sel_R", KORVELAN380_Exs_Sel_R(s.id(), &l, &h));
+  } else {
+    s.Check("KORVELAN380_EXIO_Sel_R", ReadExioSelection(s.id(), &l, &h));
+  }
+  r.json = {{"selection", which}, {"low", l}, {"high", h}};
+  r.Line(std::string(ext ? "external-signal" : "EXIO") + " selection: low " + std::to_string(l) +
+         ", high " + std::to_string(h));
+}
+
+void ClockCommand(Session& s, Report& r, const std::string& channelText, const std::string& value) {
+  const uint8_t channel = ParseChannel(channelText, 2);
+  const uint32_t setting = Take(ParseUnsigned(value, 0xFFFFFFFF, "clock setting"));
+  if (setting < 99) {
+    throw UsageError("the clock setting " + std::to_string(setting) +
+                     " is too small: it is 99 "
+                     "to 4294967295");
+  }
+  s.Check("KORVELAN380_Clock_Gen", KORVELAN380_Clock_Gen(s.id(), channel, setting));
+  r.json = {{"channel", channel}, {"clock_setting", setting}};
+  r.Line("channel " + std::to_string(channel) + ": clock setting " + std::to_string(setting) +
+         " (" + Hex(setting, 8) + ") loaded; the module does not report it back");
+}
+
+void TriggerCommand(Session& s, Report& r, const std::string& channelText,
+                    const std::string& action) {
+  const uint8_t channel = ParseChannel(channelText, 2);
+  r.json["channel"] = channel;
+  if (action == "start" || action == "stop") {
+    s.Check("KORVELAN380_Trigger", KORVELAN380_Trigger(s.id(), channel, action == "start" ? 1 : 0));
+    r.json["action"] = action;
+  } else if (action != "status") {
+    throw UsageError("'" + action + "': the trigger takes start, stop or status");
+  }
+  uint8_t status = 0;
+  s.Check("KORVELAN380_Trigger_Stat", KORVELAN380_Trigger_Stat(s.id(), channel, &status));
+  r.json["status"] = status;
+  r.Line("channel " + std::to_string(channel) + " trigger" +
+         (action == "status" ? "" : " " + action + " sent;") + " status " + std::to_string(status) +
+         (channel == 2 ? " (channel 2 reports channel 0's status)" : ""));
+}
+
+void GateCommand(Session& s, Report& r, const std::string& channelText, const std::string& action) {
+  const uint8_t channel = ParseChannel(channelText, 2);
+  r.json["channel"] = channel;
+  if (action == "on" || action == "off") {
+    s.Check("KORVELAN380_GateSet", KORVELAN380_GateSet(s.id(), channel, action == "on" ? 1 : 0));
+    r.json["set"] = action;
+  } else if (action != "status") {
+    throw UsageError("'" + action + "': the gate takes on, off or status");
+  }
+  uint8_t gate = 0;
+  s.Check("KORVELAN380_GateSet_R", KORVELAN380_GateSet_R(s.id(), channel, &gate));
+  r.json["gate"] = gate;
+  r.Line("channel " + std::to_string(channel) + " gate" +
+         (action == "status" ? "" : " set " + action + ";") + " reads " + (gate ? "on" : "off"));
+}
+
+ordered_json ReadFifo(Session& s) {
+  uint8_t flag7[2] = {};
+  uint8_t flag6[2] = {};
+  uint32_t counter[2] = {};
+  s.Check("KORVELAN380_Fifo_Status", KORVELAN380_Fifo_Status(s.id(), flag7, flag6, counter));
+  ordered_json out = ordered_json::array();
+  for (int c = 0; c < 2; ++c) {
+    out.push_back(
+        {{"channel", c}, {"flag7", flag7[c]}, {"flag6", flag6[c]}, {"counter", counter[c]}});
+  }
+  return out;
+}
+
+std::string FifoText(const ordered_json& fifo) {
+  std::string text;
+  for (const auto& c : fifo) {
+    text += "FIFO of channel " + std::to_string(c["channel"].get<int>()) + ": flag 7 " +
+            std::to_string(c["flag7"].get<int>()) + ", flag 6 " +
+            std::to_string(c["flag6"].get<int>()) + ", counter " +
+            std::to_string(c["counter"].get<uint32_t>()) + "\n";
+  }
+  return text;
+}
+
+void FifoCommand(Session& s, Report& r, const std::string& what, const std::string& channelText) {
+  if (what == "clear") {
+    if (channelText.empty()) throw UsageError("fifo clear takes a channel: 0 or 1");
+    const uint8_t channel = ParseChannel(channelText, 2);
+    s.Check("KORVELAN380_Fifo_Clr", KORVELAN380_Fifo_Clr(s.id(), channel));
+    r.json["cleared"] = channel;
+    r.Line("FIFO of channel " + std::to_string(channel == 1 ? 1 : 0) + " cleared");
+  } else if (!what.empty() && what != "status") {
+    throw UsageError("'" + what + "': fifo takes status or clear CH");
+  }
+  r.json["fifo"] = ReadFifo(s);
+  r.text += FifoText(r.json["fifo"]);
+}
+
+}  // namespace korvelan380::tool

@@ -1,0 +1,123 @@
+#include "session.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+namespace korvelan380::tool {
+
+namespace {
+constexpr size_t kEepromSize = 128;
+}
+
+ToolError UsageError(const std::string& message) {
+  return ToolError(message, kExitUsage);
+}
+
+std::string StatusMeaning(uint32_t status, const std::string& device) {
+  const std::string module = "module " + device;
+  switch (status) {
+    case KORVELAN380_OK:
+      return "success";
+    case KORVELAN380_INVALID_ARGUMENT:
+      return "an argument is outside its accepted values";
+    case KORVELAN380_NOT_CONNECTED:
+      return module + " is not connected";
+    case KORVELAN380_OPEN_FAILED:
+      return "the driver could not open " + module;
+    case KORVELAN380_TRANSFER_FAILED:
+      return "a transfer with " + module + " failed";
+    case KORVELAN380_ALREADY_CONNECTED:
+      return module + " is already connected";
+    default:
+      return "unknown status";
+  }
+}
+
+ToolError StatusError(const std::string& call, uint32_t status, const std::string& device) {
+  ToolError error(
+      call + ": " + StatusMeaning(status, device) + " (status " + std::to_string(status) + ")",
+      kExitFailed);
+  error.call = call;
+  error.status = status;
+  return error;
+}
+
+Session::Session(const Options& options, bool attachOnFirstUse) : options_(options) {
+  if (options_.device.empty() || options_.device.size() > 8) {
+    throw UsageError("'" + options_.device +
+                     "' is not a module: the device is the tail of the serial number "
+                     "KORVELAN380<device>, 1 to 8 characters");
+  }
+  if (!options_.sim) {
+    if (options_.trace) throw UsageError("--trace shows the simulated module's calls: add --sim");
+    return;
+  }
+  sim_ = std::make_unique<Simulator>();
+  sim_->Open(options_.simState.empty() ? DefaultSimStatePath() : options_.simState);
+  // First use: a module that works out of the box, volts included.
+  if (attachOnFirstUse && !sim_->Knows(Serial())) sim_->AttachFresh(Serial(), kEepromSize, true);
+}
+
+Session::~Session() {
+  try {
+    Finish();
+  } catch (...) {
+    // Already on the way out of an error; that one is reported.
+  }
+}
+
+void Session::Connect() {
+  const StatusCode status = KORVELAN380_Connect(id());
+  if (status == KORVELAN380_OK) {
+    connected_ = true;
+    return;
+  }
+  ToolError error = StatusError("KORVELAN380_Connect", status, options_.device);
+  if (status == KORVELAN380_OPEN_FAILED) {
+    if (sim_ != nullptr) {
+      error.hint = "the simulated module " + Serial() +
+                   " is not attached: attach it with 'korvelan380 --sim -d " + options_.device +
+                   " sim attach'";
+    } else {
+      error.hint = "is the module plugged in and libftd2xx.so installed? 'korvelan380 -d " +
+                   options_.device + " doctor' looks into it";
+    }
+  }
+  if (status == KORVELAN380_TRANSFER_FAILED) connected_ = true;  // it stays in the table
+  throw error;
+}
+
+void Session::Disconnect() {
+  if (connected_) KORVELAN380_DisConnect(id());
+  connected_ = false;
+}
+
+void Session::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  Disconnect();
+  if (sim_ != nullptr) sim_->Save();
+}
+
+void Session::Check(const char* call, StatusCode status) const {
+  if (status != KORVELAN380_OK) throw StatusError(call, status, options_.device);
+}
+
+StatusCode ReadExioSelection(const char* id, uint8_t* low, uint8_t* high) {
+  std::cout.flush();
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved >= 0 && sink >= 0) dup2(sink, STDOUT_FILENO);
+  const StatusCode status = KORVELAN380_EXIO_Sel_R(id, low, high);
+  std::fflush(stdout);
+  if (saved >= 0 && sink >= 0) dup2(saved, STDOUT_FILENO);
+  if (sink >= 0) close(sink);
+  if (saved >= 0) close(saved);
+  return status;
+}
+
+}  // namespace korvelan380::tool

@@ -1,0 +1,59 @@
+// sim: the simulated module itself: attach, detach, reset, what its inputs see, and its state.
+#include "commands.h"
+#include "values.h"
+
+namespace korvelan380::tool {
+namespace {
+constexpr uint32_t kEepromSize = 128;  // a module's first use, as in any other command
+}
+
+void SimCommand(Session& s, Report& r, const std::string& what, const std::string& arg1,
+                const std::string& arg2, uint32_t eepromSize, bool blank) {
+  Simulator& sim = *s.sim();
+  const std::string serial = s.Serial();
+  if (what == "attach" || what == "reset") {
+    if (what == "attach" && sim.IsAttached(serial)) {
+      ToolError error("the simulated module " + serial + " is already attached", kExitUsage);
+      error.hint = "'korvelan380 sim reset' gives a fresh one";
+      throw error;
+    }
+    sim.AttachFresh(serial, eepromSize, !blank);
+    r.json = {{"serial", serial},
+              {"attached", true},
+              {"eeprom_size", eepromSize},
+              {"calibration", blank ? "blank EEPROM" : "ideal"}};
+    r.Line("simulated module " + serial + (what == "reset" ? " reset: " : " attached: ") +
+           "registers 0, " + std::to_string(eepromSize) + "-byte EEPROM " +
+           (blank ? "blank" : "with the ideal calibration"));
+  } else if (what == "detach") {
+    sim.Detach(serial);
+    r.json = {{"serial", serial}, {"attached", false}};
+    r.Line("simulated module " + serial + " detached: connecting it fails until it is attached");
+  } else if (what == "input") {
+    const bool dio = arg1 == "dio";
+    if (!dio && arg1 != "exio") throw UsageError("sim input dio BYTE or sim input exio BYTE");
+    const auto value = ParseByte(arg2);
+    if (!value) throw UsageError(value.error);
+    if (!sim.Knows(serial)) sim.AttachFresh(serial, kEepromSize, true);
+    if (!sim.IsAttached(serial)) {
+      throw ToolError("the simulated module " + serial + " is not attached", kExitFailed);
+    }
+    sim.SetRegister(serial, dio ? 9 : 10, *value);
+    r.json = {{"serial", serial}, {"input", arg1}, {"value", *value}};
+    r.Line(std::string(dio ? "DIO" : "EXIO") + " inputs of " + serial + " now read " +
+           Hex(*value, 2));
+  } else {
+    r.json["library"] = sim.LibraryPath();
+    r.json["state_file"] = sim.StatePath();
+    r.json["modules"] = ordered_json::array();
+    r.Line("simulator library: " + sim.LibraryPath());
+    r.Line("state file: " + sim.StatePath());
+    for (const std::string& known : sim.KnownSerials()) {
+      const bool attached = sim.IsAttached(known);
+      r.json["modules"].push_back({{"serial", known}, {"attached", attached}});
+      r.Line("  " + known + (attached ? " attached" : " detached"));
+    }
+  }
+}
+
+}  // namespace korvelan380::tool

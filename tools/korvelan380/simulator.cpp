@@ -1,0 +1,274 @@
+#include "simulator.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tool.h"
+
+#ifndef KORVELAN380_SIM_BUILD_PATH
+#define KORVELAN380_SIM_BUILD_PATH ""
+#endif
+
+namespace korvelan380::tool {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kStateFormat = "korvelan380 simulated modules";
+constexpr int kStateVersion = 1;
+
+std::string ExecutableDir() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
+std::string ToHex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (uint8_t b : bytes) {
+    out.push_back(digits[b >> 4]);
+    out.push_back(digits[b & 15]);
+  }
+  return out;
+}
+
+bool FromHex(const std::string& text, std::vector<uint8_t>& out) {
+  if (text.size() % 2 != 0) return false;
+  auto digit = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  out.resize(text.size() / 2);
+  for (size_t i = 0; i < out.size(); ++i) {
+    const int hi = digit(text[2 * i]);
+    const int lo = digit(text[2 * i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out[i] = static_cast<uint8_t>(hi << 4 | lo);
+  }
+  return true;
+}
+
+ToolError StateFileError(const std::string& path, const std::string& why) {
+  ToolError error("the simulator's state file " + path + " " + why, kExitUsage);
+  error.hint = "delete it to start afresh, or give another file with --sim-state FILE";
+  return error;
+}
+
+}  // namespace
+
+// The control functions of the simulator's C layer (korvelan380_sim.h), bound by name.
+struct Simulator::Api {
+  void (*reset)();
+  int (*attach)(const char*, size_t);
+  int (*detach)(const char*);
+  int (*isAttached)(const char*);
+  void (*setIdealCalibration)(const char*);
+  void (*setRegister)(const char*, uint8_t, uint8_t);
+  size_t (*exportState)(const char*, uint8_t*, size_t);
+  int (*importState)(const char*, const uint8_t*, size_t);
+  size_t (*traceCount)(const char*);
+  int (*traceFn)(size_t);
+  uint32_t (*traceArg)(size_t);
+  uint32_t (*traceStatus)(size_t);
+  size_t (*traceData)(size_t, uint8_t*, size_t);
+  void (*clearTrace)();
+  const char* (*fnName)(int);
+};
+
+std::vector<std::string> SimLibraryCandidates() {
+  std::vector<std::string> candidates;
+  if (const char* env = std::getenv("KORVELAN380_SIM_LIBRARY"); env != nullptr && *env != '\0') {
+    return {env};  // named explicitly: nothing else is tried
+  }
+  const std::string dir = ExecutableDir();
+  if (!dir.empty()) {
+    candidates.push_back(dir + "/../../sim/libftd2xx.so");
+    candidates.push_back(dir + "/../lib/korvelan380/sim/libftd2xx.so");
+  }
+  if (*KORVELAN380_SIM_BUILD_PATH != '\0') candidates.push_back(KORVELAN380_SIM_BUILD_PATH);
+  return candidates;
+}
+
+std::string DefaultSimStatePath() {
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
+    return std::string(xdg) + "/korvelan380/sim-state.json";
+  }
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr && *home != '\0' ? home : ".") +
+         "/.local/state/korvelan380/sim-state.json";
+}
+
+Simulator::Simulator() : api_(new Api{}) {
+  const std::vector<std::string> candidates = SimLibraryCandidates();
+  std::string tried;
+  for (const std::string& candidate : candidates) {
+    std::error_code ec;
+    if (!fs::exists(candidate, ec)) {
+      tried += "\n  " + candidate + " (not there)";
+      continue;
+    }
+    const std::string path = fs::weakly_canonical(candidate, ec).string();
+    // Global, so that the library's later dlopen("libftd2xx.so") finds it by soname.
+    library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (library_ != nullptr) {
+      path_ = path;
+      break;
+    }
+    tried += "\n  " + candidate + " (" + dlerror() + ")";
+  }
+  if (library_ == nullptr) {
+    delete api_;
+    ToolError error("the simulated module's library libftd2xx.so was not found; tried:" + tried,
+                    kExitFailed);
+    error.hint = "build the project, or name the library with KORVELAN380_SIM_LIBRARY=PATH";
+    throw error;
+  }
+  bool complete = true;
+  auto bind = [&](auto& slot, const char* name) {
+    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(library_, name));
+    complete = complete && slot != nullptr;
+  };
+  bind(api_->reset, "ksim_reset");
+  bind(api_->attach, "ksim_attach");
+  bind(api_->detach, "ksim_detach");
+  bind(api_->isAttached, "ksim_is_attached");
+  bind(api_->setIdealCalibration, "ksim_set_ideal_calibration");
+  bind(api_->setRegister, "ksim_set_register");
+  bind(api_->exportState, "ksim_export_state");
+  bind(api_->importState, "ksim_import_state");
+  bind(api_->traceCount, "ksim_trace_count");
+  bind(api_->traceFn, "ksim_trace_fn");
+  bind(api_->traceArg, "ksim_trace_arg");
+  bind(api_->traceStatus, "ksim_trace_status");
+  bind(api_->traceData, "ksim_trace_data");
+  bind(api_->clearTrace, "ksim_clear_trace");
+  bind(api_->fnName, "ksim_fn_name");
+  if (!complete) {
+    delete api_;
+    api_ = nullptr;
+    throw ToolError(path_ + " is not the simulated module: its control functions are missing",
+                    kExitFailed);
+  }
+  // This process owns the simulated modules: they come from the state file alone.
+  api_->reset();
+}
+
+Simulator::~Simulator() {
+  if (lockFd_ >= 0) close(lockFd_);
+  delete api_;
+  // The library stays loaded: the library under test may still hold its functions.
+}
+
+void Simulator::Open(const std::string& statePath) {
+  statePath_ = statePath;
+  std::error_code ec;
+  const fs::path parent = fs::path(statePath).parent_path();
+  if (!parent.empty()) fs::create_directories(parent, ec);
+  // Invocations that share a state file run one after the other.
+  lockFd_ = open((statePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockFd_ < 0 || flock(lockFd_, LOCK_EX) != 0) {
+    throw StateFileError(statePath, "cannot be locked (" + statePath + ".lock)");
+  }
+  std::ifstream file(statePath, std::ios::binary);
+  if (!file) {
+    if (fs::exists(statePath, ec)) throw StateFileError(statePath, "cannot be read");
+    return;
+  }
+  std::stringstream content;
+  content << file.rdbuf();
+  const nlohmann::json doc = nlohmann::json::parse(content.str(), nullptr, false);
+  if (doc.is_discarded() || !doc.is_object()) {
+    throw StateFileError(statePath, "is not a JSON document");
+  }
+  if (!doc.contains("format") || doc["format"] != kStateFormat || !doc.contains("version") ||
+      doc["version"] != kStateVersion || !doc.contains("modules") || !doc["modules"].is_object()) {
+    throw StateFileError(statePath, "is not a version 1 state of simulated modules");
+  }
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> modules;
+  for (const auto& [serial, state] : doc["modules"].items()) {
+    std::vector<uint8_t> bytes;
+    if (!state.is_string() || !FromHex(state.get<std::string>(), bytes)) {
+      throw StateFileError(statePath, "holds a malformed state for " + serial);
+    }
+    modules.emplace_back(serial, std::move(bytes));
+  }
+  for (const auto& [serial, bytes] : modules) {
+    if (api_->importState(serial.c_str(), bytes.data(), bytes.size()) == 0) {
+      api_->reset();
+      throw StateFileError(statePath, "holds a malformed state for " + serial);
+    }
+    known_.insert(serial);
+  }
+}
+
+void Simulator::AttachFresh(const std::string& serial, size_t eepromSize, bool idealCalibration) {
+  api_->detach(serial.c_str());
+  api_->attach(serial.c_str(), eepromSize);
+  if (idealCalibration) api_->setIdealCalibration(serial.c_str());
+  known_.insert(serial);
+}
+
+void Simulator::Detach(const std::string& serial) {
+  api_->detach(serial.c_str());
+  known_.insert(serial);
+}
+
+bool Simulator::IsAttached(const std::string& serial) const {
+  return api_->isAttached(serial.c_str()) != 0;
+}
+
+void Simulator::SetRegister(const std::string& serial, uint8_t reg, uint8_t value) {
+  api_->setRegister(serial.c_str(), reg, value);
+}
+
+void Simulator::Save() {
+  if (statePath_.empty()) return;
+  nlohmann::json doc = {{"format", kStateFormat}, {"version", kStateVersion}};
+  doc["modules"] = nlohmann::json::object();
+  for (const std::string& serial : known_) {
+    std::vector<uint8_t> bytes(api_->exportState(serial.c_str(), nullptr, 0));
+    api_->exportState(serial.c_str(), bytes.data(), bytes.size());
+    doc["modules"][serial] = ToHex(bytes);
+  }
+  // A new file renamed over the old one: a reader never sees half a state.
+  const std::string temporary = statePath_ + ".new";
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file << doc.dump(1) << "\n";
+    if (!file.flush()) throw StateFileError(statePath_, "cannot be written (" + temporary + ")");
+  }
+  std::error_code ec;
+  fs::rename(temporary, statePath_, ec);
+  if (ec) throw StateFileError(statePath_, "cannot be replaced: " + ec.message());
+}
+
+std::vector<TraceEntry> Simulator::Trace() const {
+  std::vector<TraceEntry> entries(api_->traceCount(nullptr));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    TraceEntry& e = entries[i];
+    e.fn = api_->traceFn(i);
+    e.name = api_->fnName(e.fn);
+    e.arg = api_->traceArg(i);
+    e.status = api_->traceStatus(i);
+    e.data.resize(api_->traceData(i, nullptr, 0));
+    api_->traceData(i, e.data.data(), e.data.size());
+  }
+  return entries;
+}
+
+void Simulator::ClearTrace() {
+  api_->clearTrace();
+}
+
+}  // namespace korvelan380::tool

@@ -1,0 +1,72 @@
+// The simulated module behind --sim: its libftd2xx.so, loaded before the first connect so that
+// the library binds it, its control functions, and the state file that keeps the modules
+// between invocations.
+#ifndef KORVELAN380_TOOL_SIMULATOR_H
+#define KORVELAN380_TOOL_SIMULATOR_H
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace korvelan380::tool {
+
+// One driver call as the simulated module saw it.
+struct TraceEntry {
+  int fn = 0;
+  std::string name;  // "FT_Write"
+  uint32_t arg = 0;
+  uint32_t status = 0;
+  std::vector<uint8_t> data;
+};
+
+// Where the simulator library is looked for, in order: $KORVELAN380_SIM_LIBRARY; beside the
+// tool in the build tree (../../sim/libftd2xx.so); in an installation
+// (../lib/korvelan380/sim/libftd2xx.so); the build tree the tool was built in.
+std::vector<std::string> SimLibraryCandidates();
+// $XDG_STATE_HOME/korvelan380/sim-state.json, or ~/.local/state/korvelan380/sim-state.json.
+std::string DefaultSimStatePath();
+
+class Simulator {
+ public:
+  // Loads the simulator library and resets it; throws ToolError when it cannot.
+  Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+  ~Simulator();
+
+  const std::string& LibraryPath() const { return path_; }
+
+  // Takes the state file (locked until Save or destruction) and restores every module in it.
+  // A missing file is an empty state; a malformed one throws ToolError and is left alone.
+  void Open(const std::string& statePath);
+  const std::string& StatePath() const { return statePath_; }
+  // Whether the state file knows the module, attached or not.
+  bool Knows(const std::string& serial) const { return known_.count(serial) != 0; }
+  const std::set<std::string>& KnownSerials() const { return known_; }
+  // A fresh module: registers 0, an EEPROM user area of eepromSize bytes holding the ideal
+  // calibration (or blank), replacing any module of that serial.
+  void AttachFresh(const std::string& serial, size_t eepromSize, bool idealCalibration);
+  void Detach(const std::string& serial);
+  bool IsAttached(const std::string& serial) const;
+  void SetRegister(const std::string& serial, uint8_t reg, uint8_t value);
+  // Writes every module known, and `serial` as it is now, to the state file.
+  void Save();
+
+  std::vector<TraceEntry> Trace() const;
+  void ClearTrace();
+
+ private:
+  struct Api;
+  void* library_ = nullptr;
+  std::string path_;
+  Api* api_ = nullptr;
+  std::string statePath_;
+  int lockFd_ = -1;
+  std::set<std::string> known_;
+};
+
+}  // namespace korvelan380::tool
+
+#endif  // KORVELAN380_TOOL_SIMULATOR_H

@@ -1,0 +1,57 @@
+// The korvelan380 command-line tool: what every command shares.
+#ifndef KORVELAN380_TOOL_TOOL_H
+#define KORVELAN380_TOOL_TOOL_H
+
+#include <cstdint>
+#include <iosfwd>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace korvelan380::tool {
+
+using nlohmann::ordered_json;
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;  // the library or the module reported a failure
+inline constexpr int kExitUsage = 2;   // a bad command line, value or file
+
+// The options every command takes.
+struct Options {
+  std::string device = "0";
+  bool sim = false;
+  std::string simState;  // empty: the per-user default
+  bool json = false;
+  bool trace = false;
+};
+
+// A command that cannot go on: the message for standard error, the exit status, and for a
+// library call its name and status.
+class ToolError : public std::runtime_error {
+ public:
+  ToolError(std::string message, int exitStatus) : std::runtime_error(message), exit(exitStatus) {}
+  int exit;
+  std::string call;
+  uint32_t status = 0;
+  std::string hint;  // a further line that says what to try
+};
+
+ToolError UsageError(const std::string& message);
+
+// What a command found, for people (text) and for scripts (json).
+struct Report {
+  ordered_json json = ordered_json::object();
+  std::string text;
+  int exit = kExitOk;  // a command that finds problems without failing sets it
+  void Line(const std::string& line) { text += line + "\n"; }
+};
+
+// Runs one invocation: args without the program name. Output goes to out, errors to err.
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+        std::istream& in);
+
+}  // namespace korvelan380::tool
+
+#endif  // KORVELAN380_TOOL_TOOL_H
