@@ -4,8 +4,10 @@
 # build-windows/ (KORVELAN380_WINDOWS_BUILD_DIR changes that), Wine's prefix inside it.
 source "$(dirname "$0")/lib.sh"
 # Wine without what it only recommends: no fonts, sound or graphics drivers are needed here.
+# The preloader reserves Windows' address ranges before anything else is mapped, so that a
+# program never starts with its memory taken.
 NO_RECOMMENDS=1 need_packages cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
-  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64
+  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 wine64-preloader
 WINDOWS_BUILD="${KORVELAN380_WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
 started=$SECONDS
 configure_and_build "$WINDOWS_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \

@@ -167,6 +167,8 @@ TEST_F(LoadedByHand, ThreadsStartingAndEndingLeaveModulesOpen) {
   EXPECT_EQ(dacValSet("7", 0, 0x2000), KORVELAN380_OK);
 }
 
+// The ordinals of the vendor's FTD2XX.dll. korvelan380.dll imports by ordinal alone, so with the
+// suites above passing against the simulator, this also pins the DLL's own ordinal for each name.
 TEST(SimulatedDriver, OffersTheTenFunctionsAtTheirOrdinals) {
   HMODULE driver = GetModuleHandleW(L"FTD2XX.dll");
   ASSERT_NE(driver, nullptr);
