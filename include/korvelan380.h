@@ -43,7 +43,9 @@
 
 #if defined(_WIN32)
 #if defined(KORVELAN380_BUILDING)
-#define KORVELAN380_API __declspec(dllexport)
+/* The DLL's exports are named by its .def file, which gives KORVELAN380_DacValSet_NoCalibed_R
+ * its decorated name and nothing else; a dllexport here would export the compiler's name too. */
+#define KORVELAN380_API
 #else
 #define KORVELAN380_API __declspec(dllimport)
 #endif

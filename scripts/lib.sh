@@ -4,7 +4,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="${KORVELAN380_BUILD_DIR:-$ROOT/build}"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 
-# Installs the named Debian packages that are not installed yet.
+# Installs the named Debian packages that are not installed yet (with what they recommend,
+# unless NO_RECOMMENDS is set).
 need_packages() {
   local missing=()
   for p in "$@"; do
@@ -15,7 +16,8 @@ need_packages() {
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+      ${NO_RECOMMENDS:+--no-install-recommends} "${missing[@]}"
   fi
 }
 

@@ -4,7 +4,9 @@
 #   2. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (slow ones left out);
 #   3. the tests that use threads, and the soak, under ThreadSanitizer;
 #   4. the libFuzzer targets (clang): their corpora and saved crashes as tests, then a short run
-#      of each (KORVELAN380_FUZZ_SECONDS, 60 by default).
+#      of each (KORVELAN380_FUZZ_SECONDS, 60 by default);
+#   5. the Windows DLL, cross-built with MinGW-w64 and its tests run under Wine
+#      (scripts/test-windows.sh; KORVELAN380_SKIP_WINDOWS=1 skips it).
 # KORVELAN380_QUICK=1 runs stage 1 only.
 source "$(dirname "$0")/lib.sh"
 need_packages "${BASE_PACKAGES[@]}" clang libclang-rt-14-dev
@@ -26,22 +28,22 @@ sanitized_build() {
     "-DCMAKE_EXE_LINKER_FLAGS=$link" "-DCMAKE_SHARED_LINKER_FLAGS=$link" "$@"
 }
 
-stage "1/4 tests"
+stage "1/5 tests"
 configure_and_build "$BUILD" -DKORVELAN380_BUILD_TESTS=ON
 run_ctest "$BUILD"
 [ "${KORVELAN380_QUICK:-0}" = 1 ] && exit 0
 
-stage "2/4 address and undefined-behaviour sanitizers"
+stage "2/5 address and undefined-behaviour sanitizers"
 ub="-fsanitize=address,undefined -fno-sanitize-recover=all"
 sanitized_build "$BUILD-asan" "$ub" "$ub" -DKORVELAN380_BUILD_TESTS=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest "$BUILD-asan" -LE "slow|python"
 
-stage "3/4 thread sanitizer"
+stage "3/5 thread sanitizer"
 sanitized_build "$BUILD-tsan" "-fsanitize=thread" "-fsanitize=thread" -DKORVELAN380_BUILD_TESTS=ON
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   run_ctest "$BUILD-tsan" -R '^(Threads|RegisterLink|SimTest|Soak|Connection)\.'
 
-stage "4/4 fuzzers"
+stage "4/5 fuzzers"
 sanitized_build "$BUILD-fuzz" "-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \
   "$ub" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKORVELAN380_BUILD_TESTS=OFF \
   -DKORVELAN380_BUILD_FUZZERS=ON -DKORVELAN380_BUILD_TOOLS=OFF
@@ -58,4 +60,7 @@ for target in reply calibration frames; do
   fi
   grep -E "^stat::number_of_executed_units" "$BUILD-fuzz/$target.log" | sed "s/^/fuzz_$target: /"
 done
+
+stage "5/5 Windows DLL under Wine"
+[ -n "${KORVELAN380_SKIP_WINDOWS:-}" ] || "$ROOT/scripts/test-windows.sh"
 echo "all stages passed"

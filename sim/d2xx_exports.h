@@ -9,7 +9,11 @@
 extern "C" {
 #endif
 
+#if defined(_WIN32)
+#define KSIM_D2XX_EXPORT  // ftd2xx.def exports them, at the driver's ordinals
+#else
 #define KSIM_D2XX_EXPORT __attribute__((visibility("default")))
+#endif
 
 KSIM_D2XX_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle);
 KSIM_D2XX_EXPORT FT_STATUS FT_Close(FT_HANDLE handle);

@@ -2,6 +2,7 @@
 #define KORVELAN380_DEVICE_CONNECTION_H
 
 #include "device/device_entry.h"
+#include "device/unload.h"
 
 namespace korvelan380 {
 
@@ -15,10 +16,6 @@ void BuildSerialNumber(const char* deviceId, char (&serialNumber)[kSerialNumberS
 // driver handle while holding the module's lock, so that no other driver call on the handle is
 // in flight; if the lock cannot be had within 5 s, it closes anyway. Each handle closes once.
 void CloseEntry(DeviceEntry& entry);
-
-// What the library does when it is unloaded: closes every module still open and empties the
-// table.
-void UnloadHook();
 
 }  // namespace korvelan380
 

@@ -22,7 +22,9 @@ struct SlotArray {
 DeviceEntry* const kTombstone = reinterpret_cast<DeviceEntry*>(uintptr_t{1});
 constexpr size_t kInitialCapacity = 16;
 
-// All of it trivially destructible, so nothing is torn down behind the unload hook's back.
+// All of it trivially destructible, so nothing is torn down behind the unload hook's back. Where
+// std::mutex has a destructor (MinGW's winpthreads), the hook runs from the DLL's entry point,
+// which the C runtime calls before it runs the static destructors.
 struct TableState {
   std::atomic<uint64_t> version{0};  // odd while the slots are being changed
   std::atomic<SlotArray*> slots{nullptr};
@@ -33,7 +35,8 @@ struct TableState {
   DeviceEntry* freeList = nullptr;
   bool unloaded = false;
 };
-static_assert(std::is_trivially_destructible_v<TableState>);
+static_assert(std::is_trivially_destructible_v<TableState> ||
+              !std::is_trivially_destructible_v<std::mutex>);
 TableState table;
 
 size_t Hash(uint64_t key) {

@@ -1,4 +1,4 @@
-#include "device/connection.h"
+#include "device/unload.h"
 
 namespace {
 

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The Windows part of the suite: korvelan380.dll, the simulated FTD2XX.dll and the tests,
+# cross-built with MinGW-w64 and run under Wine (64-bit, headless) with ctest. The build goes to
+# build-windows/ (KORVELAN380_WINDOWS_BUILD_DIR changes that), Wine's prefix inside it.
+source "$(dirname "$0")/lib.sh"
+# Wine without what it only recommends: no fonts, sound or graphics drivers are needed here.
+# The preloader reserves Windows' address ranges before anything else is mapped, so that a
+# program never starts with its memory taken.
+NO_RECOMMENDS=1 need_packages cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
+  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 wine64-preloader
+WINDOWS_BUILD="${KORVELAN380_WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
+started=$SECONDS
+configure_and_build "$WINDOWS_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+  -DKORVELAN380_BUILD_TESTS=ON
+
+# One prefix and one wineserver for the whole run: made once before the tests start in
+# parallel, and kept up between them instead of starting afresh for every test program.
+export WINEPREFIX="$WINDOWS_BUILD/wineprefix"
+mkdir -p "$WINEPREFIX"
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+"$ROOT/cmake/wine-run.sh" wineboot --init >/dev/null 2>&1
+ctest --test-dir "$WINDOWS_BUILD" -j "$JOBS" --output-on-failure --timeout 300
+echo "Windows build and tests: $((SECONDS - started)) s"
