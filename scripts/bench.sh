@@ -5,5 +5,6 @@ source "$(dirname "$0")/lib.sh"
 need_packages "${BASE_PACKAGES[@]}" libbenchmark-dev
 BENCH_BUILD="${KORVELAN380_BENCH_DIR:-$ROOT/build-bench}"
 configure_and_build "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DKORVELAN380_BUILD_TESTS=OFF \
+  -DKORVELAN380_BUILD_TOOLS=OFF -DKORVELAN380_BUILD_EXAMPLES=OFF \
   -DKORVELAN380_BUILD_BENCHMARKS=ON
 "$BENCH_BUILD/bench/korvelan380_bench" "$@"
