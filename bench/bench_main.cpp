@@ -10,13 +10,17 @@
 
 namespace {
 
-// Collects each benchmark's time per iteration while printing the usual table.
+// Collects each benchmark's time per iteration while printing the usual table; with
+// --benchmark_repetitions, the median of the repetitions.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-        nsPerIteration[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (run.error_occurred) continue;
+      if (run.run_type == Run::RT_Iteration) {
+        nsPerIteration.emplace(run.run_name.str(), run.GetAdjustedRealTime());
+      } else if (run.aggregate_name == "median") {
+        nsPerIteration[run.run_name.str()] = run.GetAdjustedRealTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);

@@ -210,7 +210,7 @@ const RegisterRatio kFifoStatus({"per call: KORVELAN380_Fifo_Status / direct dri
                                  "BM_FifoStatus_Library", "BM_FifoStatus_Direct", 2.5, true});
 const RegisterRatio kScaling({"scaling: calls/s, 2 threads on 2 modules / 1 on 1",
                               "BM_DacValSet_PerModule/real_time/threads:1",
-                              "BM_DacValSet_PerModule/real_time/threads:2", 1.8, false, 2.0});
+                              "BM_DacValSet_PerModule/real_time/threads:2", 1.8, false});
 const RegisterRatio kTable({"table size: entry check, 1000 modules / 1 module",
                             "BM_EntryCheck/1000", "BM_EntryCheck/1", 1.5, true});
 const RegisterRatio kConnect({"connect + disconnect / the bare driver calls", "BM_Connect_Library",

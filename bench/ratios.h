@@ -13,6 +13,8 @@ struct Ratio {
   double target;
   bool atMost;         // the ratio must be at most the target (else at least)
   double scale = 1.0;  // applied to numerator / denominator
+  // (Google Benchmark reports a multi-threaded run's wall time per iteration of all threads
+  // together, so time ratios are throughput ratios as they stand.)
 };
 
 // Registered by the benchmark files.
