@@ -236,11 +236,14 @@ def sim_candidates(
         return [("KORVELAN380_SIM_LIBRARY", from_env)]
     candidates = [("package", str(package_dir / "_lib" / "sim" / SIM_FILE))]
     record = install_record(package_dir)
-    lib_dir = _install_lib_dir(package_dir)
     if record is not None:
         candidates.append(("install prefix", str(record.sim_dir / SIM_FILE)))
-    elif lib_dir is not None:  # copied by hand: the layout cmake --install uses by default
-        candidates.append(("install prefix", str(lib_dir / "korvelan380" / "sim" / SIM_FILE)))
+    else:
+        # Copied by hand: the layout cmake --install gives by default.
+        lib_dir = _install_lib_dir(package_dir)
+        if lib_dir is not None:
+            sim_file = lib_dir / "korvelan380" / "sim" / SIM_FILE
+            candidates.append(("install prefix", str(sim_file)))
     candidates.append(("build tree", str(_repo_build_dir(package_dir, environ) / "sim" / SIM_FILE)))
     return candidates
 

@@ -104,11 +104,12 @@ c++ -std=c++17 "${flags[@]}" "$source/tests/install/consumer/consumer.cpp" -o "$
 "$work/pc_c"
 "$work/pc_cpp"
 # The library alone: the header as C and as C++, and a link without the simulator.
-printf '#include "korvelan380.h"\nint main(void) { return KORVELAN380_DisConnect("x") == 2 ? 0 : 1; }\n' \
-  >"$work/alone.c"
+echo '#include "korvelan380.h"
+int main(void) { return KORVELAN380_DisConnect("x") == 2 ? 0 : 1; }' >"$work/alone.c"
 cp "$work/alone.c" "$work/alone.cpp"
 # shellcheck disable=SC2046
-cc -std=c11 "${flags[@]}" "$work/alone.c" -o "$work/alone_c" $(pkg-config --cflags --libs korvelan380) "$rpath"
+cc -std=c11 "${flags[@]}" "$work/alone.c" -o "$work/alone_c" \
+  $(pkg-config --cflags --libs korvelan380) "$rpath"
 # shellcheck disable=SC2046
 c++ -std=c++11 "${flags[@]}" "$work/alone.cpp" -o "$work/alone_cpp" \
   $(pkg-config --cflags --libs korvelan380) "$rpath"
