@@ -175,7 +175,7 @@ KORVELAN380_STATIC_ASSERT(sizeof(float) == 4, "gains are IEEE 754 single precisi
  * are purged, and the calibration is read from the EEPROM user area into the working
  * calibration; a user area without a calibration record gets the default record (every gain
  * 0.0, every offset 0) written into it, and until KORVELAN380_Calib_Val_Set replaces it every
- * code it gives is 0 or 65535. A module whose initialised flag is clear then has both channels'
+ * calibrated code is 0. A module whose initialised flag is clear then has both channels'
  * output and preset codes set to the calibrated code of 0 V, and the flag set.
  *
  * @param deviceId the tail of the module's serial number, at most 8 characters.
@@ -262,8 +262,8 @@ KORVELAN380_API StatusCode KORVELAN380_Calib_Val_Get(const char* deviceId,
  *
  * The code is offset + V / gain, truncated toward zero, where V is the rawValue's nominal
  * output in volts and gain and offset are the calibration entry of the channel and range. A
- * code below 0 (or not a number) is held at 0, one above 65535 at 65535. *calibratedValue is
- * written only on 0.
+ * code below 0 is held at 0 and one above 65535 at 65535; one that is not a finite number (as
+ * with a gain of 0) gives 0. *calibratedValue is written only on 0.
  *
  * @param deviceId a connected, open module.
  * @param channel 0 or 1.
