@@ -176,7 +176,8 @@ KORVELAN380_STATIC_ASSERT(sizeof(float) == 4, "gains are IEEE 754 single precisi
  * calibration; a user area without a calibration record gets the default record (every gain
  * 0.0, every offset 0) written into it, and until KORVELAN380_Calib_Val_Set replaces it every
  * calibrated code is 0. A module whose initialised flag is clear then has both channels'
- * output and preset codes set to the calibrated code of 0 V, and the flag set.
+ * output and preset codes set to the code of 0 V in the 0..2.5 V range's calibration, and the
+ * flag set.
  *
  * @param deviceId the tail of the module's serial number, at most 8 characters.
  * @retval KORVELAN380_OK connected.
