@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite, in stages:
-#   1. the build with the tests, and every test (ctest), the slow ones included;
+#   1. the build with the tests, and every test (ctest), the slow ones included: among them the
+#      examples, the API reference (Doxygen), an install into a temporary prefix and the .deb
+#      (left in build/packages/), each checked by building and running programs against it;
 #   2. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (slow ones left out);
 #   3. the tests that use threads, and the soak, under ThreadSanitizer;
 #   4. the libFuzzer targets (clang): their corpora and saved crashes as tests, then a short run
@@ -12,6 +14,8 @@ source "$(dirname "$0")/lib.sh"
 need_packages "${BASE_PACKAGES[@]}" clang libclang-rt-14-dev
 # The Python package's tests: pytest, and numpy for its numpy cases.
 need_packages python3 python3-pytest python3-numpy
+# The API reference; pkg-config and dpkg-shlibdeps for the installed copy and the .deb.
+need_packages doxygen pkgconf dpkg-dev
 
 run_ctest() {
   local dir="$1"
@@ -29,7 +33,8 @@ sanitized_build() {
 }
 
 stage "1/5 tests"
-configure_and_build "$BUILD" -DKORVELAN380_BUILD_TESTS=ON
+# Installed under /usr, as the .deb is: Debian's multiarch libdir (lib/x86_64-linux-gnu).
+configure_and_build "$BUILD" -DKORVELAN380_BUILD_TESTS=ON -DCMAKE_INSTALL_PREFIX=/usr
 run_ctest "$BUILD"
 [ "${KORVELAN380_QUICK:-0}" = 1 ] && exit 0
 

@@ -12,11 +12,14 @@ Every failure raises a :class:`KorvelanError` subclass. :mod:`korvelan380.sim` r
 code against a simulated module, and :mod:`korvelan380.testing` offers pytest fixtures.
 
 The library is loaded at the first connect (or :func:`load_library`) from, in order: the path
-given; ``$KORVELAN380_LIBRARY``; ``_lib/`` inside this package; the install prefix's ``lib/``;
-the build tree (``$KORVELAN380_BUILD_DIR/lib`` or the repository's ``build/lib``); the system
-loader.
+given; ``$KORVELAN380_LIBRARY``; ``_lib/`` inside this package; the libdir of the installation
+this package belongs to; the build tree (``$KORVELAN380_BUILD_DIR/lib`` or the repository's
+``build/lib``); the system loader.
 """
 
+from pathlib import Path as _Path
+
+from ._install import package_version
 from ._library import Library, library_candidates, load_library, loaded_library
 from .errors import (
     AlreadyConnectedError,
@@ -41,7 +44,8 @@ from .values import (
     Selection,
 )
 
-__version__ = "0.1.0"
+#: The project's version: recorded at install, or the source tree's.
+__version__ = package_version(_Path(__file__).resolve().parent)
 
 __all__ = [
     "AlreadyConnectedError",

@@ -11,6 +11,7 @@ from ctypes import POINTER, c_char_p, c_int32, c_uint8, c_uint16, c_uint32, c_vo
 from pathlib import Path
 from typing import TYPE_CHECKING, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
+from ._install import install_record
 from .errors import LibraryNotFoundError, error_for_status
 
 __all__ = ["Library", "load_library", "loaded_library", "library_candidates", "sim_candidates"]
@@ -159,8 +160,12 @@ class Library:
 
 
 def _install_lib_dir(package_dir: Path) -> Optional[Path]:
-    """The install prefix's lib directory when the package sits in
-    ``<prefix>/lib/python3.X/site-packages`` (or ``dist-packages``, or ``lib/python3/...``)."""
+    """The libdir of the installation the package belongs to: as ``cmake --install`` recorded
+    it; else, for a package copied by hand into ``<prefix>/lib/python3.X/site-packages`` (or
+    ``dist-packages``, or ``lib/python3/...``), ``<prefix>/lib``."""
+    record = install_record(package_dir)
+    if record is not None:
+        return record.library_dir
     packages = package_dir.parent
     if packages.name not in ("site-packages", "dist-packages"):
         return None
@@ -187,8 +192,9 @@ def library_candidates(
     1. ``path``, when given (only it is tried);
     2. the environment variable ``KORVELAN380_LIBRARY``, when set (only it is tried);
     3. ``_lib/`` inside the installed package;
-    4. the install prefix's ``lib/`` directory, when the package is installed under
-       ``<prefix>/lib/python3.X/{site,dist}-packages``;
+    4. where ``cmake --install`` put the library (the package's ``_install.json``: the prefix's
+       libdir, ``lib/`` or Debian's ``lib/<multiarch>/``); for a package copied by hand under
+       ``<prefix>/lib/python3.X/{site,dist}-packages``, the prefix's ``lib/`` directory;
     5. the build tree: ``$KORVELAN380_BUILD_DIR/lib``, else ``build/lib`` of the repository;
     6. the system loader: the bare file name (``LD_LIBRARY_PATH``, the loader's cache, the
        system directories), then what ``ctypes.util.find_library`` finds.
@@ -218,9 +224,10 @@ def sim_candidates(
 ) -> List[Tuple[str, str]]:
     """The places the simulated module's ``libftd2xx.so`` is looked for, in order.
 
-    ``path``; ``KORVELAN380_SIM_LIBRARY``; ``_lib/sim/`` inside the package;
-    ``<prefix>/lib/korvelan380/sim/``; the build tree's ``sim/``. Never the system loader,
-    which would find the vendor's driver.
+    ``path``; ``KORVELAN380_SIM_LIBRARY``; ``_lib/sim/`` inside the package; where
+    ``cmake --install`` put it (``<libdir>/korvelan380/sim/``, from the package's
+    ``_install.json``), else ``<prefix>/lib/korvelan380/sim/``; the build tree's ``sim/``. Never
+    the system loader, which would find the vendor's driver.
     """
     if path is not None:
         return [("argument", os.fspath(path))]
@@ -228,9 +235,15 @@ def sim_candidates(
     if from_env:
         return [("KORVELAN380_SIM_LIBRARY", from_env)]
     candidates = [("package", str(package_dir / "_lib" / "sim" / SIM_FILE))]
-    lib_dir = _install_lib_dir(package_dir)
-    if lib_dir is not None:
-        candidates.append(("install prefix", str(lib_dir / "korvelan380" / "sim" / SIM_FILE)))
+    record = install_record(package_dir)
+    if record is not None:
+        candidates.append(("install prefix", str(record.sim_dir / SIM_FILE)))
+    else:
+        # Copied by hand: the layout cmake --install gives by default.
+        lib_dir = _install_lib_dir(package_dir)
+        if lib_dir is not None:
+            sim_file = lib_dir / "korvelan380" / "sim" / SIM_FILE
+            candidates.append(("install prefix", str(sim_file)))
     candidates.append(("build tree", str(_repo_build_dir(package_dir, environ) / "sim" / SIM_FILE)))
     return candidates
 

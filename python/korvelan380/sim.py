@@ -14,9 +14,9 @@ one: activate the simulator before that, typically at the top of a test session:
         assert m.read_dio_input() == 0xA5
 
 The simulator is found, in order, at: the path given to :func:`activate`; the environment
-variable ``KORVELAN380_SIM_LIBRARY``; ``_lib/sim/libftd2xx.so`` inside the package;
-``<prefix>/lib/korvelan380/sim/libftd2xx.so`` for an installed package; the build tree's
-``sim/libftd2xx.so`` (``$KORVELAN380_BUILD_DIR`` or the repository's ``build/``).
+variable ``KORVELAN380_SIM_LIBRARY``; ``_lib/sim/libftd2xx.so`` inside the package; for an
+installed package, ``<libdir>/korvelan380/sim/libftd2xx.so`` of its installation; the build
+tree's ``sim/libftd2xx.so`` (``$KORVELAN380_BUILD_DIR`` or the repository's ``build/``).
 """
 
 from __future__ import annotations

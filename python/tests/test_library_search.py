@@ -1,11 +1,14 @@
 """Where the library and the simulator are looked for, and in which order."""
 
+import json
+import os
 from pathlib import Path
 
 import pytest
 
 import korvelan380
 from korvelan380 import LibraryNotFoundError
+from korvelan380._install import install_record, package_version
 from korvelan380._library import choose, library_candidates, sim_candidates
 from test_sim import run_python
 
@@ -48,6 +51,57 @@ class TestOrder:
         assert sim_candidates(None, {"KORVELAN380_SIM_LIBRARY": "/s.so"}) == [
             ("KORVELAN380_SIM_LIBRARY", "/s.so")
         ]
+
+
+def installed_package(root, library_dir, sim_dir, version="9.8.7"):
+    """A package folder under root/usr/lib/python3/dist-packages with an install record."""
+    package = root / "usr" / "lib" / "python3" / "dist-packages" / "korvelan380"
+    package.mkdir(parents=True)
+    record = {"version": version, "library_dir": library_dir, "sim_dir": sim_dir}
+    (package / "_install.json").write_text(json.dumps(record))
+    return package
+
+
+class TestInstallRecord:
+    def test_debian_multiarch_libdir_is_found_from_the_record(self, tmp_path):
+        package = installed_package(
+            tmp_path, "../../../x86_64-linux-gnu", "../../../x86_64-linux-gnu/korvelan380/sim"
+        )
+        libdir = tmp_path / "usr" / "lib" / "x86_64-linux-gnu"
+        library = ("install prefix", str(libdir / "libkorvelan380.so"))
+        simulator = ("install prefix", str(libdir / "korvelan380" / "sim" / "libftd2xx.so"))
+        assert library_candidates(None, {}, package)[1] == library
+        assert sim_candidates(None, {}, package)[1] == simulator
+
+    def test_a_libdir_outside_lib_is_found_too(self, tmp_path):
+        package = installed_package(tmp_path, "../../../../lib64", "../../../../lib64/k/sim")
+        assert library_candidates(None, {}, package)[1] == (
+            "install prefix",
+            str(tmp_path / "usr" / "lib64" / "libkorvelan380.so"),
+        )
+        assert sim_candidates(None, {}, package)[1] == (
+            "install prefix",
+            str(tmp_path / "usr" / "lib64" / "k" / "sim" / "libftd2xx.so"),
+        )
+
+    def test_a_broken_record_falls_back_to_the_prefix_lib(self, tmp_path):
+        package = installed_package(tmp_path, "x", "y")
+        (package / "_install.json").write_text("{not json")
+        assert library_candidates(None, {}, package)[1] == (
+            "install prefix",
+            str(tmp_path / "usr" / "lib" / "libkorvelan380.so"),
+        )
+        assert install_record(package) is None
+
+    def test_the_version_is_the_recorded_one_when_installed(self, tmp_path):
+        package = installed_package(tmp_path, ".", ".", version="2.3.4")
+        assert package_version(package) == "2.3.4"
+
+    @pytest.mark.skipif(
+        "KORVELAN380_EXPECTED_VERSION" not in os.environ, reason="run by ctest, which knows it"
+    )
+    def test_the_source_tree_has_the_projects_version(self):
+        assert korvelan380.__version__ == os.environ["KORVELAN380_EXPECTED_VERSION"]
 
 
 class TestChoice:

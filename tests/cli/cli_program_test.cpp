@@ -76,6 +76,12 @@ TEST_F(Program, WithoutSimTheInstalledDriverIsUsed) {
   EXPECT_EQ(Exec("--trace info").exit, 2);
 }
 
+TEST_F(Program, ReportsTheProjectsVersion) {
+  const Output o = Exec("--version");
+  EXPECT_EQ(o.exit, 0);
+  EXPECT_EQ(o.out, "korvelan380 " KORVELAN380_VERSION "\n");
+}
+
 TEST_F(Program, TheSimulatorLibraryCanBeNamed) {
   const Output o = Exec("--sim info", "KORVELAN380_SIM_LIBRARY=/nowhere/libftd2xx.so");
   EXPECT_EQ(o.exit, 1);

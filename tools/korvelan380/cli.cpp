@@ -57,6 +57,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  "the simulated modules' state file (default " + DefaultSimStatePath() + ")");
   app.add_flag("--json", options.json, "print one JSON document instead of text");
   app.add_flag("--trace", options.trace, "with --sim: also show every driver call on the wire");
+  app.set_version_flag("--version", std::string("korvelan380 ") + KORVELAN380_VERSION);
   app.footer(Examples({"korvelan380 --sim info", "korvelan380 --sim out 0 2.5V",
                        "korvelan380 --sim read 0", "korvelan380 -d 7 doctor",
                        "korvelan380 --sim demo", "korvelan380 COMMAND --help"}) +

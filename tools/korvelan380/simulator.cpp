@@ -12,6 +12,9 @@
 
 #include "tool.h"
 
+#ifndef KORVELAN380_SIM_INSTALL_PATH
+#define KORVELAN380_SIM_INSTALL_PATH "../lib/korvelan380/sim/libftd2xx.so"
+#endif
 #ifndef KORVELAN380_SIM_BUILD_PATH
 #define KORVELAN380_SIM_BUILD_PATH ""
 #endif
@@ -93,8 +96,9 @@ std::vector<std::string> SimLibraryCandidates() {
   }
   const std::string dir = ExecutableDir();
   if (!dir.empty()) {
+    // An installed tool never looks outside its installation first.
+    candidates.push_back(dir + "/" + KORVELAN380_SIM_INSTALL_PATH);
     candidates.push_back(dir + "/../../sim/libftd2xx.so");
-    candidates.push_back(dir + "/../lib/korvelan380/sim/libftd2xx.so");
   }
   if (*KORVELAN380_SIM_BUILD_PATH != '\0') candidates.push_back(KORVELAN380_SIM_BUILD_PATH);
   return candidates;

@@ -21,9 +21,10 @@ struct TraceEntry {
   std::vector<uint8_t> data;
 };
 
-// Where the simulator library is looked for, in order: $KORVELAN380_SIM_LIBRARY; beside the
-// tool in the build tree (../../sim/libftd2xx.so); in an installation
-// (../lib/korvelan380/sim/libftd2xx.so); the build tree the tool was built in.
+// Where the simulator library is looked for, in order: $KORVELAN380_SIM_LIBRARY (only it); in
+// an installation, <libdir>/korvelan380/sim/libftd2xx.so relative to the tool's folder
+// (../lib/korvelan380/sim/libftd2xx.so, or ../lib/<multiarch>/... with Debian's libdir); beside
+// the tool in the build tree (../../sim/libftd2xx.so); the build tree the tool was built in.
 std::vector<std::string> SimLibraryCandidates();
 // $XDG_STATE_HOME/korvelan380/sim-state.json, or ~/.local/state/korvelan380/sim-state.json.
 std::string DefaultSimStatePath();
