@@ -10,7 +10,7 @@
 #include "bench/ratios.h"
 #include "device/device_table.h"
 #include "korvelan380.h"
-#include "link/d2xx.h"
+#include "platform/d2xx.h"
 
 extern "C" {
 FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle);

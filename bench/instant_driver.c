@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "link/d2xx.h"
+#include "platform/d2xx.h"
 
 #define EXPORT __attribute__((visibility("default")))
 

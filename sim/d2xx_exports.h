@@ -3,7 +3,7 @@
 #ifndef KORVELAN380_SIM_D2XX_EXPORTS_H
 #define KORVELAN380_SIM_D2XX_EXPORTS_H
 
-#include "link/d2xx.h"
+#include "platform/d2xx.h"
 
 #ifdef __cplusplus
 extern "C" {

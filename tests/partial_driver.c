@@ -1,6 +1,6 @@
 /* A driver library that offers nine of the ten functions (no FT_EE_UAWrite): the library must
  * refuse to bind it. Every function it has fails, so nothing could be opened anyway. */
-#include "link/d2xx.h"
+#include "platform/d2xx.h"
 
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 

@@ -29,7 +29,8 @@ class RegisterLink : public ModuleTest {
     }
     return reply;
   }
-  DeviceEntry* entry = nullptr;
+  std::shared_ptr<DeviceEntry> entry;
+  Link& link() { return entry->link; }
 };
 
 TEST(FrameCodec, WriteFrameIsLowerCaseHexPairsHighDigitFirst) {
@@ -53,7 +54,7 @@ TEST(FrameCodec, ReplyCheckStopsAtTheFirstRecordWithoutR) {
 
 TEST_F(RegisterLink, WriteSendsOneCompleteFrame) {
   const uint8_t values[] = {0x1F, 0xA0};
-  EXPECT_TRUE(WriteRegisters(*entry, values, 42, 43));
+  EXPECT_TRUE(WriteRegisters(link(), values, 42, 43));
   EXPECT_EQ(Wire(), std::vector<Bytes>{W(42, {0x1F, 0xA0})});
   EXPECT_EQ(sim::Register(serial, 42), 0x1F);
   EXPECT_EQ(sim::Register(serial, 43), 0xA0);
@@ -62,9 +63,9 @@ TEST_F(RegisterLink, WriteSendsOneCompleteFrame) {
 
 TEST_F(RegisterLink, SingleRegisterRunsAreSevenByteFrames) {
   const uint8_t value = 0x0A;
-  EXPECT_TRUE(WriteRegisters(*entry, &value, 12, 12));
+  EXPECT_TRUE(WriteRegisters(link(), &value, 12, 12));
   uint8_t out = 0;
-  EXPECT_TRUE(ReadRegisters(*entry, &out, 12, 12));
+  EXPECT_TRUE(ReadRegisters(link(), &out, 12, 12));
   EXPECT_EQ(out, 0x0A);
   const std::vector<Bytes> wire = Wire();
   ASSERT_EQ(wire.size(), 2u);
@@ -74,18 +75,18 @@ TEST_F(RegisterLink, SingleRegisterRunsAreSevenByteFrames) {
 
 TEST_F(RegisterLink, RunLimitsAreRefusedWithNothingSent) {
   uint8_t values[256] = {};
-  EXPECT_FALSE(WriteRegisters(*entry, values, 5, 4));
-  EXPECT_FALSE(WriteRegisters(*entry, values, 0, 255));  // 256 registers is no write run
-  EXPECT_FALSE(ReadRegisters(*entry, values, 5, 4));
+  EXPECT_FALSE(WriteRegisters(link(), values, 5, 4));
+  EXPECT_FALSE(WriteRegisters(link(), values, 0, 255));  // 256 registers is no write run
+  EXPECT_FALSE(ReadRegisters(link(), values, 5, 4));
   EXPECT_TRUE(Calls().empty());
-  EXPECT_TRUE(WriteRegisters(*entry, values, 1, 255));
-  EXPECT_TRUE(ReadRegisters(*entry, values, 0, 255));  // a full read run is fine
+  EXPECT_TRUE(WriteRegisters(link(), values, 1, 255));
+  EXPECT_TRUE(ReadRegisters(link(), values, 0, 255));  // a full read run is fine
 }
 
 TEST_F(RegisterLink, BlockReadAsksForFourBytesPerRegister) {
   for (int r = 0x40; r <= 0x4F; ++r) sim::SetRegister(serial, r, static_cast<uint8_t>(r * 3));
   std::array<uint8_t, 16> out{};
-  EXPECT_TRUE(ReadRegisters(*entry, out.data(), 0x40, 0x4F));
+  EXPECT_TRUE(ReadRegisters(link(), out.data(), 0x40, 0x4F));
   EXPECT_EQ(Wire(), std::vector<Bytes>{(Bytes{0x02, 0x52, 0x34, 0x30, 0x34, 0x66, 0x03})});
   for (int i = 0; i < 16; ++i) EXPECT_EQ(out[i], static_cast<uint8_t>((0x40 + i) * 3));
   EXPECT_EQ(Calls().back().arg, 64u);
@@ -96,7 +97,7 @@ TEST_F(RegisterLink, ReplyInPiecesIsAssembledInOrderAskingOnlyForWhatIsMissing) 
   sim::SetRegister(serial, 21, 0xCD);
   sim::SetReadChunk(serial, 3);
   uint8_t out[2] = {};
-  EXPECT_TRUE(ReadRegisters(*entry, out, 20, 21));
+  EXPECT_TRUE(ReadRegisters(link(), out, 20, 21));
   EXPECT_EQ(out[0], 0xAB);
   EXPECT_EQ(out[1], 0xCD);
   std::vector<uint32_t> asked;
@@ -109,7 +110,7 @@ TEST_F(RegisterLink, ReplyInPiecesIsAssembledInOrderAskingOnlyForWhatIsMissing) 
 TEST_F(RegisterLink, SurplusReplyBytesStayQueued) {
   sim::AddSurplusToNextReply(serial, {1, 2, 3});
   uint8_t out = 0;
-  EXPECT_TRUE(ReadRegisters(*entry, &out, 7, 7));
+  EXPECT_TRUE(ReadRegisters(link(), &out, 7, 7));
   EXPECT_EQ(sim::PendingReceive(serial), 3u);
 }
 
@@ -117,7 +118,7 @@ TEST_F(RegisterLink, StaleBytesAreTakenAsTheStartOfTheReply) {
   sim::SetRegister(serial, 8, 0x11);
   sim::QueueReceive(serial, Reply({0x99}));
   uint8_t out = 0;
-  EXPECT_TRUE(ReadRegisters(*entry, &out, 8, 8));
+  EXPECT_TRUE(ReadRegisters(link(), &out, 8, 8));
   EXPECT_EQ(out, 0x99);
   EXPECT_EQ(sim::PendingReceive(serial), 4u);  // the module's own reply is now the stale one
 }
@@ -126,7 +127,7 @@ TEST_F(RegisterLink, RecordWithoutRFailsAfterFillingTheRecordsBeforeIt) {
   sim::SetRegister(serial, 30, 0x12);
   sim::CorruptNextReply(serial, 1);
   uint8_t out[2] = {0xEE, 0xEE};
-  EXPECT_FALSE(ReadRegisters(*entry, out, 30, 31));
+  EXPECT_FALSE(ReadRegisters(link(), out, 30, 31));
   EXPECT_EQ(out[0], 0x12);
   EXPECT_EQ(out[1], 0xEE);
 }
@@ -137,38 +138,38 @@ TEST_F(RegisterLink, FailedReadDiscardsWhatIsLeftOfItsReply) {
   sim::SetReadChunk(serial, 4);
   sim::FailCall(serial, sim::Fn::Read, 2);  // the second record's read
   uint8_t out[2] = {};
-  EXPECT_FALSE(ReadRegisters(*entry, out, 20, 21));
+  EXPECT_FALSE(ReadRegisters(link(), out, 20, 21));
   EXPECT_EQ(sim::PendingReceive(serial), 0u);
   // The next read gets its own reply, not the rest of the failed one.
   uint8_t one = 0;
-  EXPECT_TRUE(ReadRegisters(*entry, &one, 21, 21));
+  EXPECT_TRUE(ReadRegisters(link(), &one, 21, 21));
   EXPECT_EQ(one, 0x22);
 }
 
 TEST_F(RegisterLink, DriverFailuresEndTheTransaction) {
   uint8_t out = 0xEE;
   sim::FailCall(serial, sim::Fn::Write, 1);
-  EXPECT_FALSE(ReadRegisters(*entry, &out, 1, 1));
+  EXPECT_FALSE(ReadRegisters(link(), &out, 1, 1));
   EXPECT_EQ(CountOf(Calls(), sim::Fn::Read), 0u);
 
   sim::FailCall(serial, sim::Fn::Read, 1);
-  EXPECT_FALSE(ReadRegisters(*entry, &out, 1, 1));
+  EXPECT_FALSE(ReadRegisters(link(), &out, 1, 1));
   EXPECT_EQ(out, 0xEE);
 
   sim::FailCall(serial, sim::Fn::Write, 1);
-  EXPECT_FALSE(WriteRegisters(*entry, &out, 1, 1));
+  EXPECT_FALSE(WriteRegisters(link(), &out, 1, 1));
   // The lock was let go on every path: the next transaction goes through.
-  EXPECT_TRUE(WriteRegisters(*entry, &out, 1, 1));
+  EXPECT_TRUE(WriteRegisters(link(), &out, 1, 1));
 }
 
 TEST_F(RegisterLink, ClosedEntrySendsNothing) {
   ASSERT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
   sim::ClearTrace();
   uint8_t value = 1;
-  EXPECT_FALSE(WriteRegisters(*entry, &value, 1, 1));
-  EXPECT_FALSE(ReadRegisters(*entry, &value, 1, 1));
-  EXPECT_FALSE(DrainTransmit(*entry));
-  EXPECT_FALSE(FlushReceive(*entry));
+  EXPECT_FALSE(WriteRegisters(link(), &value, 1, 1));
+  EXPECT_FALSE(ReadRegisters(link(), &value, 1, 1));
+  EXPECT_FALSE(DrainTransmit(link()));
+  EXPECT_FALSE(FlushReceive(link()));
   EXPECT_TRUE(sim::Trace().empty());
 }
 
@@ -176,7 +177,7 @@ TEST_F(RegisterLink, WithheldReplyGivesUpAfterAThousandReadsTenMillisecondsApart
   sim::WithholdReplies(serial, 1);
   uint8_t out = 0xEE;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ReadRegisters(*entry, &out, 3, 3));
+  EXPECT_FALSE(ReadRegisters(link(), &out, 3, 3));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(CountOf(Calls(), sim::Fn::Read), 1000u);
   EXPECT_GE(elapsed, std::chrono::seconds(10));  // a sleep follows every read, the last too
@@ -184,11 +185,11 @@ TEST_F(RegisterLink, WithheldReplyGivesUpAfterAThousandReadsTenMillisecondsApart
 }
 
 TEST_F(RegisterLink, DrainReturnsAtTheFirstEmptyTransmitQueue) {
-  EXPECT_TRUE(DrainTransmit(*entry));
+  EXPECT_TRUE(DrainTransmit(link()));
   EXPECT_EQ(Functions(Calls()), std::vector<sim::Fn>{sim::Fn::GetStatus});
   sim::ClearTrace();
   sim::SetTransmitBusy(serial, 3);
-  EXPECT_TRUE(DrainTransmit(*entry));
+  EXPECT_TRUE(DrainTransmit(link()));
   EXPECT_EQ(CountOf(Calls(), sim::Fn::GetStatus), 4u);
 }
 
@@ -196,17 +197,17 @@ TEST_F(RegisterLink, DrainGivesUpOnATransmitQueueThatNeverEmpties) {
   sim::SetTracing(false);
   sim::SetTransmitBusy(serial, UINT32_MAX);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(DrainTransmit(*entry));
+  EXPECT_FALSE(DrainTransmit(link()));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
 }
 
 TEST_F(RegisterLink, FlushPurgesOnlyWhenSomethingWasReceived) {
-  EXPECT_TRUE(FlushReceive(*entry));
+  EXPECT_TRUE(FlushReceive(link()));
   EXPECT_EQ(Functions(Calls()), std::vector<sim::Fn>{sim::Fn::GetQueueStatus});
 
   sim::QueueReceive(serial, {1, 2, 3});
   sim::ClearTrace();
-  EXPECT_TRUE(FlushReceive(*entry));
+  EXPECT_TRUE(FlushReceive(link()));
   const std::vector<sim::Call> calls = Calls();
   ASSERT_EQ(Functions(calls), (std::vector<sim::Fn>{sim::Fn::GetQueueStatus, sim::Fn::Purge}));
   EXPECT_EQ(calls[1].arg, 1u);  // the receive queue only
@@ -214,9 +215,9 @@ TEST_F(RegisterLink, FlushPurgesOnlyWhenSomethingWasReceived) {
 
   sim::QueueReceive(serial, {1});
   sim::FailCall(serial, sim::Fn::Purge, 1);
-  EXPECT_FALSE(FlushReceive(*entry));
+  EXPECT_FALSE(FlushReceive(link()));
   sim::FailCall(serial, sim::Fn::GetQueueStatus, 1);
-  EXPECT_FALSE(FlushReceive(*entry));
+  EXPECT_FALSE(FlushReceive(link()));
 }
 
 // ---- The module's lock ----------------------------------------------------------------------
@@ -236,9 +237,8 @@ TEST_F(RegisterLink, LockHeldElsewhereForMoreThanFiveSecondsFailsWithNothingSent
     std::unique_lock<std::mutex> guard(m);
     cv.wait(guard, [&] { return held; });
   }
-  uint8_t value = 1;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(WriteRegisters(*entry, &value, 1, 1));
+  EXPECT_EQ(KORVELAN380_Fifo_Clr(kId, 0), KORVELAN380_TRANSFER_FAILED);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
   EXPECT_TRUE(Calls().empty());
   {
@@ -247,29 +247,32 @@ TEST_F(RegisterLink, LockHeldElsewhereForMoreThanFiveSecondsFailsWithNothingSent
   }
   cv.notify_all();
   holder.join();
-  EXPECT_TRUE(WriteRegisters(*entry, &value, 1, 1));
+  EXPECT_EQ(KORVELAN380_Fifo_Clr(kId, 0), KORVELAN380_OK);
 }
 
 TEST_F(RegisterLink, LockLeftByAThreadThatEndedIsTakenOver) {
   std::thread([&] { platform::LockModuleMutex(entry->ioMutex, 0); }).join();
-  uint8_t value = 1;
-  EXPECT_TRUE(WriteRegisters(*entry, &value, 1, 1));
-  EXPECT_TRUE(WriteRegisters(*entry, &value, 1, 1));
+  EXPECT_EQ(KORVELAN380_Fifo_Clr(kId, 0), KORVELAN380_OK);
+  EXPECT_EQ(KORVELAN380_Fifo_Clr(kId, 1), KORVELAN380_OK);
+}
+
+TEST_F(RegisterLink, TheLockIsTakenAgainOnTheThreadThatHoldsIt) {
+  ModuleLock outer(*entry);
+  ModuleLock inner(*entry, 0);
+  EXPECT_TRUE(inner);
+  EXPECT_EQ(KORVELAN380_Fifo_Clr(kId, 0), KORVELAN380_OK);
 }
 
 TEST_F(RegisterLink, OtherModulesDoNotWaitForABusyOne) {
   ASSERT_TRUE(sim::Attach(sim::SerialOf("8")));
   ASSERT_EQ(KORVELAN380_Connect("8"), KORVELAN380_OK);
-  DeviceEntry* other = FindEntry("8");
-  ASSERT_NE(other, nullptr);
 
   std::mutex m;
   std::condition_variable cv;
   bool otherDone = false;
   ModuleLock busy(*entry);  // module 7 stays taken by this thread until module 8 is done
   std::thread worker([&] {
-    uint8_t value = 5;
-    const bool ok = WriteRegisters(*other, &value, 1, 1);
+    const bool ok = KORVELAN380_Fifo_Clr("8", 0) == KORVELAN380_OK;
     std::lock_guard<std::mutex> guard(m);
     otherDone = ok;
     cv.notify_all();
@@ -286,24 +289,50 @@ TEST_F(RegisterLink, OtherModulesDoNotWaitForABusyOne) {
 
 TEST_F(RegisterLink, DisconnectStopsAReplyPollAndClosesAfterItsLastRead) {
   sim::WithholdReplies(serial, 1);
-  bool result = true;
+  StatusCode result = KORVELAN380_OK;
   std::thread reader([&] {
-    uint8_t out = 0;
-    result = ReadRegisters(*entry, &out, 3, 3);
+    uint8_t gate = 0;
+    result = KORVELAN380_GateSet_R(kId, 0, &gate);
   });
   while (CountOf(Calls(), sim::Fn::Read) < 3) std::this_thread::yield();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
   reader.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  EXPECT_FALSE(result);
+  EXPECT_NE(result, KORVELAN380_OK);
   const std::vector<sim::Call> calls = Calls();
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.back().fn, sim::Fn::Close);  // no driver call on the handle after its close
   EXPECT_EQ(CountOf(calls, sim::Fn::Close), 1u);
-  // Entries are kept for reuse, not freed: the pointer still reads valid memory.
-  EXPECT_FALSE(entry->isOpen.load());
+  // The entry this test still holds is valid memory, closed and out of the table.
+  EXPECT_FALSE(entry->link.isOpen.load());
   EXPECT_EQ(FindEntry(kId), nullptr);
+}
+
+TEST_F(RegisterLink, AHandleACallStillHoldsClosesWhenTheCallLetsGo) {
+  std::thread holder;
+  {
+    std::mutex m;
+    std::condition_variable cv;
+    bool held = false;
+    holder = std::thread([&, keep = entry] {
+      ModuleLock lock(*keep);
+      {
+        std::lock_guard<std::mutex> guard(m);
+        held = true;
+      }
+      cv.notify_all();
+      std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    });
+    std::unique_lock<std::mutex> guard(m);
+    cv.wait(guard, [&] { return held; });
+  }
+  entry.reset();
+  EXPECT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);  // gives up the wait after 5 s
+  EXPECT_EQ(CountOf(Calls(), sim::Fn::Close), 0u);
+  holder.join();  // the last holder lets go: the handle closes now
+  EXPECT_EQ(CountOf(Calls(), sim::Fn::Close), 1u);
+  EXPECT_FALSE(sim::IsOpen(serial));
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/connection.h"
+#include "device/unload.h"
 #include "korvelan380.h"
 #include "korvelan380_sim.hpp"
 

@@ -3,13 +3,15 @@
 #include "api/dac_channel.h"
 
 #include "api/export_call.h"
-#include "api/registers.h"
 #include "calibration/conversion.h"
+#include "link/frame.h"
+#include "link/registers.h"
+#include "link/transactions.h"
 
 namespace korvelan380 {
 
-bool ReadRange(DeviceEntry& entry, uint8_t channel, uint8_t& rangeIndex) {
-  return ReadRegisters(entry, &rangeIndex, reg::kRange[channel], reg::kRange[channel]);
+bool ReadRange(Link& link, uint8_t channel, uint8_t& rangeIndex) {
+  return ReadRegisters(link, &rangeIndex, reg::kRange[channel], reg::kRange[channel]);
 }
 
 namespace {
@@ -65,59 +67,59 @@ using namespace korvelan380;
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_DacChSet(const char* deviceId, uint8_t channel,
                                                            const DacChannelSettings* settings) {
-  // 1. Connected and open.
+  // Connected and open.
   ExportCall call(deviceId);
   if (!call.Connected()) return kNotConnected;
-  // 2. and 3. Every check before anything is sent.
+  // Every check before anything is sent.
   if (settings == nullptr) return kInvalidArgument;
   const DacChannelSettings s = *settings;
   if (!SettingsAccepted(channel, s)) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
   DeviceEntry& entry = call.Entry();
-  // 4. The control byte.
+  // The control byte.
   const uint8_t control = ControlByte(s);
-  if (!WriteRegisters(entry, &control, reg::kControl[channel], reg::kControl[channel])) {
+  if (!WriteRegisters(entry.link, &control, reg::kControl[channel], reg::kControl[channel])) {
     return kTransferFailed;
   }
-  // 5. The preset enable, in modes 1 to 3.
+  // The preset enable, in modes 1 to 3.
   const uint8_t enableReg = reg::kPresetEnable[channel];
-  if (s.mode != 0 && !WriteRegisters(entry, &s.presetEnable, enableReg, enableReg)) {
+  if (s.mode != 0 && !WriteRegisters(entry.link, &s.presetEnable, enableReg, enableReg)) {
     return kTransferFailed;
   }
-  // 6. The mode parameter, in mode 2.
+  // The mode parameter, in mode 2.
   if (s.mode == 2) {
     uint8_t bytes[2];
     SplitWord(s.modeParameter, bytes);
     const uint8_t first = reg::kModeParameter[channel];
-    if (!WriteRegisters(entry, bytes, first, first + 1)) return kTransferFailed;
+    if (!WriteRegisters(entry.link, bytes, first, first + 1)) return kTransferFailed;
   }
-  // 7. The preset code is loaded only when asked for with exactly 1.
+  // The preset code is loaded only when asked for with exactly 1.
   if (s.presetEnable != 1) return kOk;
-  // 8. and 9. Converted for the range the module reports now.
+  // Converted for the range the module reports now.
   uint8_t rangeIndex;
-  if (!ReadRange(entry, channel, rangeIndex)) return kTransferFailed;
+  if (!ReadRange(entry.link, channel, rangeIndex)) return kTransferFailed;
   uint16_t code;
-  if (ConvertToCalibrated(entry, channel, rangeIndex, s.presetValue, code) != kOk) {
+  if (ConvertToCalibrated(entry.calibration, channel, rangeIndex, s.presetValue, code) != kOk) {
     return kTransferFailed;
   }
-  // 10. The preset code, high byte first.
+  // The preset code, high byte first.
   uint8_t bytes[2];
   SplitWord(code, bytes);
   const uint8_t first = reg::kPresetCode[channel];
-  return StepStatus(WriteRegisters(entry, bytes, first, first + 1));
+  return StepStatus(WriteRegisters(entry.link, bytes, first, first + 1));
 }
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_DacChSet_R(const char* deviceId, uint8_t channel,
                                                              DacChannelSettings* settings) {
-  // 1. and 2. Connected and open; a channel with a control register.
+  // Connected and open; a channel with a control register.
   ExportCall call(deviceId);
   if (!call.Connected()) return kNotConnected;
   if (settings == nullptr || channel >= kChannels) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
   DeviceEntry& entry = call.Entry();
-  // 3. The control register, read back bit by bit (not in the two-bit groups written).
+  // The control register, read back bit by bit (not in the two-bit groups written).
   uint8_t control;
-  if (!ReadRegisters(entry, &control, reg::kControl[channel], reg::kControl[channel])) {
+  if (!ReadRegisters(entry.link, &control, reg::kControl[channel], reg::kControl[channel])) {
     return kTransferFailed;
   }
   settings->mode = control & 3;
@@ -125,51 +127,54 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_DacChSet_R(const char* deviceI
   settings->selectB = (control >> 3) & 1;
   settings->switchA = (control >> 4) & 1;
   settings->switchB = (control >> 5) & 1;
-  // 4. The preset enable, the whole byte.
+  // The preset enable, the whole byte.
   const uint8_t enableReg = reg::kPresetEnable[channel];
-  if (!ReadRegisters(entry, &settings->presetEnable, enableReg, enableReg)) {
+  if (!ReadRegisters(entry.link, &settings->presetEnable, enableReg, enableReg)) {
     return kTransferFailed;
   }
-  // 5. The mode parameter, whatever the mode.
+  // The mode parameter, whatever the mode.
   uint8_t bytes[2];
   const uint8_t parameter = reg::kModeParameter[channel];
-  if (!ReadRegisters(entry, bytes, parameter, parameter + 1)) return kTransferFailed;
+  if (!ReadRegisters(entry.link, bytes, parameter, parameter + 1)) return kTransferFailed;
   settings->modeParameter = JoinWord(bytes);
-  // 6. The preset code.
+  // The preset code.
   const uint8_t preset = reg::kPresetCode[channel];
-  if (!ReadRegisters(entry, bytes, preset, preset + 1)) return kTransferFailed;
-  // 7. and 8. Back to a rawValue for the range the module reports; a failure of either step
+  if (!ReadRegisters(entry.link, bytes, preset, preset + 1)) return kTransferFailed;
+  // Back to a rawValue for the range the module reports; a failure of either step
   // is passed on as it is.
   uint8_t rangeIndex;
-  if (!ReadRange(entry, channel, rangeIndex)) return kTransferFailed;
+  if (!ReadRange(entry.link, channel, rangeIndex)) return kTransferFailed;
   uint16_t rawValue;
-  const StatusCode status = ConvertToRaw(entry, channel, rangeIndex, JoinWord(bytes), rawValue);
+  const StatusCode status =
+      ConvertToRaw(entry.calibration, channel, rangeIndex, JoinWord(bytes), rawValue);
   if (status == kOk) settings->presetValue = rawValue;
   return status;
 }
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_RangeSet(const char* deviceId, uint8_t channel,
                                                            uint8_t rangeIndex) {
-  // 1. and 2. Connected and open; channel 0 to 2, range 0 to 6.
+  // Connected and open; channel 0 to 2, range 0 to 6.
   ExportCall call(deviceId);
   if (!call.Connected()) return kNotConnected;
   if (channel > 2 || rangeIndex >= kRanges) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
   DeviceEntry& entry = call.Entry();
-  // 3. The calibration entry: channel 2 has none of its own and takes channel 0's.
+  // The calibration entry: channel 2 has none of its own and takes channel 0's.
   float gain;
   uint16_t offset;
   entry.calibration.Entry(CalibrationIndex(channel == 2 ? 0 : channel, rangeIndex), gain, offset);
-  // 4. and 5. The gain word and the offset word go out before the range.
+  // The gain word and the offset word go out before the range.
   uint8_t bytes[2];
   SplitWord(GainWord(gain), bytes);
-  if (!WriteRegisters(entry, bytes, reg::kGainWord, reg::kGainWord + 1)) return kTransferFailed;
+  if (!WriteRegisters(entry.link, bytes, reg::kGainWord, reg::kGainWord + 1))
+    return kTransferFailed;
   SplitWord(offset, bytes);
-  if (!WriteRegisters(entry, bytes, reg::kOffsetWord, reg::kOffsetWord + 1)) {
+  if (!WriteRegisters(entry.link, bytes, reg::kOffsetWord, reg::kOffsetWord + 1)) {
     return kTransferFailed;
   }
-  // 6. The range.
-  return StepStatus(WriteRegisters(entry, &rangeIndex, reg::kRange[channel], reg::kRange[channel]));
+  // The range.
+  return StepStatus(
+      WriteRegisters(entry.link, &rangeIndex, reg::kRange[channel], reg::kRange[channel]));
 }
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_RangeSet_R(const char* deviceId, uint8_t channel,
@@ -178,5 +183,5 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_RangeSet_R(const char* deviceI
   if (!call.Connected()) return kNotConnected;
   if (rangeIndex == nullptr || channel >= kChannels) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
-  return StepStatus(ReadRange(call.Entry(), channel, *rangeIndex));
+  return StepStatus(ReadRange(call.Wire(), channel, *rangeIndex));
 }

@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "api/export_call.h"
-#include "api/registers.h"
+#include "link/registers.h"
+#include "link/transactions.h"
 
 namespace korvelan380 {
 namespace {
@@ -20,7 +21,7 @@ StatusCode WriteSelection(const char* deviceId, uint8_t reg, uint8_t limit, uint
   if (lowSelect > limit || highSelect > limit) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
   const uint8_t byte = static_cast<uint8_t>(highSelect << 4 | lowSelect);
-  return StepStatus(WriteRegisters(call.Entry(), &byte, reg, reg));
+  return StepStatus(WriteRegisters(call.Wire(), &byte, reg, reg));
 }
 
 // Reads a selection register back after discarding what was waiting in the receive queue. The
@@ -31,9 +32,9 @@ StatusCode ReadSelection(const char* deviceId, uint8_t reg, bool print, uint8_t*
   if (!call.Connected()) return kNotConnected;
   if (lowSelect == nullptr || highSelect == nullptr) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
-  if (!FlushReceive(call.Entry())) return kTransferFailed;
+  if (!FlushReceive(call.Wire())) return kTransferFailed;
   uint8_t byte;
-  if (!ReadRegisters(call.Entry(), &byte, reg, reg)) return kTransferFailed;
+  if (!ReadRegisters(call.Wire(), &byte, reg, reg)) return kTransferFailed;
   if (print) {
     // The EXIO read-back reports the byte on standard output, flushed so that it appears in
     // order with the caller's own output.
@@ -63,17 +64,17 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_Exs_Sel_R(const char* deviceId
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_Clock_Gen(const char* deviceId, uint8_t channel,
                                                             uint32_t clockSetting) {
-  // 1. and 2. Connected and open; channel 0 to 2; a setting of at least 99.
+  // Connected and open; channel 0 to 2; a setting of at least 99.
   ExportCall call(deviceId);
   if (!call.Connected()) return kNotConnected;
   if (channel > 2 || clockSetting < kMinClockSetting) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
-  // 3. to 5. Four bytes, most significant first, into the channel's block in one frame.
+  // Four bytes, most significant first, into the channel's block in one frame.
   const uint8_t bytes[4] = {
       static_cast<uint8_t>(clockSetting >> 24), static_cast<uint8_t>(clockSetting >> 16),
       static_cast<uint8_t>(clockSetting >> 8), static_cast<uint8_t>(clockSetting)};
   const uint8_t first = reg::kClock[channel];
-  return StepStatus(WriteRegisters(call.Entry(), bytes, first, first + 3));
+  return StepStatus(WriteRegisters(call.Wire(), bytes, first, first + 3));
 }
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_EXIO_Sel(const char* deviceId, uint8_t lowSelect,
@@ -94,5 +95,5 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_EXIO_In(const char* deviceId,
   if (exioValue == nullptr) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
   // No flush first: bytes already waiting are taken as the start of the reply.
-  return StepStatus(ReadRegisters(call.Entry(), exioValue, reg::kExioInput, reg::kExioInput));
+  return StepStatus(ReadRegisters(call.Wire(), exioValue, reg::kExioInput, reg::kExioInput));
 }

@@ -1,7 +1,8 @@
 // Trigger and gate: KORVELAN380_Trigger, _Trigger_Stat, _GateSet, _GateSet_R. Channel 2
 // addresses a third register of each kind.
 #include "api/export_call.h"
-#include "api/registers.h"
+#include "link/registers.h"
+#include "link/transactions.h"
 
 namespace korvelan380 {
 namespace {
@@ -13,11 +14,11 @@ constexpr uint8_t kTriggerStatusBit = 0x10;
 // One register write or read after the entry check and the argument checks.
 StatusCode WriteOne(ExportCall& call, uint8_t reg, uint8_t value) {
   if (!call.TakeModule()) return kTransferFailed;
-  return StepStatus(WriteRegisters(call.Entry(), &value, reg, reg));
+  return StepStatus(WriteRegisters(call.Wire(), &value, reg, reg));
 }
 
 bool ReadOne(ExportCall& call, uint8_t reg, uint8_t& value) {
-  return call.TakeModule() && ReadRegisters(call.Entry(), &value, reg, reg);
+  return call.TakeModule() && ReadRegisters(call.Wire(), &value, reg, reg);
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/device_entry.h"
-#include "korvelan380.h"
+#include "base/status.h"
+#include "calibration/record.h"
 
 namespace korvelan380 {
 
@@ -29,18 +29,15 @@ uint16_t CalibratedFromRaw(uint8_t rangeIndex, uint16_t rawValue, float gain, ui
 
 inline constexpr size_t kRawValues = 16384;  // only the low 14 bits of a rawValue count
 
-// CalibratedFromRaw of every rawValue 0 to 16383 into table, with identical results.
-void CalibratedTable(uint8_t rangeIndex, float gain, uint16_t offset, uint16_t* table);
-
 // The rawValue a code stands for; false when it falls outside 0 to 16383.
 bool RawFromCalibrated(uint8_t rangeIndex, uint16_t calibratedValue, float gain, uint16_t offset,
                        uint16_t& rawValue);
 
-// The two conversions with the entry's working calibration: 1 for a channel above 1 or a range
+// The two conversions with a module's working calibration: 1 for a channel above 1 or a range
 // above 6 (and, backwards, a result outside 0 to 16383), 0 with the output written.
-StatusCode ConvertToCalibrated(const DeviceEntry& entry, uint8_t channel, uint8_t rangeIndex,
-                               uint16_t rawValue, uint16_t& calibratedValue);
-StatusCode ConvertToRaw(const DeviceEntry& entry, uint8_t channel, uint8_t rangeIndex,
+StatusCode ConvertToCalibrated(const CalibrationCopies& calibration, uint8_t channel,
+                               uint8_t rangeIndex, uint16_t rawValue, uint16_t& calibratedValue);
+StatusCode ConvertToRaw(const CalibrationCopies& calibration, uint8_t channel, uint8_t rangeIndex,
                         uint16_t calibratedValue, uint16_t& rawValue);
 
 }  // namespace korvelan380

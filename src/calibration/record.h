@@ -3,7 +3,6 @@
 #ifndef KORVELAN380_CALIBRATION_RECORD_H
 #define KORVELAN380_CALIBRATION_RECORD_H
 
-#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -32,40 +31,25 @@ static_assert(sizeof(CalibrationOffsets) == sizeof(CalibrationRecord::offset));
 
 // Marker 0x55, every other byte zero: every gain 0.0 and every offset 0.
 CalibrationRecord DefaultCalibration();
-bool SameBytes(const CalibrationRecord& a, const CalibrationRecord& b);
 
-// A module's two calibration copies: `calibration`, the working record, and
-// `calibrationAsLoaded`, the record as found in the EEPROM at connect. The working record is
-// read without locking (a sequence counter makes a reader retry instead of seeing half of an
-// old record and half of a new one); replacements are serialised by a small mutex of their own,
-// never the module's I/O lock, so a conversion never waits behind a slow transaction.
+// A module's two calibration copies: the working record, which the conversions use, and the
+// record as found in the EEPROM at connect. A small mutex of their own keeps a reader from
+// seeing half of an old record and half of a new one; it is never the module's I/O lock, so a
+// conversion never waits behind a transfer.
 class CalibrationCopies {
  public:
-  CalibrationCopies() { Reset(); }
+  CalibrationCopies();
 
-  void Reset();                                // both copies DefaultCalibration
   void Load(const CalibrationRecord& record);  // both copies, from the EEPROM
-  CalibrationRecord Working() const;           // a consistent copy of the working record
+  CalibrationRecord Working() const;
   void Entry(size_t index, float& gain, uint16_t& offset) const;
-  // Replaces the working record, if `keep()` says so under the copies' lock; `differs` tells
-  // whether it differs from the record found at connect.
-  template <typename Keep>
-  bool ReplaceWorkingIf(const CalibrationRecord& record, Keep&& keep, bool& differs) {
-    std::lock_guard<std::mutex> lock(writeMutex_);
-    if (!keep()) return false;
-    StoreWorking(record);
-    differs = !SameBytes(record, asLoaded_);
-    return true;
-  }
+  // Replaces the working record; true when it differs from the record found at connect.
+  bool ReplaceWorking(const CalibrationRecord& record);
 
  private:
-  static constexpr size_t kWords = kRecordSize / 4;
-  void StoreWorking(const CalibrationRecord& record);  // writeMutex_ held
-
-  std::atomic<uint32_t> sequence_{0};
-  std::atomic<uint32_t> words_[kWords];
-  CalibrationRecord asLoaded_{};
-  std::mutex writeMutex_;
+  mutable std::mutex mutex_;
+  CalibrationRecord working_;
+  CalibrationRecord asLoaded_;
 };
 
 }  // namespace korvelan380

@@ -1,35 +1,51 @@
-// One connected module: its driver handle, its calibration copies and the lock that keeps its
-// transfers apart.
+// One connected module: its link to the driver, its calibration copies and the lock that keeps
+// its calls apart.
 #ifndef KORVELAN380_DEVICE_DEVICE_ENTRY_H
 #define KORVELAN380_DEVICE_DEVICE_ENTRY_H
 
-#include <atomic>
 #include <cstdint>
 
 #include "calibration/record.h"
-#include "link/driver.h"
+#include "link/link.h"
 #include "platform/platform.h"
 
 namespace korvelan380 {
 
-// Aligned to a cache line: calls on different modules write nothing on a shared line.
-struct alignas(64) DeviceEntry {
-  // Readable from any thread: a reply poll on one thread stops when another closes the module.
-  std::atomic<bool> isOpen{false};
-  FT_HANDLE ftHandle = nullptr;
-  const DriverApi* driver = nullptr;
-  CalibrationCopies calibration;
-  platform::ModuleMutex* ioMutex = nullptr;
-  // The thread holding ioMutex and how often it has taken it, so that taking it again costs no
-  // atomic operation. Only the holder writes them.
-  std::atomic<uint32_t> lockOwner{0};
-  uint32_t lockDepth = 0;
+inline constexpr uint32_t kModuleLockTimeoutMs = 5000;
 
-  // Bookkeeping of the table: the packed deviceId, and whether the table holds the entry under
-  // it. Both change only while the table's writer holds the entry's lock.
-  std::atomic<uint64_t> key{0};
-  std::atomic<bool> inTable{false};
-  DeviceEntry* nextFree = nullptr;
+struct DeviceEntry {
+  DeviceEntry() : ioMutex(platform::CreateModuleMutex()) {}
+  DeviceEntry(const DeviceEntry&) = delete;
+  DeviceEntry& operator=(const DeviceEntry&) = delete;
+  // Runs when the last holder lets the entry go. A handle that a disconnect could not close
+  // (a call was stuck in the driver) is closed here, once no call can be using it.
+  ~DeviceEntry() {
+    if (link.ftHandle != nullptr) link.driver->close(link.ftHandle);
+    platform::DestroyModuleMutex(ioMutex);
+  }
+
+  Link link;
+  CalibrationCopies calibration;
+  platform::ModuleMutex* ioMutex;  // null when the system had none to give
+};
+
+// Holds a module's I/O lock for a scope; the lock is recursive. When the wait runs out, the
+// lock is not held and nothing may be sent.
+class ModuleLock {
+ public:
+  explicit ModuleLock(DeviceEntry& entry, uint32_t timeoutMs = kModuleLockTimeoutMs)
+      : mutex_(platform::LockModuleMutex(entry.ioMutex, timeoutMs) == platform::WaitResult::Acquired
+                   ? entry.ioMutex
+                   : nullptr) {}
+  ModuleLock(const ModuleLock&) = delete;
+  ModuleLock& operator=(const ModuleLock&) = delete;
+  ~ModuleLock() {
+    if (mutex_ != nullptr) platform::UnlockModuleMutex(mutex_);
+  }
+  explicit operator bool() const { return mutex_ != nullptr; }
+
+ private:
+  platform::ModuleMutex* mutex_;
 };
 
 }  // namespace korvelan380

@@ -1,14 +1,12 @@
+#include "device/unload.h"
+
 #include "device/connection.h"
 #include "device/device_table.h"
 
 namespace korvelan380 {
 
 void UnloadHook() {
-  TakeAllEntries([](DeviceEntry& entry) {
-    CloseEntry(entry);
-    RecycleEntry(entry);
-  });
-  ReleaseTableMemory();
+  for (const std::shared_ptr<DeviceEntry>& entry : TakeAllEntries()) CloseEntry(*entry);
 }
 
 }  // namespace korvelan380

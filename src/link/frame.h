@@ -27,6 +27,15 @@ inline size_t RunLength(uint8_t first, uint8_t last) {
 // Writes the two lower-case hex digits of value to out[0] and out[1].
 void PutHexPair(uint8_t value, uint8_t* out);
 
+// The two bytes of a 16-bit register value, high byte first, as they travel.
+inline void SplitWord(uint16_t value, uint8_t (&bytes)[2]) {
+  bytes[0] = static_cast<uint8_t>(value >> 8);
+  bytes[1] = static_cast<uint8_t>(value & 0xFF);
+}
+inline uint16_t JoinWord(const uint8_t (&bytes)[2]) {
+  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
 // Composes the write frame for count (1 to 255) values from register first into frame, which
 // has room for kMaxWriteFrameSize bytes; returns the frame's length.
 size_t ComposeWriteFrame(uint8_t first, const uint8_t* values, size_t count, uint8_t* frame);

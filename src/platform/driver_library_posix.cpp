@@ -1,7 +1,6 @@
 #include <dlfcn.h>
 
-#include "link/driver.h"
-#include "platform/platform.h"
+#include "platform/driver_api.h"
 
 namespace korvelan380::platform {
 namespace {

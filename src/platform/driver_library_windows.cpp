@@ -1,8 +1,7 @@
 // The driver is FTD2XX.dll, bound by the loader when the library itself is loaded: the ten
 // functions are imported by the ordinals FTD2XX.dll exports them under (ftd2xx_ordinals.def),
 // so nothing is looked up by name at run time.
-#include "link/driver.h"
-#include "platform/platform.h"
+#include "platform/driver_api.h"
 
 extern "C" {
 // x64 has a single calling convention, so the driver's WINAPI needs no spelling here.

@@ -12,8 +12,6 @@ struct ModuleMutex {
   HANDLE handle;
 };
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(GetCurrentThreadId()); }
-
 ModuleMutex* CreateModuleMutex() {
   // Default security, not owned by the creating thread, no name.
   HANDLE handle = CreateMutexW(nullptr, FALSE, nullptr);

@@ -4,32 +4,21 @@
 
 #include <cstdint>
 
-namespace korvelan380 {
-
-struct DriverApi;
-
-namespace platform {
+namespace korvelan380::platform {
 
 // A recursive mutex with a timed wait, one per module. A mutex left locked by a thread that
-// ended is taken over by the next waiter.
+// ended is taken over by the next waiter, and the call goes on.
 struct ModuleMutex;
 
 enum class WaitResult { Acquired, TimedOut, Failed };
 
-ModuleMutex* CreateModuleMutex();
+ModuleMutex* CreateModuleMutex();  // null when the system has none to give
 void DestroyModuleMutex(ModuleMutex* mutex);
 WaitResult LockModuleMutex(ModuleMutex* mutex, uint32_t timeoutMs);
 void UnlockModuleMutex(ModuleMutex* mutex);
 
-// The calling thread's identifier, never 0.
-uint32_t CurrentThreadId();
-
 void SleepMilliseconds(uint32_t ms);
 
-// Fills `api` with the ten driver functions; false when the driver or a function is missing.
-bool LoadDriverFunctions(DriverApi& api);
-
-}  // namespace platform
-}  // namespace korvelan380
+}  // namespace korvelan380::platform
 
 #endif  // KORVELAN380_PLATFORM_PLATFORM_H

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "korvelan380_sim.hpp"
-#include "link/d2xx.h"
+#include "platform/d2xx.h"
 
 extern "C" {
 FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle);

@@ -14,14 +14,14 @@ extern "C" void FuzzDriverScript(const uint8_t* reply, size_t replySize, const u
 namespace {
 
 korvelan380::DeviceEntry* Connected() {
-  static korvelan380::DeviceEntry* entry = [] {
+  static std::shared_ptr<korvelan380::DeviceEntry> entry = [] {
     // The connect reads the initialised flag: answer it with 1.
     static const uint8_t flag[] = {0x02, 'R', 0x01, 0x03};
     FuzzDriverScript(flag, sizeof flag, nullptr, 0, nullptr, 0);
     KORVELAN380_Connect("fuzz");
     return korvelan380::FindEntry("fuzz");
   }();
-  return entry;
+  return entry.get();
 }
 
 }  // namespace
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::memset(out, 0xEE, sizeof out);
   korvelan380::DeviceEntry* entry = Connected();
   if (entry == nullptr) __builtin_trap();
-  const bool ok = korvelan380::ReadRegisters(*entry, out, first, last);
+  const bool ok = korvelan380::ReadRegisters(entry->link, out, first, last);
   // A read that succeeds had a complete reply with 'R' in every record.
   const size_t count = first > last ? 0 : size_t{last} - first + 1;
   if (ok && (count == 0 || size - 3 - pieces < 4 * count)) __builtin_trap();

@@ -1,7 +1,7 @@
 // The module's register map (decimal register numbers). Values wider than a byte are
 // big-endian across consecutive registers and travel in one transaction.
-#ifndef KORVELAN380_API_REGISTERS_H
-#define KORVELAN380_API_REGISTERS_H
+#ifndef KORVELAN380_LINK_REGISTERS_H
+#define KORVELAN380_LINK_REGISTERS_H
 
 #include <cstdint>
 
@@ -32,4 +32,4 @@ inline constexpr uint8_t kOffsetWord = 130;  // two registers
 
 }  // namespace korvelan380::reg
 
-#endif  // KORVELAN380_API_REGISTERS_H
+#endif  // KORVELAN380_LINK_REGISTERS_H
