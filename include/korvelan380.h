@@ -4,9 +4,10 @@
  * korvelan380 is the host-side control library for the KORVELAN380 USB analog-output module:
  * two 14-bit DAC channels with seven output ranges, an 8-bit digital I/O port, an extension
  * (EXIO) port, clock settings, a waveform memory with a FIFO mode, triggers and gates, and a
- * calibration kept in the module's EEPROM. Everything is declared in korvelan380.h: 33 plain C
- * functions, usable from C and C++ (one of them, KORVELAN380_DacValSet_NoCalibed_R, has C++
- * linkage).
+ * calibration kept in the module's EEPROM. Everything is declared in korvelan380.h: 33
+ * exports, of which 32 are plain C functions, usable from C and C++. The 33rd,
+ * KORVELAN380_DacValSet_NoCalibed_R, has C++ linkage only: it is declared for C++, and C binds
+ * it by its decorated symbol.
  *
  * @section status_codes Status codes
  * Every export returns a #StatusCode:
@@ -15,7 +16,7 @@
  * - 1 #KORVELAN380_INVALID_ARGUMENT: an argument outside its accepted values, a null pointer,
  *   or a conversion result outside 0..16383.
  * - 2 #KORVELAN380_NOT_CONNECTED: the deviceId is not connected, or its module is not open.
- * - 4 #KORVELAN380_OPEN_FAILED: the driver is missing or could not open the module
+ * - 4 #KORVELAN380_OPEN_FAILED: the driver is missing (Linux) or could not open the module
  *   (KORVELAN380_Connect only).
  * - 5 #KORVELAN380_TRANSFER_FAILED: a transfer with the module failed, the module stayed busy,
  *   or a value the module reported could not be converted.
@@ -24,20 +25,28 @@
  *
  * No export returns 3. Except for KORVELAN380_Connect and the two conversions, an export first
  * looks the deviceId up (2), then checks its other arguments (1). A refused call (1 or 2) sends
- * nothing and writes none of its outputs. A call that fails part-way (5) leaves what it already
- * wrote to the module as it is; each export's description says which of its outputs are then
- * written. Code 5 also covers a module that another thread kept busy for about 5 seconds: the
- * call then sends nothing.
+ * nothing and writes none of its outputs, with one exception: KORVELAN380_DacChSet_R returns 1
+ * after its reads when the range register reads above 6 or the preset code converts to no
+ * rawValue, and has then filled every field but presetValue and reserved. A call that fails
+ * part-way (5) leaves what it already wrote to the module as it is; each export's description
+ * says which of its outputs are then written. Code 5 also covers a module that another thread
+ * kept busy for about 5 seconds: the call then sends nothing.
  *
  * @section modules Modules and the driver
  * A module is named by its deviceId, the tail of its USB serial number
  * "KORVELAN380<deviceId>": a NUL-terminated string of at most 8 characters, compared byte for
  * byte ("a" and "A" are two modules; "" is the module "KORVELAN380"). The library reaches the
- * module through the FTDI D2XX driver, which it loads by name (libftd2xx.so on Linux,
- * FTD2XX.dll on Windows) at the first KORVELAN380_Connect and keeps for the life of the process.
- * The driver is bound once per process; a connect that finds no usable driver returns 4, and
- * the next connect tries again. A driver library already loaded under that name (the project's
- * simulated module, for example) is the one bound.
+ * module through the FTDI D2XX driver, bound once per process and kept for its life.
+ *
+ * - Linux: the library loads libftd2xx.so by name (dlopen) at the first KORVELAN380_Connect. A
+ *   connect that finds no usable driver (missing, or lacking one of the ten functions) returns
+ *   4, and the next connect tries again. A library already loaded under that name (the
+ *   project's simulated module, for example) is the one bound.
+ * - Windows: korvelan380.dll imports the ten functions from FTD2XX.dll by ordinal, so Windows
+ *   binds the driver when it loads the DLL. Without FTD2XX.dll the DLL does not load at all
+ *   (the program does not start, or LoadLibrary fails); no connect returns 4 for a missing
+ *   driver. The FTD2XX.dll that Windows finds first (one next to the program before the
+ *   system folder's) is the one bound.
  *
  * @section thread_safety Thread safety
  * Every export may be called from any thread. Calls on one module run one at a time, each for
@@ -66,10 +75,15 @@
  * - Waveforms: 1 to 524288 samples of 16 bits; the stream carries each code's top 14 bits.
  *
  * @section reading Read-backs
- * A read discards whatever was waiting in the driver's receive queue first (except
- * KORVELAN380_EXIO_In, which takes waiting bytes as the start of its reply), and a read that
- * fails discards what is left in the receive queue, so that a later read never reports stale
- * bytes as its own.
+ * Only the digital I/O reads (KORVELAN380_Dio_Dir_R, KORVELAN380_Dio_Out_R, KORVELAN380_Dio_In)
+ * and the two selection read-backs (KORVELAN380_Exs_Sel_R, KORVELAN380_EXIO_Sel_R) discard
+ * whatever was waiting in the driver's receive queue first. Every other read takes bytes
+ * already waiting as the start of its reply: KORVELAN380_DacChSet_R, KORVELAN380_RangeSet_R,
+ * KORVELAN380_DacValSet_R, KORVELAN380_DacValSet_NoCalibed_R, KORVELAN380_Fifo_Status,
+ * KORVELAN380_Trigger_Stat, KORVELAN380_GateSet_R, KORVELAN380_EXIO_In, and the reads of the
+ * range register inside KORVELAN380_DacChSet, KORVELAN380_DacValSet and KORVELAN380_WavImgSet.
+ * A read that fails discards what is left in the receive queue, so that the next read does not
+ * take the failed read's late reply as its own.
  */
 /**
  * @file korvelan380.h
@@ -173,8 +187,8 @@ KORVELAN380_STATIC_ASSERT(sizeof(float) == 4, "gains are IEEE 754 single precisi
 /**
  * @brief Opens the module "KORVELAN380<deviceId>" and enters it in the library's table.
  *
- * The first connect of the process loads the driver (see @ref modules). The driver's queues
- * are purged, and the calibration is read from the EEPROM user area into the working
+ * On Linux the first connect of the process loads the driver (see @ref modules). The driver's
+ * queues are purged, and the calibration is read from the EEPROM user area into the working
  * calibration; a user area without a calibration record gets the default record (every gain
  * 0.0, every offset 0) written into it, and until KORVELAN380_Calib_Val_Set replaces it every
  * calibrated code is 0. A module whose initialised flag is clear then has both channels'
@@ -187,8 +201,9 @@ KORVELAN380_STATIC_ASSERT(sizeof(float) == 4, "gains are IEEE 754 single precisi
  *         is done.
  * @retval KORVELAN380_ALREADY_CONNECTED deviceId is connected already; that connection is
  *         untouched.
- * @retval KORVELAN380_OPEN_FAILED the driver is missing or lacks a function, or it could not
- *         open the module; nothing is left behind.
+ * @retval KORVELAN380_OPEN_FAILED the driver is missing or lacks a function (Linux only: on
+ *         Windows the DLL does not load without it), or it could not open the module; nothing
+ *         is left behind.
  * @retval KORVELAN380_TRANSFER_FAILED the first-connect setting of the outputs failed; the
  *         module stays connected (call KORVELAN380_DisConnect before trying again).
  */
@@ -415,8 +430,8 @@ KORVELAN380_API StatusCode KORVELAN380_DacChSet(const char* deviceId, uint8_t ch
  * @retval KORVELAN380_OK read.
  * @retval KORVELAN380_NOT_CONNECTED deviceId is not connected.
  * @retval KORVELAN380_INVALID_ARGUMENT settings is null or channel above 1 (nothing written);
- *         or the preset code converts to no rawValue, or the range reported is above 6 (every
- *         field but presetValue filled).
+ *         or the preset code converts to no rawValue, or the range reported is above 6 (after
+ *         the reads: every field but presetValue and reserved filled).
  * @retval KORVELAN380_TRANSFER_FAILED a read failed; the fields read before it stay filled.
  */
 KORVELAN380_API StatusCode KORVELAN380_DacChSet_R(const char* deviceId, uint8_t channel,

@@ -42,6 +42,17 @@ _connections: Dict[bytes, "Module"] = {}
 _connections_lock = threading.Lock()
 # Serialises the standard-output redirection of quiet EXIO read-backs.
 _stdout_lock = threading.Lock()
+# One lock per deviceId, held by the methods that read a channel's range and then make a call
+# that depends on it, and by set_range, so that no range change of this package falls between
+# the two calls. By deviceId, not by Module: the range is the module's, and a Module whose
+# connection ended behind its back and the Module that connected the deviceId again both name
+# it. Reentrant, so that a locked method may call another. The few entries are never removed.
+_module_locks: Dict[bytes, "threading.RLock"] = {}
+
+
+def _module_lock(device_id: bytes) -> "threading.RLock":
+    with _connections_lock:
+        return _module_locks.setdefault(device_id, threading.RLock())
 
 
 def _encode_device_id(device_id: Union[str, bytes]) -> bytes:
@@ -72,7 +83,10 @@ class Module:
 
     Channels are 0 and 1; some methods also take 2, which addresses a third register of the
     same kind (see each method). Methods may be called from any thread: calls on one module
-    run one at a time, calls on different modules run at once.
+    run one at a time, calls on different modules run at once. The methods that read the range
+    first (:meth:`set_volts`, :meth:`get_volts`, :meth:`load_waveform_volts`) and
+    :meth:`set_range` also run one at a time as a whole, so the range they read is the range
+    their value is written or read in.
     """
 
     def __init__(self, device_id: Union[str, bytes], *, library: Optional[str] = None) -> None:
@@ -88,6 +102,7 @@ class Module:
         self._id = _encode_device_id(device_id)
         self.device_id: str = self._id.decode("latin-1")
         self._lib: Library = load_library(library)
+        self._lock = _module_lock(self._id)
         self._closed = True
         try:
             self._lib.KORVELAN380_Connect(self._id)
@@ -303,9 +318,12 @@ class Module:
         """Selects the output range of channel 0, 1 or 2 (channel 2 takes channel 0's
         calibration)."""
         export = "KORVELAN380_RangeSet"
-        self._live(export).KORVELAN380_RangeSet(
-            self._id, self._u8(channel, "channel", export), self._u8(output_range, "range", export)
-        )
+        with self._lock:
+            self._live(export).KORVELAN380_RangeSet(
+                self._id,
+                self._u8(channel, "channel", export),
+                self._u8(output_range, "range", export),
+            )
 
     def get_range(self, channel: int) -> Union[Range, int]:
         """The range channel 0 or 1 holds: a :class:`Range`, or the plain number when the
@@ -346,17 +364,19 @@ class Module:
         module reports for it (read first; see :meth:`Range.from_volts`). Volts outside the
         range raise InvalidArgumentError with nothing written."""
         export = "KORVELAN380_DacValSet"
-        output_range = self._range_of(channel, export)
-        try:
-            raw = output_range.from_volts(float(volts))
-        except ValueError as error:
-            raise InvalidArgumentError(1, export, self.device_id, str(error)) from None
-        self.set_raw(channel, raw)
+        with self._lock:
+            output_range = self._range_of(channel, export)
+            try:
+                raw = output_range.from_volts(float(volts))
+            except ValueError as error:
+                raise InvalidArgumentError(1, export, self.device_id, str(error)) from None
+            self.set_raw(channel, raw)
 
     def get_volts(self, channel: int) -> float:
         """Channel 0's or 1's output in volts, from its rawValue and range."""
-        output_range = self._range_of(channel, "KORVELAN380_DacValSet_R")
-        return output_range.to_volts(self.get_raw(channel))
+        with self._lock:
+            output_range = self._range_of(channel, "KORVELAN380_DacValSet_R")
+            return output_range.to_volts(self.get_raw(channel))
 
     def set_code(self, channel: int, code: int) -> None:
         """Writes a calibrated 16-bit code to channel 0's or 1's output unchanged."""
@@ -408,12 +428,13 @@ class Module:
         rawValue in the range the module reports (read once, first). ``volts``: a numpy array
         (converted with numpy) or any iterable of numbers, all within the range."""
         export = "KORVELAN380_WavImgSet"
-        output_range = self._range_of(channel, export)
-        try:
-            raw = raw_from_volts(output_range, volts)
-        except ValueError as error:
-            raise InvalidArgumentError(1, export, self.device_id, str(error)) from None
-        self._stream(export, channel, raw)
+        with self._lock:
+            output_range = self._range_of(channel, export)
+            try:
+                raw = raw_from_volts(output_range, volts)
+            except ValueError as error:
+                raise InvalidArgumentError(1, export, self.device_id, str(error)) from None
+            self._stream(export, channel, raw)
 
     def load_fifo(self, channel: int, codes: Any) -> None:
         """Streams 1 to 524288 calibrated 16-bit codes to channel 0's or 1's FIFO unchanged
