@@ -1,5 +1,6 @@
 /* What the driver that answers at once has seen, so that a benchmark can turn its calls into
- * bus time: each frame goes out in one FT_Write, and each "R" frame asks for one reply. */
+ * bus time: each register frame goes out in one FT_Write, and each "R" frame asks for one
+ * reply. */
 #ifndef KORVELAN380_BENCH_INSTANT_DRIVER_H
 #define KORVELAN380_BENCH_INSTANT_DRIVER_H
 
