@@ -20,7 +20,7 @@ trap 'rm -rf "$OUT"' EXIT
 status=0
 for program in korvelan380_bench korvelan380_module_bench; do
   "$BENCH_BUILD/bench/$program" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
-    "$@" | tee "$OUT/$program" || status=1
+    --benchmark_color=false "$@" | tee "$OUT/$program" || status=1
 done
 stage "figures"
 for program in korvelan380_bench korvelan380_module_bench; do
