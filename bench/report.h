@@ -12,9 +12,11 @@
 
 namespace korvelan380::bench {
 
-// With --benchmark_repetitions, the median of the repetitions; otherwise the one run.
+// With --benchmark_repetitions, the median of the repetitions; otherwise the one run. Prints
+// without colours, so that the output can be kept in a file.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
+  CollectingReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override;
 
   // Nanoseconds of wall time per iteration, 0 when the benchmark did not run or failed. For a

@@ -12,15 +12,16 @@ cmake -S "$ROOT" -B "$BENCH_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKORVELAN380_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$BENCH_BUILD" -j "$JOBS" --target korvelan380_bench korvelan380_module_bench
 
-# Three repetitions each; the figures are taken from the medians. Each program prints its part
+# Five repetitions each, run in a random order so that a change in the machine's load meets every
+# benchmark alike; the figures are taken from the medians. Each program prints its part
 # of the table after its benchmark output, from a blank line on; the parts are printed again
 # together at the end.
 OUT="$(mktemp -d)"
 trap 'rm -rf "$OUT"' EXIT
 status=0
 for program in korvelan380_bench korvelan380_module_bench; do
-  "$BENCH_BUILD/bench/$program" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
-    --benchmark_color=false "$@" | tee "$OUT/$program" || status=1
+  "$BENCH_BUILD/bench/$program" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_enable_random_interleaving=true "$@" | tee "$OUT/$program" || status=1
 done
 stage "figures"
 for program in korvelan380_bench korvelan380_module_bench; do
