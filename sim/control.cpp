@@ -92,6 +92,7 @@ void Reset() {
   for (auto& [serial, module] : g.modules) {
     std::lock_guard lock(module->mu);
     module->attached = false;
+    module->changed.notify_all();
   }
   g.modules.clear();
   {
@@ -119,6 +120,7 @@ bool Detach(const std::string& serial) {
   g.modules.erase(it);
   std::lock_guard moduleLock(module->mu);
   module->attached = false;
+  module->changed.notify_all();  // a read waiting on the module gives up
   // The module's calls stay in Trace() after it is gone.
   std::lock_guard orphanLock(g.orphanMu);
   g.orphanTrace.insert(g.orphanTrace.end(), std::make_move_iterator(module->trace.begin()),
@@ -235,6 +237,16 @@ void AddSurplusToNextReply(const std::string& serial, const std::vector<uint8_t>
 
 void SetTransmitBusy(const std::string& serial, uint32_t calls) {
   WithModule(serial, [&](Module& m) { m.transmitBusy = calls; });
+}
+
+// ---- Timing --------------------------------------------------------------------------------
+
+void SetReplyLatency(const std::string& serial, uint32_t microseconds) {
+  WithModule(serial, [&](Module& m) { m.replyLatencyUs = microseconds; });
+}
+
+void SetReadTimeout(const std::string& serial, uint32_t milliseconds) {
+  WithModule(serial, [&](Module& m) { m.readTimeoutMs = milliseconds; });
 }
 
 // ---- Trace ---------------------------------------------------------------------------------

@@ -148,6 +148,14 @@ void ksim_set_transmit_busy(const char* serial, uint32_t calls) {
   if (serial != nullptr) ksim::SetTransmitBusy(serial, calls);
 }
 
+void ksim_set_reply_latency_us(const char* serial, uint32_t microseconds) {
+  if (serial != nullptr) ksim::SetReplyLatency(serial, microseconds);
+}
+
+void ksim_set_read_timeout_ms(const char* serial, uint32_t milliseconds) {
+  if (serial != nullptr) ksim::SetReadTimeout(serial, milliseconds);
+}
+
 size_t ksim_trace_count(const char* serial) {
   auto calls = serial != nullptr ? ksim::Trace(serial) : ksim::Trace();
   std::lock_guard lock(snapshotMu);

@@ -1,7 +1,10 @@
 // The ten D2XX functions, backed by the simulated modules.
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -88,9 +91,12 @@ DWORD ClampToDword(size_t n) {
   return static_cast<DWORD>(std::min<size_t>(n, std::numeric_limits<DWORD>::max()));
 }
 
-// Runs `body(module)` with the module's mutex held, once the checks every call on a handle
-// shares have passed: the handle is one of ours and open, its module is still attached, and the
-// pending fault does not fire on this call.
+using ModuleLock = std::unique_lock<std::mutex>;
+
+// Runs `body(module, handle)` with the module's mutex held, once the checks every call on a
+// handle shares have passed: the handle is one of ours and open, its module is still attached,
+// and the pending fault does not fire on this call. A body that also takes the lock may wait on
+// it; if the module is detached meanwhile, the call is recorded with the calls on no module.
 template <typename Body>
 FT_STATUS OnHandle(FT_HANDLE raw, CallRecord& record, Body&& body) {
   Handle* handle = Global().handles.Resolve(raw);
@@ -106,13 +112,47 @@ FT_STATUS OnHandle(FT_HANDLE raw, CallRecord& record, Body&& body) {
       }
       FT_STATUS status = FT_OK;
       if (module->TakeFault(record.fn, &status)) return RecordOn(*module, record, status);
-      return RecordOn(*module, record, body(*module, *handle));
+      if constexpr (std::is_invocable_v<Body, Module&, Handle&, ModuleLock&>) {
+        status = body(*module, *handle, lock);
+        if (!module->attached) {
+          lock.unlock();
+          return RecordOrphan(record, handle->serial, status);
+        }
+        return RecordOn(*module, record, status);
+      } else {
+        return RecordOn(*module, record, body(*module, *handle));
+      }
     }
   }
   // The module was detached: closing the handle still works, nothing else does.
   FT_STATUS status = FT_IO_ERROR;
   if (record.fn == Fn::Close) status = CloseHandle(*handle) ? FT_OK : FT_INVALID_HANDLE;
   return RecordOrphan(record, handle->serial, status);
+}
+
+// With a read timeout set, FT_Read waits, as the vendor's driver does, until all the bytes asked
+// for are there or the timeout has passed, and returns what it has then. The wait releases the
+// module's mutex, so other calls on the module, a write on this very handle included, go on.
+size_t WaitAndReceive(Module& module, Handle& handle, ModuleLock& lock, uint8_t* out,
+                      size_t wanted) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(module.readTimeoutMs);
+  size_t n = 0;
+  while (n < wanted) {
+    Clock::time_point until = deadline;
+    // A reply under its latency becomes readable by the clock alone, with no one to signal it.
+    if (const uint64_t readyNs = module.NextReadyNs(); readyNs != 0) {
+      until = std::min(until, Clock::time_point(std::chrono::nanoseconds(readyNs)));
+    }
+    const bool timedOut =
+        module.changed.wait_until(lock, until) == std::cv_status::timeout && until == deadline;
+    if (!module.attached || handle.state.load(std::memory_order_acquire) != HandleState::kOpen) {
+      break;
+    }
+    n += module.Receive(out + n, wanted - n);
+    if (timedOut) break;
+  }
+  return n;
 }
 
 }  // namespace
@@ -158,6 +198,7 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
   return OnHandle(handle, record, [&](Module& module, Handle& h) -> FT_STATUS {
     if (!CloseHandle(h)) return FT_INVALID_HANDLE;
     module.openHandle = nullptr;
+    module.changed.notify_all();  // a read waiting on this handle gives up
     return FT_OK;
   });
 }
@@ -165,16 +206,21 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
 FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
   CallRecord record = Begin(Fn::Read, toRead);
   if (bytesRead != nullptr) *bytesRead = 0;
-  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+  return OnHandle(handle, record, [&](Module& module, Handle& h, ModuleLock& lock) -> FT_STATUS {
     if (buffer == nullptr || bytesRead == nullptr) return FT_INVALID_PARAMETER;
     size_t limit = toRead;
     if (module.readChunk != 0) limit = std::min<size_t>(limit, module.readChunk);
     auto* out = static_cast<uint8_t*>(buffer);
-    const size_t n = module.Receive(out, limit);
+    size_t n = module.Receive(out, limit);
+    if (n < limit && module.readTimeoutMs != 0) {
+      n += WaitAndReceive(module, h, lock, out + n, limit - n);
+    }
     *bytesRead = static_cast<DWORD>(n);
     record.data = out;
     record.size = n;
-    return FT_OK;
+    if (!module.attached) return FT_IO_ERROR;  // detached while the read waited
+    return h.state.load(std::memory_order_acquire) == HandleState::kOpen ? FT_OK
+                                                                         : FT_INVALID_HANDLE;
   });
 }
 

@@ -1,5 +1,7 @@
 #include "module_model.h"
 
+#include "sim_state.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -36,6 +38,18 @@ bool Module::TakeFault(Fn fn, uint32_t* status) {
   return true;
 }
 
+void Module::ReleaseHeld() {
+  if (held_.empty()) return;
+  const uint64_t now = NowNs();
+  while (!held_.empty() && held_.front().readyNs <= now) held_.pop_front();
+}
+
+size_t Module::Pending() {
+  ReleaseHeld();
+  const size_t end = held_.empty() ? rx_.size() : held_.front().begin;
+  return end - rxHead_;
+}
+
 size_t Module::Receive(uint8_t* out, size_t maxBytes) {
   const size_t n = std::min(maxBytes, Pending());
   if (n == 0) return 0;
@@ -48,18 +62,24 @@ size_t Module::Receive(uint8_t* out, size_t maxBytes) {
   return n;
 }
 
-void Module::Enqueue(const uint8_t* data, size_t length) {
+void Module::Enqueue(const uint8_t* data, size_t length, uint64_t readyNs) {
   if (length == 0) return;
   if (rxHead_ >= kCompactThreshold && rxHead_ * 2 >= rx_.size()) {
     rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(rxHead_));
+    for (Held& held : held_) held.begin -= rxHead_;
     rxHead_ = 0;
   }
+  // Bytes are read in order: nothing becomes readable before the bytes queued ahead of it.
+  if (!held_.empty()) readyNs = std::max(readyNs, held_.back().readyNs);
+  if (readyNs != 0) held_.push_back(Held{rx_.size(), readyNs});
   rx_.insert(rx_.end(), data, data + length);
+  changed.notify_all();
 }
 
 void Module::PurgeReceive() {
   rx_.clear();
   rxHead_ = 0;
+  held_.clear();
 }
 
 void Module::StartFrame(ParseState state, size_t remainingInWrite) {
@@ -122,9 +142,10 @@ void Module::FinishRead() {
     if (*cutReplyTo < length) length = *cutReplyTo;
     cutReplyTo.reset();
   }
-  Enqueue(reply.data(), length);
+  const uint64_t readyNs = replyLatencyUs == 0 ? 0 : NowNs() + uint64_t{replyLatencyUs} * 1000;
+  Enqueue(reply.data(), length, readyNs);
   if (!surplus.empty()) {
-    Enqueue(surplus.data(), surplus.size());
+    Enqueue(surplus.data(), surplus.size(), readyNs);
     surplus.clear();
   }
 }

@@ -4,8 +4,10 @@
 #define KORVELAN380_SIM_MODULE_MODEL_H
 
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -43,6 +45,9 @@ class Module {
 
   const std::string serial;
   std::mutex mu;
+  // Signalled whenever bytes are queued for reading, and when the module is detached or its
+  // handle closed, so that a waiting FT_Read looks again.
+  std::condition_variable changed;
 
   // False once detached; a handle that still reaches the module then fails with FT_IO_ERROR.
   bool attached = true;
@@ -63,17 +68,25 @@ class Module {
   std::optional<uint32_t> cutReplyTo;  // bytes of the next reply that are delivered
   std::vector<uint8_t> surplus;
   uint32_t transmitBusy = 0;
+  // A reply to an "R" frame becomes readable this long after its frame was written.
+  uint32_t replyLatencyUs = 0;
+  // Nonzero: FT_Read waits up to this long for all the bytes asked for.
+  uint32_t readTimeoutMs = 0;
 
   std::vector<Call> trace;
 
   // Counts this call of `fn` against the pending fault; true (with its status) when it fires.
   bool TakeFault(Fn fn, uint32_t* status);
 
-  // The receive queue: what FT_Read delivers, oldest first.
-  size_t Pending() const { return rx_.size() - rxHead_; }
+  // The receive queue: what FT_Read delivers, oldest first. Pending() counts the bytes that
+  // can be read now: a reply still under its latency holds back itself and all behind it.
+  size_t Pending();
   size_t Receive(uint8_t* out, size_t maxBytes);
-  void Enqueue(const uint8_t* data, size_t length);
+  // readyNs: the steady-clock time from which these bytes may be read (0: at once).
+  void Enqueue(const uint8_t* data, size_t length, uint64_t readyNs = 0);
   void PurgeReceive();
+  // When the first held-back reply becomes readable; 0 when nothing is held back.
+  uint64_t NextReadyNs() const { return held_.empty() ? 0 : held_.front().readyNs; }
 
   // Feeds bytes written by the host to the frame parser; frames may span several calls.
   void Feed(const uint8_t* data, size_t length);
@@ -88,8 +101,17 @@ class Module {
   void FinishStream();
   size_t FeedStreamDigits(const uint8_t* data, size_t length);
 
+  // Bytes from rx_[begin] on are held back until readyNs; readyNs never decreases along the
+  // deque, so the front is always the next to be released.
+  struct Held {
+    size_t begin;
+    uint64_t readyNs;
+  };
+  void ReleaseHeld();
+
   std::vector<uint8_t> rx_;
   size_t rxHead_ = 0;
+  std::deque<Held> held_;
 
   ParseState state_ = ParseState::kIdle;
   uint32_t digits_ = 0;  // hex digits seen in the current frame

@@ -464,6 +464,106 @@ TEST_F(SimTest, CloseAndDetachRaceSafelyWithCallsOnTheHandle) {
   }
 }
 
+// ---- Reply latency and read timeout -------------------------------------------------------
+
+TEST_F(SimTest, ReplyUnderLatencyIsHeldBackWithItsFollowers) {
+  FT_HANDLE h = Open();
+  sim::SetReplyLatency(kSerial, 60'000'000);  // never within the test
+  sim::SetRegister(kSerial, 1, 0x5A);
+  Write(h, "\x02R0101\x03");
+  sim::QueueReceive(kSerial, B("zz"));  // behind the reply: held back with it
+  DWORD rx = 7;
+  EXPECT_EQ(FT_GetQueueStatus(h, &rx), FT_OK);
+  EXPECT_EQ(rx, 0u);
+  EXPECT_EQ(Read(h), Bytes{});  // no timeout: returns at once with nothing
+  EXPECT_EQ(FT_Purge(h, FT_PURGE_RX), FT_OK);
+  sim::SetReplyLatency(kSerial, 0);
+  Write(h, "\x02R0101\x03");
+  EXPECT_EQ(Read(h), Reply({0x5A}));  // the purge dropped the held reply and the stale bytes
+}
+
+TEST_F(SimTest, TimedReadWaitsForTheWholeReplyOrItsTimeout) {
+  FT_HANDLE h = Open();
+  sim::SetRegister(kSerial, 2, 0x11);
+  sim::SetRegister(kSerial, 3, 0x22);
+  sim::SetReplyLatency(kSerial, 2000);
+  sim::SetReadTimeout(kSerial, 60'000);
+  Write(h, "\x02R0203\x03");
+  EXPECT_EQ(Read(h, 8), Reply({0x11, 0x22}));  // blocks past the latency, not the timeout
+
+  // Withheld: nothing comes, and the read gives up after its timeout with what it has.
+  sim::SetReadTimeout(kSerial, 20);
+  sim::QueueReceive(kSerial, B("ab"));
+  sim::WithholdReplies(kSerial, 1);
+  Write(h, "\x02R0202\x03");
+  EXPECT_EQ(Read(h, 4), B("ab"));
+
+  // Reset restores the defaults: a fresh module answers at once and reads do not wait.
+  sim::Reset();
+  ASSERT_TRUE(sim::Attach(kSerial));
+  h = Open();
+  Write(h, "\x02R0202\x03");
+  EXPECT_EQ(sim::PendingReceive(kSerial), 4u);
+  EXPECT_EQ(Read(h, 8), Reply({0}));
+}
+
+TEST_F(SimTest, WaitingReadEndsWhenItsModuleGoesAway) {
+  for (bool detach : {false, true}) {
+    sim::Reset();
+    ASSERT_TRUE(sim::Attach(kSerial));
+    FT_HANDLE h = Open();
+    sim::SetReadTimeout(kSerial, 60'000);
+    std::atomic<FT_STATUS> status{FT_OK};
+    std::thread reader([&] {
+      uint8_t buf[4];
+      DWORD n = 0;
+      status = FT_Read(h, buf, 4, &n);
+    });
+    // The reader waits in FT_Read or has not reached it yet; either way it must come back.
+    if (detach) {
+      EXPECT_TRUE(sim::Detach(kSerial));
+    } else {
+      EXPECT_EQ(FT_Close(h), FT_OK);
+    }
+    reader.join();
+    EXPECT_NE(status.load(), FT_OK);
+  }
+}
+
+// A read waiting on one module holds up neither another module on another thread nor a write on
+// its own handle. Counted, not timed: module A's read can only end after the other thread's
+// round trips on module B are done and a frame is written on A's handle from here.
+TEST_F(SimTest, WaitingReadHoldsUpNoOtherCall) {
+  ASSERT_TRUE(sim::Attach(kOther));
+  for (const std::string& serial : {kSerial, kOther}) {
+    sim::SetReplyLatency(serial, 1000);
+    sim::SetReadTimeout(serial, 60'000);
+  }
+  sim::SetRegister(kSerial, 4, 0x44);
+  FT_HANDLE a = Open(kSerial);
+  FT_HANDLE b = Open(kOther);
+  std::atomic<bool> aDone{false};
+  Bytes aReply;
+  std::thread waiter([&] {
+    aReply = Read(a, 4);
+    aDone = true;
+  });
+  constexpr int kRoundTrips = 20;
+  std::atomic<int> bReplies{0};
+  std::thread other([&] {
+    for (int i = 0; i < kRoundTrips; ++i) {
+      Write(b, "\x02R0000\x03");
+      if (Read(b, 4) == Reply({0})) ++bReplies;
+    }
+  });
+  other.join();
+  EXPECT_EQ(bReplies, kRoundTrips);
+  EXPECT_FALSE(aDone);  // still waiting: nothing has been asked of module A yet
+  Write(a, "\x02R0404\x03");
+  waiter.join();
+  EXPECT_EQ(aReply, Reply({0x44}));
+}
+
 // ---- C layer ---------------------------------------------------------------------------------
 
 TEST_F(SimTest, CLayerSmoke) {
@@ -492,6 +592,13 @@ TEST_F(SimTest, CLayerSmoke) {
   EXPECT_STREQ(ksim_fn_name(KSIM_FN_EE_UA_WRITE), "FT_EE_UAWrite");
   EXPECT_STREQ(ksim_fn_name(KSIM_FN_ANY), "any");
   EXPECT_EQ(ksim_trace_count("nobody"), 0u);
+
+  ksim_set_reply_latency_us("KORVELAN380c", 60'000'000);
+  ksim_set_read_timeout_ms("KORVELAN380c", 1);
+  Write(h, "\x02R0202\x03");
+  EXPECT_EQ(Read(h, 8), Reply({0x42}));  // the first reply was there before the latency was set
+  ksim_set_reply_latency_us(nullptr, 0);
+  ksim_set_read_timeout_ms(nullptr, 0);
 }
 
 }  // namespace

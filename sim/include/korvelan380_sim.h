@@ -70,6 +70,9 @@ KSIM_API void ksim_corrupt_next_reply(const char* serial, uint32_t record);
 KSIM_API void ksim_add_surplus_to_next_reply(const char* serial, const uint8_t* data,
                                              size_t length);
 KSIM_API void ksim_set_transmit_busy(const char* serial, uint32_t calls);
+/* Reply latency and read timeout, as SetReplyLatency and SetReadTimeout in korvelan380_sim.hpp. */
+KSIM_API void ksim_set_reply_latency_us(const char* serial, uint32_t microseconds);
+KSIM_API void ksim_set_read_timeout_ms(const char* serial, uint32_t milliseconds);
 
 /* The trace: a snapshot is taken by ksim_trace_count (serial NULL for all modules); the
  * other trace functions read entry `index` of that snapshot. */

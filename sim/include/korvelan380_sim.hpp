@@ -55,7 +55,8 @@ struct Call {
 
 // ---- Modules -------------------------------------------------------------------------------
 
-// Detaches every module, clears the trace and every fault, and restores the defaults.
+// Detaches every module, clears the trace and every fault, and restores the defaults (no reply
+// latency, no read timeout).
 void Reset();
 
 // Attaches a module: registers all 0, EEPROM user area of eepromSize bytes, all 0xFF (blank).
@@ -137,6 +138,17 @@ void CutNextReply(const std::string& serial, uint32_t keepBytes);
 void AddSurplusToNextReply(const std::string& serial, const std::vector<uint8_t>& bytes);
 // FT_GetStatus reports a nonzero transmit count for the next `calls` calls (UINT32_MAX: always).
 void SetTransmitBusy(const std::string& serial, uint32_t calls);
+
+// ---- Timing --------------------------------------------------------------------------------
+
+// The reply to an "R" frame becomes readable only this long after the frame was written (0, the
+// default: at once). Bytes queued behind a reply that is not readable yet wait with it.
+void SetReplyLatency(const std::string& serial, uint32_t microseconds);
+// Nonzero: FT_Read waits up to this long until all the bytes asked for are there, as the
+// vendor's driver does once timeouts are set, and then returns what it has. 0, the default:
+// FT_Read returns at once with what is there. A waiting read holds up no other call, not even
+// a write on the same handle.
+void SetReadTimeout(const std::string& serial, uint32_t milliseconds);
 
 // ---- Trace ---------------------------------------------------------------------------------
 
