@@ -13,12 +13,11 @@
 namespace korvelan380::tool {
 namespace {
 
-// The commands, in the order the help lists them. A new command is a file with its Register
-// function, declared in commands.h, and a line here.
-constexpr void (*kCommands[])(CommandSet&) = {
-    RegisterInfo, RegisterRange, RegisterOut,     RegisterRead, RegisterChannel, RegisterDio,
-    RegisterWave, RegisterFifo,  RegisterTrigger, RegisterGate, RegisterSelect,  RegisterClock,
-    RegisterExio, RegisterCalib, RegisterDoctor,  RegisterDemo, RegisterSim};
+// The commands' files, in the order the help lists their commands. A new command is a file with
+// its Register function, declared in commands.h, and a line here.
+constexpr void (*kCommands[])(CommandSet&) = {RegisterInfo,   RegisterOutputs,  RegisterDio,
+                                              RegisterWave,   RegisterControls, RegisterCalib,
+                                              RegisterDoctor, RegisterDemo,     RegisterSim};
 
 std::string Examples(std::initializer_list<const char*> lines) {
   std::string text = "\nExamples:";

@@ -65,10 +65,7 @@ T Take(const Parsed<T>& parsed) {
 uint8_t ParseChannel(const std::string& text, uint8_t highest);
 
 // ---- Outputs: range, out, read, channel ----
-void RegisterRange(CommandSet& set);
-void RegisterOut(CommandSet& set);
-void RegisterRead(CommandSet& set);
-void RegisterChannel(CommandSet& set);
+void RegisterOutputs(CommandSet& set);
 ordered_json RangeJson(unsigned index);
 // Channel 0's or 1's range register.
 uint8_t ReadRange(Session& s, uint8_t channel);
@@ -91,12 +88,8 @@ void ChannelCommand(Session& s, Report& r, const std::string& channel, const Cha
 
 // ---- Ports and controls: dio, fifo, trigger, gate, select, clock, exio ----
 void RegisterDio(CommandSet& set);
-void RegisterFifo(CommandSet& set);
-void RegisterTrigger(CommandSet& set);
-void RegisterGate(CommandSet& set);
-void RegisterSelect(CommandSet& set);
-void RegisterClock(CommandSet& set);
-void RegisterExio(CommandSet& set);
+// fifo, trigger, gate, select, clock, exio: apart from dio for the help's order
+void RegisterControls(CommandSet& set);
 void DioCommand(Session& s, Report& r, const std::string& what, const std::string& value);
 void FifoCommand(Session& s, Report& r, const std::string& what, const std::string& channel);
 ordered_json ReadFifo(Session& s);

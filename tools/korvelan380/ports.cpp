@@ -207,70 +207,53 @@ void RegisterDio(CommandSet& set) {
   c.run = [a](Session& s, Report& r) { DioCommand(s, r, a->what, a->value); };
 }
 
-void RegisterFifo(CommandSet& set) {
+void RegisterControls(CommandSet& set) {
   auto a = std::make_shared<Args>();
-  Command& c = set.Add("fifo", "FIFO status of both channels, or clear a channel's FIFO",
-                       {"korvelan380 --sim fifo", "korvelan380 --sim fifo status --json",
-                        "korvelan380 --sim fifo clear 1"});
-  c.app->add_option("WHAT", a->what, "status (the default) or clear")
+  Command& fifo = set.Add("fifo", "FIFO status of both channels, or clear a channel's FIFO",
+                          {"korvelan380 --sim fifo", "korvelan380 --sim fifo status --json",
+                           "korvelan380 --sim fifo clear 1"});
+  fifo.app->add_option("WHAT", a->what, "status (the default) or clear")
       ->check(CLI::IsMember({"status", "clear"}));
-  c.app->add_option("CH", a->channel, "with clear: channel 0 or 1 (2 clears channel 0's)");
-  c.run = [a](Session& s, Report& r) { FifoCommand(s, r, a->what, a->channel); };
-}
-
-void RegisterTrigger(CommandSet& set) {
-  auto a = std::make_shared<Args>();
-  Command& c = set.Add("trigger", "start or stop a channel's trigger, or read its status",
-                       {"korvelan380 --sim trigger 0 start", "korvelan380 --sim trigger 1 stop",
-                        "korvelan380 --sim trigger 0 status"});
-  c.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
-  c.app->add_option("ACTION", a->what, "start, stop or status")
+  fifo.app->add_option("CH", a->channel, "with clear: channel 0 or 1 (2 clears channel 0's)");
+  fifo.run = [a](Session& s, Report& r) { FifoCommand(s, r, a->what, a->channel); };
+  Command& trigger =
+      set.Add("trigger", "start or stop a channel's trigger, or read its status",
+              {"korvelan380 --sim trigger 0 start", "korvelan380 --sim trigger 1 stop",
+               "korvelan380 --sim trigger 0 status"});
+  trigger.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
+  trigger.app->add_option("ACTION", a->what, "start, stop or status")
       ->required()
       ->check(CLI::IsMember({"start", "stop", "status"}));
-  c.run = [a](Session& s, Report& r) { TriggerCommand(s, r, a->channel, a->what); };
-}
-
-void RegisterGate(CommandSet& set) {
-  auto a = std::make_shared<Args>();
-  Command& c = set.Add("gate", "open or close a channel's gate, or read it",
-                       {"korvelan380 --sim gate 0 on", "korvelan380 --sim gate 2 off",
-                        "korvelan380 --sim gate 1 status"});
-  c.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
-  c.app->add_option("ACTION", a->what, "on, off or status")
+  trigger.run = [a](Session& s, Report& r) { TriggerCommand(s, r, a->channel, a->what); };
+  Command& gate = set.Add("gate", "open or close a channel's gate, or read it",
+                          {"korvelan380 --sim gate 0 on", "korvelan380 --sim gate 2 off",
+                           "korvelan380 --sim gate 1 status"});
+  gate.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
+  gate.app->add_option("ACTION", a->what, "on, off or status")
       ->required()
       ->check(CLI::IsMember({"on", "off", "status"}));
-  c.run = [a](Session& s, Report& r) { GateCommand(s, r, a->channel, a->what); };
-}
-
-void RegisterSelect(CommandSet& set) {
-  auto a = std::make_shared<Args>();
-  Command& c = set.Add("select", "the external-signal or EXIO selection: set it, or read it back",
-                       {"korvelan380 --sim select ext 2 3", "korvelan380 --sim select exio 6 1",
-                        "korvelan380 --sim select exio"});
-  c.app->add_option("WHICH", a->what, "ext (selections 0 to 4) or exio (0 to 6)")
+  gate.run = [a](Session& s, Report& r) { GateCommand(s, r, a->channel, a->what); };
+  Command& select =
+      set.Add("select", "the external-signal or EXIO selection: set it, or read it back",
+              {"korvelan380 --sim select ext 2 3", "korvelan380 --sim select exio 6 1",
+               "korvelan380 --sim select exio"});
+  select.app->add_option("WHICH", a->what, "ext (selections 0 to 4) or exio (0 to 6)")
       ->required()
       ->check(CLI::IsMember({"ext", "exio"}));
-  c.app->add_option("LOW", a->low, "the low selection");
-  c.app->add_option("HIGH", a->high, "the high selection");
-  c.run = [a](Session& s, Report& r) { SelectCommand(s, r, a->what, a->low, a->high); };
-}
-
-void RegisterClock(CommandSet& set) {
-  auto a = std::make_shared<Args>();
-  Command& c = set.Add("clock", "load a channel's clock setting (99 to 4294967295)",
-                       {"korvelan380 --sim clock 0 1000", "korvelan380 --sim clock 2 0x12345678"});
-  c.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
-  c.app->add_option("VALUE", a->value, "the clock setting, decimal or 0x..")->required();
-  c.run = [a](Session& s, Report& r) { ClockCommand(s, r, a->channel, a->value); };
-}
-
-void RegisterExio(CommandSet& set) {
-  auto a = std::make_shared<Args>();
-  Command& c =
+  select.app->add_option("LOW", a->low, "the low selection");
+  select.app->add_option("HIGH", a->high, "the high selection");
+  select.run = [a](Session& s, Report& r) { SelectCommand(s, r, a->what, a->low, a->high); };
+  Command& clock =
+      set.Add("clock", "load a channel's clock setting (99 to 4294967295)",
+              {"korvelan380 --sim clock 0 1000", "korvelan380 --sim clock 2 0x12345678"});
+  clock.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
+  clock.app->add_option("VALUE", a->value, "the clock setting, decimal or 0x..")->required();
+  clock.run = [a](Session& s, Report& r) { ClockCommand(s, r, a->channel, a->value); };
+  Command& exio =
       set.Add("exio", "the EXIO port: its input byte (and with no argument its selection too)",
               {"korvelan380 --sim exio in", "korvelan380 --sim exio"});
-  c.app->add_option("WHAT", a->what, "in")->check(CLI::IsMember({"in"}));
-  c.run = [a](Session& s, Report& r) { ExioCommand(s, r, a->what); };
+  exio.app->add_option("WHAT", a->what, "in")->check(CLI::IsMember({"in"}));
+  exio.run = [a](Session& s, Report& r) { ExioCommand(s, r, a->what); };
 }
 
 }  // namespace korvelan380::tool
