@@ -1,10 +1,12 @@
 // The calibration: the 14 gains and offsets, shown, exported to JSON and imported from it.
 // Gains travel as their 32-bit patterns beside the decimal value, so that NaN payloads and -0.0
 // come back bit for bit.
+#include <CLI/CLI.hpp>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "commands.h"
@@ -151,27 +153,6 @@ std::string TableText(const Calibration& c) {
   return text;
 }
 
-}  // namespace
-
-ordered_json CalibrationSummary(Session& s) {
-  const Calibration c = Get(s);
-  size_t ideal = 0;
-  size_t zero = 0;
-  for (size_t e = 0; e < kEntries; ++e) {
-    ideal += IsIdeal(c, e);
-    zero += std::bit_cast<uint32_t>(c.gains.gain[e]) == 0 && c.offsets.offset[e] == 0;
-  }
-  std::string summary;
-  if (ideal == kEntries) {
-    summary = "ideal: every raw value is its own code";
-  } else if (zero == kEntries) {
-    summary = "empty (all gains and offsets 0): every calibrated code is 0";
-  } else {
-    summary = std::to_string(kEntries - ideal) + " of 14 entries differ from ideal";
-  }
-  return {{"summary", summary}, {"ideal_entries", ideal}, {"entries", kEntries}};
-}
-
 void CalibShow(Session& s, Report& r) {
   const Calibration c = Get(s);
   r.json = {{"device", s.options().device}, {"entries", EntriesJson(c)}};
@@ -206,6 +187,51 @@ void CalibImport(Session& s, Report& r, const std::string& path, bool save) {
     r.Line("for this session only: add --save to store it in the module's EEPROM");
   }
   r.text += TableText(now);
+}
+
+}  // namespace
+
+ordered_json CalibrationSummary(Session& s) {
+  const Calibration c = Get(s);
+  size_t ideal = 0;
+  size_t zero = 0;
+  for (size_t e = 0; e < kEntries; ++e) {
+    ideal += IsIdeal(c, e);
+    zero += std::bit_cast<uint32_t>(c.gains.gain[e]) == 0 && c.offsets.offset[e] == 0;
+  }
+  std::string summary;
+  if (ideal == kEntries) {
+    summary = "ideal: every raw value is its own code";
+  } else if (zero == kEntries) {
+    summary = "empty (all gains and offsets 0): every calibrated code is 0";
+  } else {
+    summary = std::to_string(kEntries - ideal) + " of 14 entries differ from ideal";
+  }
+  return {{"summary", summary}, {"ideal_entries", ideal}, {"entries", kEntries}};
+}
+
+void RegisterCalib(CommandSet& set) {
+  Command& calib =
+      set.Add("calib", "the calibration: show, export to JSON, import from JSON",
+              {"korvelan380 --sim calib show", "korvelan380 --sim calib export cal.json",
+               "korvelan380 --sim calib import cal.json --save",
+               "Gains are written with their 32-bit patterns: export then import is bit-exact."});
+  calib.app->require_subcommand(1);
+  auto path = std::make_shared<std::string>();
+  auto save = std::make_shared<bool>(false);
+  Command& show =
+      set.Add("show", "all 14 gains and offsets", {"korvelan380 --sim calib show --json"}, &calib);
+  show.run = CalibShow;
+  Command& exp = set.Add("export", "write the calibration to a JSON file",
+                         {"korvelan380 --sim calib export cal.json"}, &calib);
+  exp.app->add_option("FILE", *path, "the JSON file")->required();
+  exp.run = [path](Session& s, Report& r) { CalibExport(s, r, *path); };
+  Command& imp =
+      set.Add("import", "set the calibration from a JSON file (this session only, unless --save)",
+              {"korvelan380 --sim calib import cal.json --save"}, &calib);
+  imp.app->add_option("FILE", *path, "the JSON file")->required();
+  imp.app->add_flag("--save", *save, "also store it in the module's EEPROM");
+  imp.run = [path, save](Session& s, Report& r) { CalibImport(s, r, *path, *save); };
 }
 
 }  // namespace korvelan380::tool

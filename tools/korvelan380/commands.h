@@ -1,9 +1,13 @@
-// The commands. Each takes the session (connected by the caller unless said otherwise) and
-// fills the report with what it did and found.
+// The commands. Each file registers its own with the command line: its arguments, its help, and
+// what it does in the session (connected by the caller unless said otherwise), filling the report
+// with what it did and found.
 #ifndef KORVELAN380_TOOL_COMMANDS_H
 #define KORVELAN380_TOOL_COMMANDS_H
 
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <initializer_list>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -12,7 +16,43 @@
 #include "tool.h"
 #include "values.h"
 
+namespace CLI {
+class App;
+}
+
 namespace korvelan380::tool {
+
+// A subcommand: its arguments and help, how the session is set up for it, and what it does.
+struct Command {
+  CLI::App* app = nullptr;
+  bool connect = true;         // the caller connects before and disconnects after
+  bool sim = false;            // always on the simulated module
+  bool attachFirstUse = true;  // a module the state file does not know is attached first
+  std::function<void(Session&, Report&)> run;
+};
+
+// The tool's subcommands, as each command's Register function adds its own.
+class CommandSet {
+ public:
+  CommandSet(CLI::App& app, std::istream& in) : app_(app), in_(in) {}
+  // A subcommand of the tool, or of `parent`, with its examples below its help.
+  Command& Add(const char* name, const char* help, std::initializer_list<const char*> examples,
+               Command* parent = nullptr);
+  // Standard input, for the commands that read it.
+  std::istream& in() { return in_; }
+  // After the parse: the innermost command given, or null.
+  const Command* Chosen() const;
+
+ private:
+  CLI::App& app_;
+  std::istream& in_;
+  std::deque<Command> commands_;  // a deque: the commands' options point into them
+};
+
+// The words a command takes from its command line, kept alive by its run function.
+struct Args {
+  std::string channel, what, value, low, high;
+};
 
 // The value, or the usage error that says why the text is none.
 template <typename T>
@@ -25,6 +65,7 @@ T Take(const Parsed<T>& parsed) {
 uint8_t ParseChannel(const std::string& text, uint8_t highest);
 
 // ---- Outputs: range, out, read, channel ----
+void RegisterOutputs(CommandSet& set);
 ordered_json RangeJson(unsigned index);
 // Channel 0's or 1's range register.
 uint8_t ReadRange(Session& s, uint8_t channel);
@@ -33,7 +74,6 @@ ordered_json ReadOutput(Session& s, uint8_t channel);
 std::string OutputText(const ordered_json& output);
 void RangeCommand(Session& s, Report& r, const std::string& channel, const std::string& range);
 void OutCommand(Session& s, Report& r, const std::string& channel, const std::string& value);
-void ReadCommand(Session& s, Report& r, const std::string& channel);
 
 struct ChannelArgs {
   std::optional<std::string> mode, selectA, selectB, switchA, switchB, presetEnable, preset,
@@ -46,20 +86,18 @@ struct ChannelArgs {
 ordered_json ReadChannelSettings(Session& s, uint8_t channel);
 void ChannelCommand(Session& s, Report& r, const std::string& channel, const ChannelArgs& args);
 
-// ---- Ports and controls: dio, exio, select, clock, trigger, gate, fifo ----
+// ---- Ports and controls: dio, fifo, trigger, gate, select, clock, exio ----
+void RegisterDio(CommandSet& set);
+// fifo, trigger, gate, select, clock, exio: apart from dio for the help's order
+void RegisterControls(CommandSet& set);
 void DioCommand(Session& s, Report& r, const std::string& what, const std::string& value);
-void ExioCommand(Session& s, Report& r, const std::string& what);
-void SelectCommand(Session& s, Report& r, const std::string& which, const std::string& low,
-                   const std::string& high);
-void ClockCommand(Session& s, Report& r, const std::string& channel, const std::string& value);
-void TriggerCommand(Session& s, Report& r, const std::string& channel, const std::string& action);
-void GateCommand(Session& s, Report& r, const std::string& channel, const std::string& action);
 void FifoCommand(Session& s, Report& r, const std::string& what, const std::string& channel);
 ordered_json ReadFifo(Session& s);
 ordered_json ReadDio(Session& s);
 std::string FifoText(const ordered_json& fifo);
 
 // ---- Waveforms ----
+void RegisterWave(CommandSet& set);
 struct WaveArgs {
   std::string channel;
   std::string file;  // "-" for standard input, empty with a generator
@@ -75,22 +113,15 @@ struct WaveArgs {
 };
 void WaveCommand(Session& s, Report& r, const WaveArgs& args, std::istream& in);
 
-// ---- Calibration ----
+// ---- Calibration: calib show, export, import ----
+void RegisterCalib(CommandSet& set);
 ordered_json CalibrationSummary(Session& s);
-void CalibShow(Session& s, Report& r);
-void CalibExport(Session& s, Report& r, const std::string& path);
-void CalibImport(Session& s, Report& r, const std::string& path, bool save);
 
-// ---- Whole-module commands ----
-void InfoCommand(Session& s, Report& r);
-// Not connected by the caller: the doctor connects itself, as one of its checks.
-void DoctorCommand(Session& s, Report& r);
-// Not connected by the caller either: the connect is the demo's first step.
-void DemoCommand(Session& s, Report& r);
-
-// ---- The simulated module itself (sim attach, detach, input, status) ----
-void SimCommand(Session& s, Report& r, const std::string& what, const std::string& arg1,
-                const std::string& arg2, uint32_t eepromSize, bool blank);
+// ---- Whole-module commands, and the simulated module itself ----
+void RegisterInfo(CommandSet& set);
+void RegisterDoctor(CommandSet& set);
+void RegisterDemo(CommandSet& set);
+void RegisterSim(CommandSet& set);
 
 }  // namespace korvelan380::tool
 

@@ -7,6 +7,8 @@
 
 namespace korvelan380::tool {
 
+namespace {
+
 void DemoCommand(Session& s, Report& r) {
   if (s.sim() == nullptr) {
     throw UsageError("the demo runs on the simulated module: korvelan380 --sim demo");
@@ -93,6 +95,17 @@ void DemoCommand(Session& s, Report& r) {
     p.json["disconnected"] = true;
     p.Line("disconnected; the module keeps its registers and EEPROM in the state file");
   });
+}
+
+}  // namespace
+
+void RegisterDemo(CommandSet& set) {
+  Command& c = set.Add(
+      "demo", "a short session with the simulated module, with what went on the wire",
+      {"korvelan380 --sim demo", "korvelan380 --sim --sim-state /tmp/demo.json demo --json"});
+  c.connect = false;  // the connect is the demo's first step
+  c.sim = true;
+  c.run = DemoCommand;
 }
 
 }  // namespace korvelan380::tool

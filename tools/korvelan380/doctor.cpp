@@ -72,8 +72,6 @@ void CheckUsb(Checks& checks, const std::string& serial, bool sim) {
   }
 }
 
-}  // namespace
-
 void DoctorCommand(Session& s, Report& r) {
   Checks checks(r);
   const bool sim = s.options().sim;
@@ -123,6 +121,16 @@ void DoctorCommand(Session& s, Report& r) {
   r.Line(checks.problems() == 0 ? "no problems found"
                                 : std::to_string(checks.problems()) + " problem(s) found");
   if (checks.problems() != 0) r.exit = kExitFailed;
+}
+
+}  // namespace
+
+void RegisterDoctor(CommandSet& set) {
+  Command& c =
+      set.Add("doctor", "look into a module that does not answer: driver, kernel, USB, connect",
+              {"korvelan380 -d 7 doctor", "korvelan380 --sim doctor --json"});
+  c.connect = false;  // the doctor connects itself, as one of its checks
+  c.run = DoctorCommand;
 }
 
 }  // namespace korvelan380::tool

@@ -4,6 +4,8 @@
 
 namespace korvelan380::tool {
 
+namespace {
+
 void InfoCommand(Session& s, Report& r) {
   r.json["device"] = s.options().device;
   r.json["serial"] = s.Serial();
@@ -67,6 +69,14 @@ void InfoCommand(Session& s, Report& r) {
   r.json["calibration"] = CalibrationSummary(s);
   r.Line("calibration: " + r.json["calibration"]["summary"].get<std::string>());
   r.Line("(clock settings are write-only: the module does not report them)");
+}
+
+}  // namespace
+
+void RegisterInfo(CommandSet& set) {
+  set.Add("info", "every setting the module reports",
+          {"korvelan380 --sim info", "korvelan380 -d 7 info --json"})
+      .run = InfoCommand;
 }
 
 }  // namespace korvelan380::tool

@@ -1,5 +1,7 @@
 // The analog outputs: range, out, read, channel.
+#include <CLI/CLI.hpp>
 #include <cmath>
+#include <memory>
 
 #include "commands.h"
 #include "values.h"
@@ -136,12 +138,6 @@ void OutCommand(Session& s, Report& r, const std::string& channelText, const std
   }
 }
 
-void ReadCommand(Session& s, Report& r, const std::string& channelText) {
-  const uint8_t channel = ParseChannel(channelText, 1);
-  r.json = ReadOutput(s, channel);
-  r.Line(OutputText(r.json));
-}
-
 ordered_json ReadChannelSettings(Session& s, uint8_t channel) {
   DacChannelSettings got{};
   const StatusCode status = KORVELAN380_DacChSet_R(s.id(), channel, &got);
@@ -215,6 +211,60 @@ void ChannelCommand(Session& s, Report& r, const std::string& channelText, const
          std::to_string(got["switch_b"].get<int>()));
   r.Line("  preset enable " + std::to_string(got["preset_enable"].get<int>()) + ", preset " +
          preset + ", mode parameter " + Hex(got["mode_parameter"].get<uint16_t>(), 4));
+}
+
+void RegisterOutputs(CommandSet& set) {
+  auto a = std::make_shared<Args>();
+  Command& range = set.Add(
+      "range", "select a channel's output range",
+      {"korvelan380 --sim range 0 -10..10V", "korvelan380 --sim range 1 uni5",
+       "korvelan380 --sim range 0 +-2.5V", "korvelan380 --sim range 1 4   (index: 0..10V)"});
+  range.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
+  range.app
+      ->add_option("RANGE", a->value,
+                   "-10..10V -5..5V -2.5..2.5V -1.25..1.25V 0..10V 0..5V 0..2.5V, an alias "
+                   "(10V, +-5V, bip10, uni5, 0-10V) or an index 0 to 6")
+      ->required();
+  range.run = [a](Session& s, Report& r) { RangeCommand(s, r, a->channel, a->value); };
+  Command& out = set.Add("out", "set a channel's output",
+                         {"korvelan380 --sim out 0 2.5V", "korvelan380 --sim out 1 -1.25",
+                          "korvelan380 --sim out 0 500mV", "korvelan380 --sim out 0 raw:8192",
+                          "korvelan380 --sim out 1 code:0x1234"});
+  out.app->add_option("CH", a->channel, "channel 0 or 1")->required();
+  out.app
+      ->add_option("VALUE", a->value,
+                   "volts in the channel's range (2.5V, -1.25, 500mV), a raw value (raw:8192, "
+                   "0 to 16383) or an uncalibrated code (code:0x1234)")
+      ->required();
+  out.run = [a](Session& s, Report& r) { OutCommand(s, r, a->channel, a->value); };
+  Command& read = set.Add("read", "read a channel's output back: volts, raw value and code",
+                          {"korvelan380 --sim read 0", "korvelan380 --sim read 1 --json"});
+  read.app->add_option("CH", a->channel, "channel 0 or 1")->required();
+  read.run = [a](Session& s, Report& r) {
+    r.json = ReadOutput(s, ParseChannel(a->channel, 1));
+    r.Line(OutputText(r.json));
+  };
+  auto fields = std::make_shared<ChannelArgs>();
+  Command& channel =
+      set.Add("channel", "configure a channel, or read its configuration back",
+              {"korvelan380 --sim channel 0",
+               "korvelan380 --sim channel 0 --mode 1 --select-a 2 --select-b 1 --switch-a 1",
+               "korvelan380 --sim channel 1 --mode 2 --mode-parameter 0x1234 --preset 1.5V",
+               "Fields left out are 0; a preset turns the preset enable on."});
+  channel.app->add_option("CH", a->channel, "channel 0 or 1")->required();
+  auto opt = [&channel](const char* name, std::optional<std::string>& slot, const char* help) {
+    channel.app->add_option_function<std::string>(
+        name, [&slot](const std::string& v) { slot = v; }, help);
+  };
+  opt("--mode", fields->mode, "mode 0 to 3");
+  opt("--select-a", fields->selectA, "selector A (0 to 2; mode 3: 0 or 1)");
+  opt("--select-b", fields->selectB, "selector B (0 to 2; mode 3: 0 or 1)");
+  opt("--switch-a", fields->switchA, "switch A, 0 or 1 (mode 1)");
+  opt("--switch-b", fields->switchB, "switch B, 0 or 1 (modes 1 and 2)");
+  opt("--preset-enable", fields->presetEnable, "preset enable, 0 or 1");
+  opt("--preset", fields->preset, "preset value: volts or raw:N, loaded as the preset code");
+  opt("--mode-parameter", fields->modeParameter, "mode parameter 0 to 65535 (mode 2)");
+  channel.run = [a, fields](Session& s, Report& r) { ChannelCommand(s, r, a->channel, *fields); };
 }
 
 }  // namespace korvelan380::tool

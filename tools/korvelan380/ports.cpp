@@ -1,5 +1,7 @@
 // The digital ports and the controls: dio, exio, select, clock, trigger, gate, fifo.
+#include <CLI/CLI.hpp>
 #include <bitset>
+#include <memory>
 
 #include "commands.h"
 #include "values.h"
@@ -16,53 +18,6 @@ uint8_t Selector(const std::string& text, uint8_t highest, const char* which) {
   const auto value = ParseUnsigned(text, highest, which);
   if (!value) throw UsageError(value.error);
   return static_cast<uint8_t>(*value);
-}
-
-}  // namespace
-
-void DioCommand(Session& s, Report& r, const std::string& what, const std::string& value) {
-  if (what == "dir" || what == "out") {
-    const bool dir = what == "dir";
-    if (!value.empty()) {
-      const uint8_t byte = Take(ParseByte(value));
-      if (dir) {
-        s.Check("KORVELAN380_Dio_Dir", KORVELAN380_Dio_Dir(s.id(), byte));
-      } else {
-        s.Check("KORVELAN380_Dio_Out", KORVELAN380_Dio_Out(s.id(), byte));
-      }
-    }
-    uint8_t got = 0;
-    if (dir) {
-      s.Check("KORVELAN380_Dio_Dir_R", KORVELAN380_Dio_Dir_R(s.id(), &got));
-    } else {
-      s.Check("KORVELAN380_Dio_Out_R", KORVELAN380_Dio_Out_R(s.id(), &got));
-    }
-    const char* name = dir ? "direction" : "output";
-    r.json[name] = got;
-    r.Line(std::string("DIO ") + name + ": " + ByteText(got));
-    return;
-  }
-  if (what == "in") {
-    uint8_t in = 0;
-    s.Check("KORVELAN380_Dio_In", KORVELAN380_Dio_In(s.id(), &in));
-    r.json["input"] = in;
-    r.Line("DIO input: " + ByteText(in));
-    return;
-  }
-  r.json = ReadDio(s);
-  r.Line("DIO direction: " + ByteText(r.json["direction"]));
-  r.Line("DIO output:    " + ByteText(r.json["output"]));
-  r.Line("DIO input:     " + ByteText(r.json["input"]));
-}
-
-ordered_json ReadDio(Session& s) {
-  uint8_t dir = 0;
-  uint8_t out = 0;
-  uint8_t in = 0;
-  s.Check("KORVELAN380_Dio_Dir_R", KORVELAN380_Dio_Dir_R(s.id(), &dir));
-  s.Check("KORVELAN380_Dio_Out_R", KORVELAN380_Dio_Out_R(s.id(), &out));
-  s.Check("KORVELAN380_Dio_In", KORVELAN380_Dio_In(s.id(), &in));
-  return {{"direction", dir}, {"output", out}, {"input", in}};
 }
 
 void ExioCommand(Session& s, Report& r, const std::string& what) {
@@ -154,6 +109,54 @@ void GateCommand(Session& s, Report& r, const std::string& channelText, const st
          (action == "status" ? "" : " set " + action + ";") + " reads " + (gate ? "on" : "off"));
 }
 
+}  // namespace
+
+void DioCommand(Session& s, Report& r, const std::string& what, const std::string& value) {
+  if (what == "dir" || what == "out") {
+    const bool dir = what == "dir";
+    if (!value.empty()) {
+      const uint8_t byte = Take(ParseByte(value));
+      if (dir) {
+        s.Check("KORVELAN380_Dio_Dir", KORVELAN380_Dio_Dir(s.id(), byte));
+      } else {
+        s.Check("KORVELAN380_Dio_Out", KORVELAN380_Dio_Out(s.id(), byte));
+      }
+    }
+    uint8_t got = 0;
+    if (dir) {
+      s.Check("KORVELAN380_Dio_Dir_R", KORVELAN380_Dio_Dir_R(s.id(), &got));
+    } else {
+      s.Check("KORVELAN380_Dio_Out_R", KORVELAN380_Dio_Out_R(s.id(), &got));
+    }
+    const char* name = dir ? "direction" : "output";
+    r.json[name] = got;
+    r.Line(std::string("DIO ") + name + ": " + ByteText(got));
+    return;
+  }
+  if (what == "in") {
+    if (!value.empty()) throw UsageError("dio in takes no byte");
+    uint8_t in = 0;
+    s.Check("KORVELAN380_Dio_In", KORVELAN380_Dio_In(s.id(), &in));
+    r.json["input"] = in;
+    r.Line("DIO input: " + ByteText(in));
+    return;
+  }
+  r.json = ReadDio(s);
+  r.Line("DIO direction: " + ByteText(r.json["direction"]));
+  r.Line("DIO output:    " + ByteText(r.json["output"]));
+  r.Line("DIO input:     " + ByteText(r.json["input"]));
+}
+
+ordered_json ReadDio(Session& s) {
+  uint8_t dir = 0;
+  uint8_t out = 0;
+  uint8_t in = 0;
+  s.Check("KORVELAN380_Dio_Dir_R", KORVELAN380_Dio_Dir_R(s.id(), &dir));
+  s.Check("KORVELAN380_Dio_Out_R", KORVELAN380_Dio_Out_R(s.id(), &out));
+  s.Check("KORVELAN380_Dio_In", KORVELAN380_Dio_In(s.id(), &in));
+  return {{"direction", dir}, {"output", out}, {"input", in}};
+}
+
 ordered_json ReadFifo(Session& s) {
   uint8_t flag7[2] = {};
   uint8_t flag6[2] = {};
@@ -190,6 +193,67 @@ void FifoCommand(Session& s, Report& r, const std::string& what, const std::stri
   }
   r.json["fifo"] = ReadFifo(s);
   r.text += FifoText(r.json["fifo"]);
+}
+
+void RegisterDio(CommandSet& set) {
+  auto a = std::make_shared<Args>();
+  Command& c = set.Add("dio", "the digital I/O port: direction, output, input",
+                       {"korvelan380 --sim dio", "korvelan380 --sim dio dir 0xFF",
+                        "korvelan380 --sim dio out 0b10100101", "korvelan380 --sim dio in",
+                        "Bytes are decimal, 0x.. or 0b..; without a byte, dir and out read back."});
+  c.app->add_option("WHAT", a->what, "dir, out or in (all three when left out)")
+      ->check(CLI::IsMember({"dir", "out", "in"}));
+  c.app->add_option("BYTE", a->value, "the byte to write");
+  c.run = [a](Session& s, Report& r) { DioCommand(s, r, a->what, a->value); };
+}
+
+void RegisterControls(CommandSet& set) {
+  auto a = std::make_shared<Args>();
+  Command& fifo = set.Add("fifo", "FIFO status of both channels, or clear a channel's FIFO",
+                          {"korvelan380 --sim fifo", "korvelan380 --sim fifo status --json",
+                           "korvelan380 --sim fifo clear 1"});
+  fifo.app->add_option("WHAT", a->what, "status (the default) or clear")
+      ->check(CLI::IsMember({"status", "clear"}));
+  fifo.app->add_option("CH", a->channel, "with clear: channel 0 or 1 (2 clears channel 0's)");
+  fifo.run = [a](Session& s, Report& r) { FifoCommand(s, r, a->what, a->channel); };
+  Command& trigger =
+      set.Add("trigger", "start or stop a channel's trigger, or read its status",
+              {"korvelan380 --sim trigger 0 start", "korvelan380 --sim trigger 1 stop",
+               "korvelan380 --sim trigger 0 status"});
+  trigger.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
+  trigger.app->add_option("ACTION", a->what, "start, stop or status")
+      ->required()
+      ->check(CLI::IsMember({"start", "stop", "status"}));
+  trigger.run = [a](Session& s, Report& r) { TriggerCommand(s, r, a->channel, a->what); };
+  Command& gate = set.Add("gate", "open or close a channel's gate, or read it",
+                          {"korvelan380 --sim gate 0 on", "korvelan380 --sim gate 2 off",
+                           "korvelan380 --sim gate 1 status"});
+  gate.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
+  gate.app->add_option("ACTION", a->what, "on, off or status")
+      ->required()
+      ->check(CLI::IsMember({"on", "off", "status"}));
+  gate.run = [a](Session& s, Report& r) { GateCommand(s, r, a->channel, a->what); };
+  Command& select =
+      set.Add("select", "the external-signal or EXIO selection: set it, or read it back",
+              {"korvelan380 --sim select ext 2 3", "korvelan380 --sim select exio 6 1",
+               "korvelan380 --sim select exio"});
+  select.app->add_option("WHICH", a->what, "ext (selections 0 to 4) or exio (0 to 6)")
+      ->required()
+      ->check(CLI::IsMember({"ext", "exio"}));
+  select.app->add_option("LOW", a->low, "the low selection");
+  select.app->add_option("HIGH", a->high, "the high selection");
+  select.run = [a](Session& s, Report& r) { SelectCommand(s, r, a->what, a->low, a->high); };
+  Command& clock =
+      set.Add("clock", "load a channel's clock setting (99 to 4294967295)",
+              {"korvelan380 --sim clock 0 1000", "korvelan380 --sim clock 2 0x12345678"});
+  clock.app->add_option("CH", a->channel, "channel 0, 1 or 2")->required();
+  clock.app->add_option("VALUE", a->value, "the clock setting, decimal or 0x..")->required();
+  clock.run = [a](Session& s, Report& r) { ClockCommand(s, r, a->channel, a->value); };
+  Command& exio =
+      set.Add("exio", "the EXIO port: its input byte (and with no argument its selection too)",
+              {"korvelan380 --sim exio in", "korvelan380 --sim exio"});
+  exio.app->add_option("WHAT", a->what, "in")->check(CLI::IsMember({"in"}));
+  exio.run = [a](Session& s, Report& r) { ExioCommand(s, r, a->what); };
 }
 
 }  // namespace korvelan380::tool

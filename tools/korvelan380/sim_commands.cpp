@@ -1,11 +1,13 @@
 // sim: the simulated module itself: attach, detach, reset, what its inputs see, and its state.
+#include <CLI/CLI.hpp>
+#include <memory>
+
 #include "commands.h"
 #include "values.h"
 
 namespace korvelan380::tool {
 namespace {
 constexpr uint32_t kEepromSize = 128;  // a module's first use, as in any other command
-}
 
 void SimCommand(Session& s, Report& r, const std::string& what, const std::string& arg1,
                 const std::string& arg2, uint32_t eepromSize, bool blank) {
@@ -54,6 +56,32 @@ void SimCommand(Session& s, Report& r, const std::string& what, const std::strin
       r.Line("  " + known + (attached ? " attached" : " detached"));
     }
   }
+}
+
+}  // namespace
+
+void RegisterSim(CommandSet& set) {
+  auto a = std::make_shared<Args>();
+  auto eepromSize = std::make_shared<uint32_t>(kEepromSize);
+  auto blank = std::make_shared<bool>(false);
+  Command& c = set.Add("sim", "the simulated module: status, attach, detach, reset, input",
+                       {"korvelan380 sim status", "korvelan380 -d 3 sim attach --eeprom-size 256",
+                        "korvelan380 sim detach", "korvelan380 sim reset --blank",
+                        "korvelan380 sim input dio 0xA5     (what the DIO inputs see)",
+                        "The sim commands always use the simulated module; --sim is implied."});
+  c.connect = false;
+  c.sim = true;
+  c.attachFirstUse = false;
+  c.app->add_option("ACTION", a->what, "status (the default), attach, detach, reset or input")
+      ->check(CLI::IsMember({"status", "attach", "detach", "reset", "input"}));
+  c.app->add_option("PORT", a->low, "with input: dio or exio");
+  c.app->add_option("BYTE", a->value, "with input: the byte the inputs see");
+  c.app->add_option("--eeprom-size", *eepromSize, "attach, reset: EEPROM user area bytes (128)");
+  c.app->add_flag("--blank", *blank,
+                  "attach, reset: a blank EEPROM instead of the ideal calibration");
+  c.run = [a, eepromSize, blank](Session& s, Report& r) {
+    SimCommand(s, r, a->what, a->low, a->value, *eepromSize, *blank);
+  };
 }
 
 }  // namespace korvelan380::tool

@@ -1,8 +1,11 @@
-// Waveforms: samples from a file or a generator, checked against the range, loaded or previewed.
+// Waveforms: samples read from a file or generated, converted for the channel's range, described,
+// and loaded or previewed.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <istream>
+#include <memory>
 #include <numbers>
 #include <sstream>
 
@@ -136,144 +139,199 @@ std::vector<std::string> Preview(const std::vector<uint32_t>& values, uint32_t f
   return out;
 }
 
+// A waveform on its way to a channel.
+struct Waveform {
+  uint8_t channel = 0;
+  uint8_t rangeIndex = 0;
+  const Range* range = nullptr;  // null only for codes, which do not depend on it
+  Units units = Units::kVolts;
+  std::string source;
+  std::vector<uint16_t> values;  // as they go to the library: raw values, or codes
+  size_t clipped = 0;            // volts outside the range, held at its limits
+};
+
+// The samples as given: read from the file or standard input, or generated.
+std::vector<double> Samples(const WaveArgs& a, Waveform& w, std::istream& stdinStream) {
+  std::vector<double> samples;
+  if (!a.shape.empty()) {
+    if (a.samples == 0 || a.samples > kMostGenerated) {
+      throw UsageError("--samples is 1 to " + std::to_string(kMostGenerated) +
+                       " (the module takes at most " + std::to_string(kSampleLimit) + ")");
+    }
+    const double amplitude = a.amplitude.value_or(w.range->span / 2 * 0.9);
+    const double offset = a.offset.value_or(w.range->bottom + w.range->span / 2);
+    samples.resize(a.samples);
+    for (uint32_t i = 0; i < a.samples; ++i) {
+      const double phase = std::fmod(a.cycles * i / a.samples, 1.0);
+      samples[i] = offset + amplitude * Shape(a.shape, phase);
+    }
+    w.source = a.shape;
+  } else if (a.file == "-") {
+    w.source = "standard input";
+    samples = ReadSamples(stdinStream, w.source, a.column, w.units);
+  } else {
+    std::ifstream file(a.file);
+    if (!file) throw UsageError("cannot open " + a.file);
+    w.source = a.file;
+    samples = ReadSamples(file, w.source, a.column, w.units);
+  }
+  if (samples.empty()) throw UsageError(w.source + " holds no samples");
+  return samples;
+}
+
+// Volts become the raw values of the range, those outside it held at its limits.
+void Convert(const std::vector<double>& samples, Waveform& w) {
+  w.values.resize(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    if (w.units == Units::kVolts) {
+      if (!(samples[i] >= w.range->bottom && samples[i] <= w.range->Top())) ++w.clipped;
+      w.values[i] = ClippedRaw(samples[i], *w.range);
+    } else {
+      w.values[i] = static_cast<uint16_t>(samples[i]);
+    }
+  }
+}
+
+const char* LoadCall(const Waveform& w) {
+  return w.units == Units::kCodes ? "KORVELAN380_Fifo_ImgSet" : "KORVELAN380_WavImgSet";
+}
+
+void Describe(const Waveform& w, Report& r) {
+  const auto [lo, hi] = std::minmax_element(w.values.begin(), w.values.end());
+  r.json = {{"channel", w.channel},
+            {"range", RangeJson(w.rangeIndex)},
+            {"source", w.source},
+            {"units", w.units == Units::kVolts ? "volts"
+                      : w.units == Units::kRaw ? "raw"
+                                               : "codes"},
+            {"samples", w.values.size()},
+            {"limit", kSampleLimit},
+            {"clipped", w.clipped}};
+  if (w.units == Units::kCodes) {
+    r.json["min_code"] = *lo;
+    r.json["max_code"] = *hi;
+    r.json["step_codes"] = 4;  // the stream carries a code with its lowest two bits cleared
+  } else {
+    r.json["min_volts"] = VoltsFromRaw(*lo, *w.range);
+    r.json["max_volts"] = VoltsFromRaw(*hi, *w.range);
+    r.json["step_volts"] = w.range->Step();
+  }
+  r.json["load"] = LoadCall(w);
+  r.Line(std::to_string(w.values.size()) + " samples from " + w.source + " for channel " +
+         std::to_string(w.channel) + " (limit " + std::to_string(kSampleLimit) + ")" +
+         (w.values.size() > kSampleLimit ? ": too many" : ""));
+  if (w.units == Units::kCodes) {
+    r.Line("codes " + Hex(*lo, 4) + " to " + Hex(*hi, 4) +
+           ", uncalibrated; each travels with its lowest two bits cleared (steps of 4)");
+    return;
+  }
+  r.Line(FormatVolts(VoltsFromRaw(*lo, *w.range)) + " to " +
+         FormatVolts(VoltsFromRaw(*hi, *w.range)) + " in range " + w.range->name + ", steps of " +
+         FormatVolts(w.range->Step()));
+  if (w.clipped > 0) {
+    r.Line(std::to_string(w.clipped) + " samples lie outside the range's limits " +
+           FormatVolts(w.range->bottom) + " to " + FormatVolts(w.range->Top()));
+  }
+}
+
+void DryRun(const Waveform& w, Report& r) {
+  const std::vector<uint32_t> values(w.values.begin(), w.values.end());
+  const std::vector<std::string> preview =
+      w.units == Units::kCodes
+          ? Preview(values, 0xFFFF, "0xFFFF", "0x0000")
+          : Preview(values, kMaxRaw, FormatVolts(w.range->Top()), FormatVolts(w.range->bottom));
+  r.json["dry_run"] = true;
+  r.json["loaded"] = false;
+  r.json["preview"] = preview;
+  for (const std::string& line : preview) r.Line("  " + line);
+  r.Line("dry run: nothing loaded");
+}
+
+void Load(Session& s, const Waveform& w, bool clip, Report& r) {
+  if (w.values.size() > kSampleLimit) {
+    throw UsageError(std::to_string(w.values.size()) +
+                     " samples are too many: the module takes at most " +
+                     std::to_string(kSampleLimit));
+  }
+  if (w.clipped > 0 && !clip) {
+    ToolError error(std::to_string(w.clipped) + " of " + std::to_string(w.values.size()) +
+                        " samples lie outside the range " + w.range->name + ": its limits are " +
+                        FormatVolts(w.range->bottom) + " to " + FormatVolts(w.range->Top()),
+                    kExitUsage);
+    error.hint = "--clip holds them at the limits; --dry-run shows the waveform";
+    throw error;
+  }
+  const auto count = static_cast<int32_t>(w.values.size());
+  s.Check(LoadCall(w), w.units == Units::kCodes
+                           ? KORVELAN380_Fifo_ImgSet(s.id(), w.channel, w.values.data(), count)
+                           : KORVELAN380_WavImgSet(s.id(), w.channel, w.values.data(), count));
+  r.json["dry_run"] = false;
+  r.json["loaded"] = true;
+  r.Line(std::string("loaded with ") + LoadCall(w) +
+         (w.clipped > 0 ? " (" + std::to_string(w.clipped) + " samples held at the limits)" : ""));
+}
+
 }  // namespace
 
 void WaveCommand(Session& s, Report& r, const WaveArgs& a, std::istream& stdinStream) {
-  const uint8_t channel = ParseChannel(a.channel, 1);
-  const Units units = a.codes ? Units::kCodes : a.raw ? Units::kRaw : Units::kVolts;
+  Waveform w;
+  w.channel = ParseChannel(a.channel, 1);
+  w.units = a.codes ? Units::kCodes : a.raw ? Units::kRaw : Units::kVolts;
   if (a.raw && a.codes) throw UsageError("--raw and --codes: pick one");
   if (a.shape.empty() == a.file.empty()) {
     throw UsageError(
         "give a FILE (or - for standard input) or one generator: --sine, --square, "
         "--triangle or --saw");
   }
-  if (!a.shape.empty() && units != Units::kVolts) {
+  if (!a.shape.empty() && w.units != Units::kVolts) {
     throw UsageError("the generators make volts: --raw and --codes take their values from a file");
   }
-  const uint8_t rangeIndex = ReadRange(s, channel);
-  const Range* range = RangeOf(rangeIndex);
-  if (range == nullptr && units != Units::kCodes) {
-    throw ToolError("channel " + std::to_string(channel) + "'s range register reads " +
-                        std::to_string(rangeIndex) + ", which is no output range",
+  w.rangeIndex = ReadRange(s, w.channel);
+  w.range = RangeOf(w.rangeIndex);
+  if (w.range == nullptr && w.units != Units::kCodes) {
+    throw ToolError("channel " + std::to_string(w.channel) + "'s range register reads " +
+                        std::to_string(w.rangeIndex) + ", which is no output range",
                     kExitFailed);
   }
+  Convert(Samples(a, w, stdinStream), w);
+  Describe(w, r);
+  if (a.dryRun) return DryRun(w, r);
+  Load(s, w, a.clip, r);
+}
 
-  std::vector<double> samples;
-  std::string source;
-  if (!a.shape.empty()) {
-    if (a.samples == 0 || a.samples > kMostGenerated) {
-      throw UsageError("--samples is 1 to " + std::to_string(kMostGenerated) +
-                       " (the module takes at most " + std::to_string(kSampleLimit) + ")");
-    }
-    const double amplitude = a.amplitude.value_or(range->span / 2 * 0.9);
-    const double offset = a.offset.value_or(range->bottom + range->span / 2);
-    samples.resize(a.samples);
-    for (uint32_t i = 0; i < a.samples; ++i) {
-      const double phase = std::fmod(a.cycles * i / a.samples, 1.0);
-      samples[i] = offset + amplitude * Shape(a.shape, phase);
-    }
-    source = a.shape;
-  } else if (a.file == "-") {
-    source = "standard input";
-    samples = ReadSamples(stdinStream, source, a.column, units);
-  } else {
-    std::ifstream file(a.file);
-    if (!file) throw UsageError("cannot open " + a.file);
-    source = a.file;
-    samples = ReadSamples(file, source, a.column, units);
+void RegisterWave(CommandSet& set) {
+  auto a = std::make_shared<WaveArgs>();
+  Command& c = set.Add("wave", "load a waveform into a channel's memory (or its FIFO with --codes)",
+                       {"korvelan380 --sim wave 0 samples.txt        (one value a line, volts)",
+                        "korvelan380 --sim wave 1 scope.csv --column 2",
+                        "korvelan380 --sim wave 1 scope.csv --column volts --clip",
+                        "seq 0 100 16383 | korvelan380 --sim wave 0 - --raw",
+                        "korvelan380 --sim wave 0 --sine --samples 1000 --amplitude 5 --offset 0",
+                        "korvelan380 --sim wave 1 --square --samples 64 --dry-run",
+                        "korvelan380 --sim wave 0 codes.txt --codes"});
+  c.app->add_option("CH", a->channel, "channel 0 or 1")->required();
+  c.app->add_option("FILE", a->file, "samples, one a line or CSV; - reads standard input");
+  c.app->add_option("--column", a->column, "the CSV column: a number from 1, or a header name");
+  c.app->add_flag("--raw", a->raw, "the values are raw values 0 to 16383, not volts");
+  c.app->add_flag("--codes", a->codes,
+                  "the values are uncalibrated codes 0 to 65535, loaded into the FIFO");
+  for (const char* shape : {"sine", "square", "triangle", "saw"}) {
+    c.app->add_flag_callback(
+        std::string("--") + shape, [a, shape] { a->shape = shape; },
+        std::string("generate a ") + shape + " instead of reading a file");
   }
-  if (samples.empty()) throw UsageError(source + " holds no samples");
-
-  // The values as they go to the library: raw values, or codes.
-  std::vector<uint16_t> load(samples.size());
-  size_t clipped = 0;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    if (units == Units::kVolts) {
-      if (!(samples[i] >= range->bottom && samples[i] <= range->Top())) ++clipped;
-      load[i] = ClippedRaw(samples[i], *range);
-    } else {
-      load[i] = static_cast<uint16_t>(samples[i]);
-    }
-  }
-  const auto [lo, hi] = std::minmax_element(load.begin(), load.end());
-  const bool tooMany = load.size() > kSampleLimit;
-
-  r.json = {{"channel", channel},
-            {"range", RangeJson(rangeIndex)},
-            {"source", source},
-            {"units", units == Units::kVolts ? "volts"
-                      : units == Units::kRaw ? "raw"
-                                             : "codes"},
-            {"samples", load.size()},
-            {"limit", kSampleLimit},
-            {"clipped", clipped}};
-  if (units == Units::kCodes) {
-    r.json["min_code"] = *lo;
-    r.json["max_code"] = *hi;
-    r.json["step_codes"] = 4;  // the stream carries a code with its lowest two bits cleared
-  } else {
-    r.json["min_volts"] = VoltsFromRaw(*lo, *range);
-    r.json["max_volts"] = VoltsFromRaw(*hi, *range);
-    r.json["step_volts"] = range->Step();
-  }
-
-  const std::string loadCall =
-      units == Units::kCodes ? "KORVELAN380_Fifo_ImgSet" : "KORVELAN380_WavImgSet";
-  r.json["load"] = loadCall;
-  r.Line(std::to_string(load.size()) + " samples from " + source + " for channel " +
-         std::to_string(channel) + " (limit " + std::to_string(kSampleLimit) + ")" +
-         (tooMany ? ": too many" : ""));
-  if (units == Units::kCodes) {
-    r.Line("codes " + Hex(*lo, 4) + " to " + Hex(*hi, 4) +
-           ", uncalibrated; each travels with its lowest two bits cleared (steps of 4)");
-  } else {
-    r.Line(FormatVolts(VoltsFromRaw(*lo, *range)) + " to " +
-           FormatVolts(VoltsFromRaw(*hi, *range)) + " in range " + range->name + ", steps of " +
-           FormatVolts(range->Step()));
-    if (clipped > 0) {
-      r.Line(std::to_string(clipped) + " samples lie outside the range's limits " +
-             FormatVolts(range->bottom) + " to " + FormatVolts(range->Top()));
-    }
-  }
-
-  if (a.dryRun) {
-    const bool codes = units == Units::kCodes;
-    std::vector<uint32_t> values(load.begin(), load.end());
-    const std::vector<std::string> preview =
-        codes ? Preview(values, 0xFFFF, "0xFFFF", "0x0000")
-              : Preview(values, kMaxRaw, FormatVolts(range->Top()), FormatVolts(range->bottom));
-    r.json["dry_run"] = true;
-    r.json["loaded"] = false;
-    r.json["preview"] = preview;
-    for (const std::string& line : preview) r.Line("  " + line);
-    r.Line("dry run: nothing loaded");
-    return;
-  }
-  if (tooMany) {
-    throw UsageError(std::to_string(load.size()) +
-                     " samples are too many: the module takes at "
-                     "most " +
-                     std::to_string(kSampleLimit));
-  }
-  if (clipped > 0 && !a.clip) {
-    ToolError error(std::to_string(clipped) + " of " + std::to_string(load.size()) +
-                        " samples lie outside the range " + range->name + ": its limits are " +
-                        FormatVolts(range->bottom) + " to " + FormatVolts(range->Top()),
-                    kExitUsage);
-    error.hint = "--clip holds them at the limits; --dry-run shows the waveform";
-    throw error;
-  }
-  const auto count = static_cast<int32_t>(load.size());
-  if (units == Units::kCodes) {
-    s.Check("KORVELAN380_Fifo_ImgSet",
-            KORVELAN380_Fifo_ImgSet(s.id(), channel, load.data(), count));
-  } else {
-    s.Check("KORVELAN380_WavImgSet", KORVELAN380_WavImgSet(s.id(), channel, load.data(), count));
-  }
-  r.json["dry_run"] = false;
-  r.json["loaded"] = true;
-  r.Line(std::string("loaded with ") + loadCall +
-         (clipped > 0 ? " (" + std::to_string(clipped) + " samples held at the limits)" : ""));
+  c.app->add_option("--samples", a->samples, "generated samples (default 1024)");
+  c.app->add_option("--cycles", a->cycles, "periods in the generated samples (default 1)");
+  c.app->add_option_function<double>(
+      "--amplitude", [a](double v) { a->amplitude = v; },
+      "peak volts from the offset (default 90% of half the range)");
+  c.app->add_option_function<double>(
+      "--offset", [a](double v) { a->offset = v; }, "volts at the centre (default mid-range)");
+  c.app->add_flag("--dry-run", a->dryRun,
+                  "load nothing: count, clipping, step and a preview of the waveform");
+  c.app->add_flag("--clip", a->clip, "hold samples outside the range at its limits");
+  std::istream& in = set.in();
+  c.run = [a, &in](Session& s, Report& r) { WaveCommand(s, r, *a, in); };
 }
 
 }  // namespace korvelan380::tool

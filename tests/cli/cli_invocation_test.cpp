@@ -1,0 +1,83 @@
+// One invocation from parse to exit status: what --trace shows of a command that ends well or
+// fails, and the commands the help offers.
+#include "cli/cli_support.h"
+
+namespace korvelan380::test {
+namespace {
+
+std::vector<std::string> Calls(const json& doc) {
+  std::vector<std::string> calls;
+  for (const json& line : doc["trace"]) calls.push_back(line["call"]);
+  return calls;
+}
+
+using Invocation = CliTest;
+
+TEST_F(Invocation, TheTraceOfACommandThatEndsWellIncludesTheDisconnect) {
+  const json doc = Ok({"--trace", "--json", "read", "0"}).Json();
+  EXPECT_EQ(doc["channel"], 0);
+  const std::vector<std::string> calls = Calls(doc);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front(), "FT_OpenEx");
+  EXPECT_EQ(calls.back(), "FT_Close");
+
+  const Result text = Ok({"--trace", "read", "0"});
+  const size_t wire = text.out.find("on the wire:\n");
+  ASSERT_NE(wire, std::string::npos);
+  EXPECT_EQ(text.out.rfind("channel 0: ", wire), 0u);  // the report comes first
+  EXPECT_NE(text.out.find("FT_Close", wire), std::string::npos);
+}
+
+TEST_F(Invocation, AFailedCommandShowsItsErrorAndTheCallsUpToTheFailure) {
+  // The sine reaches past the range's limits: refused after the range is read.
+  const std::vector<std::string> args = {"--trace", "wave", "0", "--sine", "--amplitude", "20"};
+  const Result text = Run(args);
+  EXPECT_EQ(text.exit, 2);
+  EXPECT_EQ(text.err.rfind("korvelan380: ", 0), 0u);
+  EXPECT_NE(text.err.find(" samples lie outside the range -10..10V"), std::string::npos);
+  EXPECT_NE(text.err.find("\n  --clip holds them at the limits"), std::string::npos);
+  EXPECT_EQ(text.out.rfind("on the wire:\n", 0), 0u);  // no report, only the calls
+  EXPECT_EQ(text.out.find("FT_Close"), std::string::npos);
+
+  std::vector<std::string> withJson = args;
+  withJson.insert(withJson.begin(), "--json");
+  const Result r = Run(withJson);
+  EXPECT_EQ(r.exit, 2);
+  const json doc = r.Json();
+  EXPECT_EQ(doc["error"]["hint"], "--clip holds them at the limits; --dry-run shows the waveform");
+  EXPECT_FALSE(doc.contains("channel"));
+  const std::vector<std::string> calls = Calls(doc);
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front(), "FT_OpenEx");
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "FT_Close"), 0);
+}
+
+TEST_F(Invocation, ATraceIsThereWheneverTheSessionWas) {
+  // A command that makes no driver call has an empty trace, in JSON and none in text.
+  EXPECT_EQ(Ok({"--trace", "--json", "sim", "status"}).Json()["trace"], json::array());
+  EXPECT_EQ(Ok({"--trace", "sim", "status"}).out.find("on the wire:"), std::string::npos);
+  // A failed connect is traced; an invocation refused before the session has no trace.
+  Ok({"sim", "detach"});
+  const Result failed = Run({"--trace", "--json", "info"});
+  EXPECT_EQ(failed.exit, 1);
+  EXPECT_EQ(Calls(failed.Json()).front(), "FT_OpenEx");
+  const Result refused = Run({"--trace", "--json", "-d", "123456789", "info"});
+  EXPECT_EQ(refused.exit, 2);
+  EXPECT_FALSE(refused.Json().contains("trace"));
+}
+
+TEST_F(Invocation, TheHelpListsEveryCommandInItsOrder) {
+  const Result help = Run({"--help"});
+  EXPECT_EQ(help.exit, 0);
+  size_t at = 0;
+  for (const char* command :
+       {"info", "range", "out", "read", "channel", "dio", "wave", "fifo", "trigger", "gate",
+        "select", "clock", "exio", "calib", "doctor", "demo", "sim"}) {
+    const size_t found = help.out.find(std::string("\n  ") + command + " ", at);
+    EXPECT_NE(found, std::string::npos) << command;
+    if (found != std::string::npos) at = found;
+  }
+}
+
+}  // namespace
+}  // namespace korvelan380::test
