@@ -15,7 +15,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from setuptools import setup
+from setuptools import Distribution, setup
 from setuptools.command.build_py import build_py
 
 try:
@@ -86,12 +86,15 @@ class BuildWithLibraries(build_py):
         (lib.parent / "_install.json").write_text(json.dumps(record) + "\n", encoding="utf-8")
 
 
+class WithNativeCode(Distribution):
+    """Native code inside: the package goes to platlib, the wheel gets a platform tag."""
+
+    def has_ext_modules(self) -> bool:
+        return True
+
+
 class PlatformWheel(bdist_wheel):
     """Any Python 3, no Python ABI (ctypes only), but this platform's native code."""
-
-    def finalize_options(self) -> None:
-        super().finalize_options()
-        self.root_is_pure = False
 
     def get_tag(self):
         return ("py3", "none", super().get_tag()[2])
@@ -102,6 +105,7 @@ setup(
     version=VERSION,
     packages=["korvelan380"],
     package_data={"korvelan380": ["py.typed"]},
+    distclass=WithNativeCode,
     cmdclass={"build_py": BuildWithLibraries, "bdist_wheel": PlatformWheel},
     options={
         "build": {"build_base": str(BUILD_DIR)},

@@ -14,7 +14,7 @@ def ramp(module, channel, to_volts, steps=4):
 def test_ramp_ends_at_five_volts(korvelan_module, sim_module):
     korvelan_module.set_range(0, korvelan380.Range.UNIPOLAR_10V)
     ramp(korvelan_module, 0, 5.0)
-    assert sim_module.output_code(0) == 0x8000
+    assert sim_module.output_code(0) == 0x2000
 
 
 def test_each_test_starts_with_a_fresh_module(korvelan_module, sim_module):
