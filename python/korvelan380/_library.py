@@ -282,7 +282,8 @@ def load_library(path: Optional[str] = None) -> Library:
 
     ``path`` names the file to load; without it the places of :func:`library_candidates` are
     tried in order. Once loaded, later calls return the same library; asking for another file
-    then raises ``RuntimeError``.
+    then raises ``RuntimeError``. A library of another version than the package's raises
+    :class:`LibraryNotFoundError` (see :func:`check_version`).
     """
     global _loaded
     with _lock:

@@ -83,11 +83,12 @@ with korvelan380.connect("7") as m:
     assert m.read_dio_input() == 0xA5
     assert m.get_volts(0) == 2.5, m.get_volts(0)
 assert module.output_code(0) == 0x1000, hex(module.output_code(0))
-for what, path in [("package", korvelan380.__file__), ("library", korvelan380.loaded_library().path),
+library = korvelan380.loaded_library()
+for what, path in [("package", korvelan380.__file__), ("library", library.path),
                    ("simulator", simulator.path)]:
     assert path.startswith(venv + "/"), f"the {what} comes from {path}, not the venv"
 assert korvelan380.__version__ == version, korvelan380.__version__
-print("connected, set and read back:", korvelan380.loaded_library())
+print("connected, set and read back:", library)
 PY
 
 step "the wheel's copies win over the build tree and the loader's path"
