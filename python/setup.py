@@ -31,6 +31,11 @@ TARGETS = ("korvelan380", "korvelan380_sim")
 
 
 def project_version() -> str:
+    if not (ROOT / "src").is_dir():
+        sys.exit(
+            "the wheel is built from the repository, whose python/ folder this is: "
+            "python3 -m build --no-isolation --wheel python/ (there is no sdist)"
+        )
     text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
     match = re.search(r"project\(korvelan380\s+VERSION\s+([0-9.]+)", text)
     if match is None:

@@ -2,7 +2,8 @@
 # The whole test suite, in stages:
 #   1. the build with the tests, and every test (ctest), the slow ones included: among them the
 #      examples, the API reference (Doxygen), an install into a temporary prefix and the .deb
-#      (left in build/packages/), each checked by building and running programs against it;
+#      (left in build/packages/), each checked by building and running programs against it, and
+#      the Python wheel, installed into a fresh venv and used there;
 #   2. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (slow ones left out);
 #   3. the tests that use threads, and the soak, under ThreadSanitizer;
 #   4. the libFuzzer targets (clang): their corpora and saved crashes as tests, then a short run

@@ -11,6 +11,7 @@ from ctypes import POINTER, c_char_p, c_int32, c_uint8, c_uint16, c_uint32, c_vo
 from pathlib import Path
 from typing import TYPE_CHECKING, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
+from ._driver import open_failed_detail
 from ._install import install_record, package_version
 from ._native import file_version, loaded_path
 from .errors import LibraryNotFoundError, error_for_status
@@ -122,8 +123,6 @@ def _status_check(export: str) -> Callable[..., int]:
             name = device.decode("latin-1") if isinstance(device, bytes) else None
             detail = None
             if status == _OPEN_FAILED and export == "KORVELAN380_Connect":
-                from ._driver import open_failed_detail
-
                 detail = open_failed_detail(name)
             raise error_for_status(status, export, name, detail)
         return status
