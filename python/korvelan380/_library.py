@@ -14,7 +14,7 @@ from typing import TYPE_CHECKING, Callable, Dict, List, Mapping, Optional, Seque
 from ._driver import open_failed_detail
 from ._install import install_record, package_version
 from ._native import file_version, loaded_path
-from .errors import LibraryNotFoundError, error_for_status
+from .errors import LibraryNotFoundError, OpenFailedError, error_for_status
 
 __all__ = ["Library", "load_library", "loaded_library", "library_candidates", "sim_candidates"]
 
@@ -111,9 +111,6 @@ _PROTOTYPES: Dict[str, Tuple[object, ...]] = {
 _SYMBOLS: Dict[str, str] = {"KORVELAN380_DacValSet_NoCalibed_R": _NO_CALIBED_R_SYMBOL}
 
 
-_OPEN_FAILED = 4
-
-
 def _status_check(export: str) -> Callable[..., int]:
     """The errcheck of one export: a nonzero status becomes its exception."""
 
@@ -122,7 +119,7 @@ def _status_check(export: str) -> Callable[..., int]:
             device = args[0]
             name = device.decode("latin-1") if isinstance(device, bytes) else None
             detail = None
-            if status == _OPEN_FAILED and export == "KORVELAN380_Connect":
+            if status == OpenFailedError.code and export == "KORVELAN380_Connect":
                 detail = open_failed_detail(name)
             raise error_for_status(status, export, name, detail)
         return status
