@@ -2,7 +2,8 @@
 # The whole test suite, in stages:
 #   1. the build with the tests, and every test (ctest), the slow ones included: among them the
 #      examples, the API reference (Doxygen), an install into a temporary prefix and the .deb
-#      (left in build/packages/), each checked by building and running programs against it;
+#      (left in build/packages/), each checked by building and running programs against it, and
+#      the Python wheel, installed into a fresh venv and used there;
 #   2. the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (slow ones left out);
 #   3. the tests that use threads, and the soak, under ThreadSanitizer;
 #   4. the libFuzzer targets (clang): their corpora and saved crashes as tests, then a short run
@@ -14,6 +15,8 @@ source "$(dirname "$0")/lib.sh"
 need_packages "${BASE_PACKAGES[@]}" clang libclang-rt-14-dev
 # The Python package's tests: pytest, and numpy for its numpy cases.
 need_packages python3 python3-pytest python3-numpy
+# The wheel's test: built offline with Debian's build tools, installed with pip into a venv.
+need_packages python3-venv python3-build python3-setuptools python3-wheel python3-pip
 # The API reference; pkg-config and dpkg-shlibdeps for the installed copy and the .deb.
 need_packages doxygen pkgconf dpkg-dev
 

@@ -11,8 +11,10 @@ from ctypes import POINTER, c_char_p, c_int32, c_uint8, c_uint16, c_uint32, c_vo
 from pathlib import Path
 from typing import TYPE_CHECKING, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
 
-from ._install import install_record
-from .errors import LibraryNotFoundError, error_for_status
+from ._driver import open_failed_detail
+from ._install import install_record, package_version
+from ._native import file_version, loaded_path
+from .errors import LibraryNotFoundError, OpenFailedError, error_for_status
 
 __all__ = ["Library", "load_library", "loaded_library", "library_candidates", "sim_candidates"]
 
@@ -116,7 +118,10 @@ def _status_check(export: str) -> Callable[..., int]:
         if status != 0:
             device = args[0]
             name = device.decode("latin-1") if isinstance(device, bytes) else None
-            raise error_for_status(status, export, name)
+            detail = None
+            if status == OpenFailedError.code and export == "KORVELAN380_Connect":
+                detail = open_failed_detail(name)
+            raise error_for_status(status, export, name, detail)
         return status
 
     return check
@@ -208,7 +213,7 @@ def library_candidates(
         return [("KORVELAN380_LIBRARY", from_env)]
     candidates = [("package", str(package_dir / "_lib" / LIBRARY_FILE))]
     lib_dir = _install_lib_dir(package_dir)
-    if lib_dir is not None:
+    if lib_dir is not None and lib_dir != package_dir / "_lib":  # a wheel records its _lib
         candidates.append(("install prefix", str(lib_dir / LIBRARY_FILE)))
     candidates.append(
         ("build tree", str(_repo_build_dir(package_dir, environ) / "lib" / LIBRARY_FILE))
@@ -237,7 +242,8 @@ def sim_candidates(
     candidates = [("package", str(package_dir / "_lib" / "sim" / SIM_FILE))]
     record = install_record(package_dir)
     if record is not None:
-        candidates.append(("install prefix", str(record.sim_dir / SIM_FILE)))
+        if record.sim_dir != package_dir / "_lib" / "sim":
+            candidates.append(("install prefix", str(record.sim_dir / SIM_FILE)))
     else:
         # Copied by hand: the layout cmake --install gives by default.
         lib_dir = _install_lib_dir(package_dir)
@@ -272,7 +278,8 @@ def load_library(path: Optional[str] = None) -> Library:
 
     ``path`` names the file to load; without it the places of :func:`library_candidates` are
     tried in order. Once loaded, later calls return the same library; asking for another file
-    then raises ``RuntimeError``.
+    then raises ``RuntimeError``. A library of another version than the package's raises
+    :class:`LibraryNotFoundError` (see :func:`check_version`).
     """
     global _loaded
     with _lock:
@@ -285,10 +292,28 @@ def load_library(path: Optional[str] = None) -> Library:
         candidates = library_candidates(path)
         origin, chosen = choose(candidates, LIBRARY_FILE)
         if origin != "system":
+            check_version(chosen, origin)
             _loaded = Library(chosen, origin)
             return _loaded
-        _loaded = _load_from_system(candidates)
+        library = _load_from_system(candidates)
+        check_version(loaded_path(library._cdll) or library.path, origin)
+        _loaded = library
         return _loaded
+
+
+def check_version(path: str, origin: str, package_dir: Path = PACKAGE_DIR) -> None:
+    """Refuses a library file whose version is not the package's: the exports' prototypes
+    are the package's version's. A version that cannot be told (a library built without its
+    version note, under a plain name) is not held against it."""
+    expected = package_version(package_dir)
+    found = file_version(path)
+    if found is None or expected == "unknown" or found == expected:
+        return
+    raise LibraryNotFoundError(
+        f"{path} (from {origin}) is korvelan380 {found}, but the Python package {package_dir} "
+        f"is korvelan380 {expected}: use the library of the package's version (a wheel carries "
+        "its own), or the package of the library's"
+    )
 
 
 def _load_from_system(candidates: List[Tuple[str, str]]) -> Library:

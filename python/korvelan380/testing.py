@@ -1,6 +1,7 @@
 """Pytest fixtures with the simulated module, for your own tests.
 
-Register them in your ``conftest.py`` (the top-level one)::
+Installed from the wheel, the package is a pytest plugin: pytest loads them by itself.
+Otherwise register them in your ``conftest.py`` (the top-level one)::
 
     pytest_plugins = ["korvelan380.testing"]
 

@@ -1,6 +1,8 @@
 """Failures become exceptions that carry the status, the export and the device."""
 
+import os
 import pickle
+from pathlib import Path
 
 import pytest
 
@@ -14,6 +16,11 @@ from korvelan380 import (
     TransferFailedError,
 )
 from korvelan380.sim import Fn
+from test_sim import PYTHON_DIR, run_python
+
+
+def build_dir():
+    return Path(os.environ.get("KORVELAN380_BUILD_DIR") or PYTHON_DIR.parent / "build")
 
 
 def test_each_status_has_its_exception(korvelan_module, sim_module):
@@ -91,3 +98,46 @@ def test_exceptions_survive_pickling():
         "7",
         str(error),
     )
+
+
+class TestOpenFailedSaysWhy:
+    """Status 4 means no driver, or a driver that cannot open the module: the message tells
+    which, and the next step."""
+
+    CONNECT = """
+        import korvelan380
+        from korvelan380 import sim
+        try:
+            korvelan380.connect("7")
+        except korvelan380.OpenFailedError as error:
+            print(error)
+        simulator = sim.activate()  # the look at the driver left none loaded
+        simulator.attach("7")
+        korvelan380.connect("7").close()
+        print("then the simulator connects")
+        """
+
+    def test_no_driver_library_at_all(self):
+        result = run_python(self.CONNECT, LD_LIBRARY_PATH="/nonexistent")
+        message, after = result.stdout.splitlines()[:2] or ["", ""]
+        assert "no driver library loads" in message, result.stderr
+        assert "install the vendor's D2XX driver" in message
+        assert "korvelan380.sim.activate()" in message
+        assert after == "then the simulator connects"
+
+    def test_a_driver_that_lacks_functions_is_named_with_its_path(self):
+        partial = build_dir() / "tests" / "partial_driver"
+        if not (partial / "libftd2xx.so").exists():
+            pytest.skip("the test driver is built with the C++ tests")
+        result = run_python(self.CONNECT, LD_LIBRARY_PATH=str(partial))
+        message, after = result.stdout.splitlines()[:2] or ["", ""]
+        assert f"{partial}/libftd2xx.so loads but lacks FT_EE_UAWrite" in message, result.stderr
+        assert after == "then the simulator connects"
+
+    def test_the_simulator_without_that_module_or_with_a_fault(self, korvelan_sim, sim_module):
+        with pytest.raises(OpenFailedError, match="no module KORVELAN3808 is attached") as caught:
+            korvelan380.connect("8")
+        assert 'korvelan380.sim.active().attach("8")' in str(caught.value)
+        sim_module.fail_call(Fn.OPEN_EX)
+        with pytest.raises(OpenFailedError, match="KORVELAN3807 refused to open"):
+            korvelan380.connect("7")

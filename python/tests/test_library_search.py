@@ -9,7 +9,14 @@ import pytest
 import korvelan380
 from korvelan380 import LibraryNotFoundError
 from korvelan380._install import install_record, package_version
-from korvelan380._library import choose, library_candidates, sim_candidates
+from korvelan380._library import (
+    PACKAGE_DIR,
+    check_version,
+    choose,
+    library_candidates,
+    sim_candidates,
+)
+from korvelan380._native import file_version
 from test_sim import run_python
 
 INSTALLED = Path("/opt/k/lib/python3.11/site-packages/korvelan380")
@@ -162,3 +169,70 @@ class TestLoading:
         assert found.stdout.strip() == "system", found.stderr
         missing = run_python(code, LD_LIBRARY_PATH="/nonexistent", **elsewhere)
         assert "/nonexistent/lib/libkorvelan380.so (build tree)" in missing.stdout, missing.stderr
+
+
+def build_library():
+    build = Path(os.environ.get("KORVELAN380_BUILD_DIR") or Path(__file__).parents[2] / "build")
+    library = build / "lib" / "libkorvelan380.so"
+    if not library.exists():
+        pytest.skip("no library built")
+    return library
+
+
+def copy_with_version(library, to, version):
+    """A copy of the library whose version note says ``version``."""
+    note = f'{{"korvelan380":"{korvelan380.__version__}"}}'.encode()
+    data = library.read_bytes()
+    assert data.count(note) == 1, "the library carries no version note"
+    to.write_bytes(data.replace(note, f'{{"korvelan380":"{version}"}}'.encode()))
+    return to
+
+
+class TestVersion:
+    def test_the_library_carries_the_projects_version_whatever_its_name(self, tmp_path):
+        plain = tmp_path / "libkorvelan380.so"
+        plain.write_bytes(build_library().read_bytes())
+        assert file_version(str(plain)) == korvelan380.__version__
+        check_version(str(plain), "package")  # accepted
+
+    def test_another_version_is_refused_naming_both_versions_and_paths(self, tmp_path):
+        other = copy_with_version(build_library(), tmp_path / "libkorvelan380.so", "9.9.9")
+        with pytest.raises(LibraryNotFoundError) as caught:
+            check_version(str(other), "package")
+        message = str(caught.value)
+        for part in [str(other), "9.9.9", korvelan380.__version__, str(PACKAGE_DIR)]:
+            assert part in message
+
+    def test_without_a_note_the_versioned_file_name_tells(self, tmp_path):
+        (tmp_path / "libkorvelan380.so.9.9.9").write_bytes(b"not ELF")
+        (tmp_path / "libkorvelan380.so").symlink_to("libkorvelan380.so.9.9.9")
+        (tmp_path / "plain").mkdir()
+        (tmp_path / "plain" / "libkorvelan380.so").write_bytes(b"\x7fELF truncated")
+        assert file_version(str(tmp_path / "libkorvelan380.so")) == "9.9.9"
+        with pytest.raises(LibraryNotFoundError, match="9.9.9"):
+            check_version(str(tmp_path / "libkorvelan380.so"), "build tree")
+        assert file_version(str(tmp_path / "plain" / "libkorvelan380.so")) is None
+        check_version(str(tmp_path / "plain" / "libkorvelan380.so"), "package")  # cannot tell
+
+    def test_loading_refuses_it_before_anything_is_loaded(self, tmp_path):
+        other = copy_with_version(build_library(), tmp_path / "libkorvelan380.so", "9.9.9")
+        result = run_python(
+            f"""
+            import korvelan380
+            try:
+                korvelan380.load_library({str(other)!r})
+            except korvelan380.LibraryNotFoundError as error:
+                print("refused", korvelan380.loaded_library())
+            """
+        )
+        assert result.stdout.strip() == "refused None", result.stderr
+
+    def test_a_wheels_record_points_into_the_package_and_is_not_tried_twice(self, tmp_path):
+        package = tmp_path / "site-packages" / "korvelan380"
+        package.mkdir(parents=True)
+        record = {"version": "1.2.3", "library_dir": "_lib", "sim_dir": "_lib/sim"}
+        (package / "_install.json").write_text(json.dumps(record))
+        env = {"KORVELAN380_BUILD_DIR": "/b"}
+        assert places(library_candidates(None, env, package)) == ["package", "build tree", "system"]
+        assert places(sim_candidates(None, env, package)) == ["package", "build tree"]
+        assert package_version(package) == "1.2.3"

@@ -1,0 +1,119 @@
+"""The wheel's build: CMake builds the library and the simulated module, which go inside the
+package as korvelan380/_lib/libkorvelan380.so and korvelan380/_lib/sim/libftd2xx.so.
+
+Environment:
+  KORVELAN380_WHEEL_BUILD_DIR  where the build's files go (default: python/build)
+  KORVELAN380_WHEEL_CMAKE_DIR  the CMake build to take the two libraries from, configured here
+                               if it is not one yet (default: cmake/ in the folder above)
+"""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+from setuptools import Distribution, setup
+from setuptools.command.build_py import build_py
+
+try:
+    from setuptools.command.bdist_wheel import bdist_wheel
+except ImportError:  # setuptools before 70.1 has it from the wheel package
+    from wheel.bdist_wheel import bdist_wheel
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+BUILD_DIR = Path(os.environ.get("KORVELAN380_WHEEL_BUILD_DIR") or HERE / "build").resolve()
+CMAKE_DIR = Path(os.environ.get("KORVELAN380_WHEEL_CMAKE_DIR") or BUILD_DIR / "cmake").resolve()
+TARGETS = ("korvelan380", "korvelan380_sim")
+
+
+def project_version() -> str:
+    if not (ROOT / "src").is_dir():
+        sys.exit(
+            "the wheel is built from the repository, whose python/ folder this is: "
+            "python3 -m build --no-isolation --wheel python/ (there is no sdist)"
+        )
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    match = re.search(r"project\(korvelan380\s+VERSION\s+([0-9.]+)", text)
+    if match is None:
+        sys.exit(f"no project(korvelan380 VERSION ...) in {ROOT / 'CMakeLists.txt'}")
+    return match.group(1)
+
+
+VERSION = project_version()
+
+
+def run(*command: str) -> None:
+    print("+", " ".join(command), flush=True)
+    subprocess.run(command, check=True)
+
+
+def build_libraries() -> None:
+    if not (CMAKE_DIR / "CMakeCache.txt").exists():
+        generator = ["-G", "Ninja"] if shutil.which("ninja") else []
+        run(
+            "cmake", "-S", str(ROOT), "-B", str(CMAKE_DIR), *generator,
+            "-DCMAKE_BUILD_TYPE=Release", "-DKORVELAN380_BUILD_TESTS=OFF",
+            "-DKORVELAN380_BUILD_EXAMPLES=OFF", "-DKORVELAN380_BUILD_TOOLS=OFF",
+        )  # fmt: skip
+    run("cmake", "--build", str(CMAKE_DIR), "--target", *TARGETS)
+
+
+def file_version(path: Path) -> str:
+    """The version the library file carries, read as the package reads it at load."""
+    sys.path.insert(0, str(HERE / "korvelan380"))
+    try:
+        import _native  # the package's own reader, without importing the package
+    finally:
+        sys.path.pop(0)
+    return str(_native.file_version(str(path)))
+
+
+class BuildWithLibraries(build_py):
+    """The package's files, then the two libraries and the record of where they are."""
+
+    def run(self) -> None:
+        super().run()
+        build_libraries()
+        library = (CMAKE_DIR / "lib" / "libkorvelan380.so").resolve()
+        found = file_version(library)
+        if found != VERSION:
+            sys.exit(f"{library} is version {found}, not the project's {VERSION}: a stale build?")
+        lib = Path(self.build_lib) / "korvelan380" / "_lib"
+        (lib / "sim").mkdir(parents=True, exist_ok=True)
+        # Plain files under plain names: a wheel holds no symbolic links.
+        shutil.copyfile(library, lib / "libkorvelan380.so")
+        shutil.copyfile(CMAKE_DIR / "sim" / "libftd2xx.so", lib / "sim" / "libftd2xx.so")
+        record = {"version": VERSION, "library_dir": "_lib", "sim_dir": "_lib/sim"}
+        (lib.parent / "_install.json").write_text(json.dumps(record) + "\n", encoding="utf-8")
+
+
+class WithNativeCode(Distribution):
+    """Native code inside: the package goes to platlib, the wheel gets a platform tag."""
+
+    def has_ext_modules(self) -> bool:
+        return True
+
+
+class PlatformWheel(bdist_wheel):
+    """Any Python 3, no Python ABI (ctypes only), but this platform's native code."""
+
+    def get_tag(self):
+        return ("py3", "none", super().get_tag()[2])
+
+
+BUILD_DIR.mkdir(parents=True, exist_ok=True)
+setup(
+    version=VERSION,
+    packages=["korvelan380"],
+    package_data={"korvelan380": ["py.typed"]},
+    distclass=WithNativeCode,
+    cmdclass={"build_py": BuildWithLibraries, "bdist_wheel": PlatformWheel},
+    options={
+        "build": {"build_base": str(BUILD_DIR)},
+        "egg_info": {"egg_base": str(BUILD_DIR)},
+    },
+)
