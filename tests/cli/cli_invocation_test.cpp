@@ -1,5 +1,7 @@
 // One invocation from parse to exit status: what --trace shows of a command that ends well or
 // fails, and the commands the help offers.
+#include <algorithm>
+
 #include "cli/cli_support.h"
 
 namespace korvelan380::test {
@@ -80,4 +82,27 @@ TEST_F(Invocation, TheHelpListsEveryCommandInItsOrder) {
 }
 
 }  // namespace
+TEST_F(Invocation, TheSimulatedModulesTimingIsSetForTheCommand) {
+  auto reads = [](const Result& r) {
+    const std::vector<std::string> calls = Calls(r.Json());
+    return std::count(calls.begin(), calls.end(), "FT_Read");
+  };
+  // A reply that takes 20 ms, with FT_Read waiting up to 100 ms for it: each of the three
+  // register reads gets its whole reply in one driver read.
+  EXPECT_EQ(reads(Ok({"--trace", "--json", "--sim-latency", "20", "--sim-read-timeout", "100",
+                      "read", "0"})),
+            3);
+  // Without the wait the library polls, 10 ms apart: more reads for the same replies.
+  EXPECT_GT(reads(Ok({"--trace", "--json", "--sim-latency", "20", "read", "0"})), 3);
+}
+
+TEST_F(Invocation, TheSimulatedModulesTimingNeedsSimAndASaneValue) {
+  std::ostringstream out, err;
+  std::istringstream in;
+  EXPECT_EQ(tool::Run({"--sim-latency", "5", "read", "0"}, out, err, in), 2);
+  EXPECT_NE(err.str().find("add --sim"), std::string::npos) << err.str();
+  EXPECT_EQ(Run({"--sim-latency", "-1", "read", "0"}).exit, 2);
+  EXPECT_EQ(Run({"--sim-read-timeout", "x", "read", "0"}).exit, 2);
+}
+
 }  // namespace korvelan380::test

@@ -37,6 +37,13 @@ void AddOptions(CLI::App& app, Options& options) {
   app.add_flag("--sim", options.sim, "use the simulated module instead of the installed driver");
   app.add_option("--sim-state", options.simState,
                  "the simulated modules' state file (default " + DefaultSimStatePath() + ")");
+  app.add_option("--sim-latency", options.simLatencyMs,
+                 "with --sim: milliseconds before the module's reply can be read (default 0)")
+      ->check(CLI::Range(0.0, 10000.0));
+  app.add_option("--sim-read-timeout", options.simReadTimeoutMs,
+                 "with --sim: milliseconds FT_Read waits for the bytes asked, as the vendor's "
+                 "driver does once timeouts are set (default 0: it returns what is there)")
+      ->check(CLI::Range(0u, 60000u));
   app.add_flag("--json", options.json, "print one JSON document instead of text");
   app.add_flag("--trace", options.trace, "with --sim: also show every driver call on the wire");
   app.set_version_flag("--version", std::string("korvelan380 ") + KORVELAN380_VERSION);

@@ -25,6 +25,9 @@ struct Options {
   std::string simState;  // empty: the per-user default
   bool json = false;
   bool trace = false;
+  // With --sim: how long the module takes to answer a read, and how long FT_Read waits for it.
+  double simLatencyMs = 0;
+  uint32_t simReadTimeoutMs = 0;
 };
 
 // A command that cannot go on: the message for standard error, the exit status, and for a
