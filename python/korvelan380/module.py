@@ -17,6 +17,7 @@ from ._library import (
     Library,
     load_library,
 )
+from ._usb import require_usb_bus
 from .errors import InvalidArgumentError, NotConnectedError, TransferFailedError
 from .values import (
     CALIBRATION_ENTRIES,
@@ -89,6 +90,7 @@ class Module:
         self.device_id: str = self._id.decode("latin-1")
         self._lib: Library = load_library(library)
         self._closed = True
+        require_usb_bus(self.device_id)
         try:
             self._lib.KORVELAN380_Connect(self._id)
         except TransferFailedError:
