@@ -21,7 +21,9 @@ extern "C" {
 
 /* The chips present, in bus order, as deviceIds separated by commas; the length of the list. */
 KFT_API size_t kft_chips(char* out, size_t capacity);
-/* Plugs in one more chip with a blank user area; 0, or -1 when that deviceId is present. */
+/* Plugs in one more chip; 0, or -1 when that deviceId is present. Only before FTDI's driver is
+ * loaded: its libusb lists the devices once, at its start, and later only hears of new ones from
+ * the kernel's hotplug events, which are not emulated. */
 KFT_API int kft_attach(const char* device_id);
 /* Whether libusb holds the chip's node open. */
 KFT_API int kft_is_open(const char* device_id);
