@@ -411,16 +411,18 @@ T WithChip(const char* device_id, T otherwise, Body&& body) {
 extern "C" {
 
 kft_path_kind kft_classify(const char* path) {
+  // Every open() and stat() of the process comes here: paths outside the USB folders are told
+  // apart without the lock (which also keeps a child forked while the lock was held working).
   if (path == nullptr) return KFT_PATH_NONE;
+  if (std::strncmp(path, kSysfsUsb, std::strlen(kSysfsUsb)) == 0) return KFT_PATH_HIDDEN;
+  if (std::strncmp(path, kBusRoot, std::strlen(kBusRoot)) != 0) return KFT_PATH_NONE;
   if (std::strcmp(path, kBusRoot) == 0 || std::strcmp(path, "/dev/bus/usb/") == 0 ||
       std::strcmp(path, kBusDir) == 0) {
     return KFT_PATH_DIR;
   }
-  if (std::strncmp(path, kSysfsUsb, std::strlen(kSysfsUsb)) == 0) return KFT_PATH_HIDDEN;
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> lock(bus.mu);
-  if (ChipAtPath(bus, path) != nullptr) return KFT_PATH_NODE;
-  return std::strncmp(path, kBusRoot, std::strlen(kBusRoot)) == 0 ? KFT_PATH_HIDDEN : KFT_PATH_NONE;
+  return ChipAtPath(bus, path) != nullptr ? KFT_PATH_NODE : KFT_PATH_HIDDEN;
 }
 
 const char* kft_dir_entry(const char* path, size_t index, char* name, size_t capacity) {
