@@ -304,9 +304,9 @@ FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
     record.size = length;
   }
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
-    if ((data == nullptr && length > 0) || length > module.eeprom.size()) {
-      return FT_INVALID_PARAMETER;
-    }
+    if (data == nullptr && length > 0) return FT_INVALID_PARAMETER;
+    // FTDI's driver refuses a write past the user area as a failed EEPROM write.
+    if (length > module.eeprom.size()) return FT_EEPROM_WRITE_FAILED;
     if (length != 0) std::memcpy(module.eeprom.data(), data, length);
     return FT_OK;
   });

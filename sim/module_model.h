@@ -4,6 +4,7 @@
 #define KORVELAN380_SIM_MODULE_MODEL_H
 
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,13 @@
 #include "korvelan380_sim.hpp"
 
 namespace korvelan380::sim::detail {
+
+// The steady clock in nanoseconds: call times in the trace, reply latencies.
+inline uint64_t NowNs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
 
 struct Handle;
 

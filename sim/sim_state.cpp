@@ -37,12 +37,6 @@ State& Global() {
   return *state;
 }
 
-uint64_t NowNs() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
-
 std::shared_ptr<Module> FindModule(const std::string& serial) {
   State& g = Global();
   std::lock_guard lock(g.registryMu);

@@ -67,8 +67,6 @@ struct State {
 // Never destroyed: handles must stay valid until the process ends.
 State& Global();
 
-uint64_t NowNs();
-
 // The module of that serial, or null.
 std::shared_ptr<Module> FindModule(const std::string& serial);
 

@@ -337,7 +337,7 @@ TEST_F(SimTest, EepromUserAreaLimits) {
   EXPECT_EQ(n, 128u);
   EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 128), Bytes(128, 0xFF));
   Bytes data(129, 0x11);
-  EXPECT_EQ(FT_EE_UAWrite(h, data.data(), 129), FT_INVALID_PARAMETER);
+  EXPECT_EQ(FT_EE_UAWrite(h, data.data(), 129), FT_EEPROM_WRITE_FAILED);
   EXPECT_EQ(sim::Eeprom(kSerial), Bytes(128, 0xFF));
   EXPECT_EQ(FT_EE_UAWrite(h, data.data(), 3), FT_OK);
   Bytes expected(128, 0xFF);

@@ -17,6 +17,7 @@ from ._library import (
     Library,
     load_library,
 )
+from ._usb import require_usb_bus
 from .errors import InvalidArgumentError, NotConnectedError, TransferFailedError
 from .values import (
     CALIBRATION_ENTRIES,
@@ -104,6 +105,7 @@ class Module:
         self._lib: Library = load_library(library)
         self._lock = _module_lock(self._id)
         self._closed = True
+        require_usb_bus(self.device_id)
         try:
             self._lib.KORVELAN380_Connect(self._id)
         except TransferFailedError:

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "usb_bus.h"
+
 namespace korvelan380::tool {
 
 namespace {
@@ -75,6 +77,7 @@ Session::~Session() {
 }
 
 void Session::Connect() {
+  if (sim_ == nullptr) RequireUsbBus(options_.device);
   const StatusCode status = KORVELAN380_Connect(id());
   if (status == KORVELAN380_OK) {
     connected_ = true;

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The tool's commands (doctor included) and the Python package's quick start on FTDI's driver,
+# with the emulated FT232R chips preloaded.
+#   tool_and_python.sh TOOL EMULATOR DRIVER_DIR PYTHON_DIR
+set -euo pipefail
+tool="$1" emulator="$2" driver_dir="$3" python_dir="$4"
+if [ ! -f "$driver_dir/libftd2xx.so" ]; then
+  echo "skipped: FTDI's driver was not fetched into $driver_dir"
+  exit 77
+fi
+export LD_PRELOAD="$emulator" LD_LIBRARY_PATH="$driver_dir" KORVELAN380_FT232R_CHIPS=7
+export XDG_STATE_HOME="$(mktemp -d)"
+trap 'rm -rf "$XDG_STATE_HOME"' EXIT
+failures=0
+expect() {  # expect WHAT EXPECTED ACTUAL
+  if [ "$2" != "$3" ]; then
+    printf 'failed: %s\n  expected: %s\n  got:      %s\n' "$1" "$2" "$3"
+    failures=$((failures + 1))
+  fi
+}
+
+doctor="$("$tool" -d 7 doctor 2>&1)" && status=0 || status=$?
+expect "doctor finds nothing wrong" 0 "$status"
+expect "doctor's verdict" "no problems found" "$(tail -1 <<<"$doctor")"
+grep -q "module 7 opens and answers" <<<"$doctor" || { echo "doctor: $doctor"; failures=$((failures + 1)); }
+
+# Each run is a fresh process, and so a freshly plugged-in chip: what a command shows is what it
+# read back from the module within its run.
+expect "dio out, read back" "DIO output: 0x5A (0b01011010, 90)" "$("$tool" -d 7 dio out 0x5A 2>&1)"
+"$tool" -d 7 info >/dev/null 2>&1 && status=0 || status=$?
+expect "info" 0 "$status"
+"$tool" -d 9 info >/dev/null 2>&1 && status=0 || status=$?
+expect "info on a module that is not there" 1 "$status"
+
+quick_start="$(PYTHONPATH="$python_dir" python3 - <<'PY'
+import ctypes
+import korvelan380
+with korvelan380.connect("7") as m:      # the module with USB serial number KORVELAN3807
+    m.set_volts(0, 2.5)
+    m.set_dio_output(0xC3)
+chip = ctypes.CDLL(None)
+chip.kft_register.restype = ctypes.c_uint8
+print(chip.kft_register(b"7", 8), chip.kft_register(b"7", 12))
+PY
+)"
+expect "the Python quick start" "195 1" "$quick_start"
+
+[ "$failures" -eq 0 ] && echo "all passed"
+exit "$failures"
