@@ -5,6 +5,7 @@
 #include <functional>
 #include <iostream>
 
+#include "capture_commands.h"
 #include "commands.h"
 #include "session.h"
 #include "tool.h"
@@ -57,6 +58,11 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  "the simulated modules' state file (default " + DefaultSimStatePath() + ")");
   app.add_flag("--json", options.json, "print one JSON document instead of text");
   app.add_flag("--trace", options.trace, "with --sim: also show every driver call on the wire");
+  app.add_option("--capture", options.capture, "record every driver call in FILE (JSON Lines)");
+  app.add_option("--capture-limit", options.captureLimit,
+                 "with --capture: keep the file under BYTES, dropping the oldest calls");
+  app.add_option("--replay", options.replay,
+                 "the simulated module answers from a capture FILE (implies --sim)");
   app.set_version_flag("--version", std::string("korvelan380 ") + KORVELAN380_VERSION);
   app.footer(Examples({"korvelan380 --sim info", "korvelan380 --sim out 0 2.5V",
                        "korvelan380 --sim read 0", "korvelan380 -d 7 doctor",
@@ -254,7 +260,16 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   c = add("doctor", "look into a module that does not answer: driver, kernel, USB, connect",
           {"korvelan380 -d 7 doctor", "korvelan380 --sim doctor --json"});
   c->connect = false;
-  c->run = [&](Session& s, Report& r) { DoctorCommand(s, r); };
+  bool timing = false;
+  c->app->add_flag("--timing", timing, "time 100 reads of register 12: median and 99th percentile");
+  c->run = [&](Session& s, Report& r) { timing ? DoctorTiming(s, r) : DoctorCommand(s, r); };
+
+  c = add("trace", "decode a capture: the wire view with round trips, and a summary",
+          {"korvelan380 --sim --capture s.jsonl demo", "korvelan380 trace s.jsonl",
+           "korvelan380 trace s.jsonl --json"});
+  c->connect = false;
+  c->app->add_option("FILE", path, "the capture file")->required();
+  c->run = [&](Session&, Report& r) { TraceCommand(r, path); };
 
   c = add("demo", "a short session with the simulated module, with what went on the wire",
           {"korvelan380 --sim demo", "korvelan380 --sim --sim-state /tmp/demo.json demo --json"});

@@ -25,6 +25,9 @@ struct Options {
   std::string simState;  // empty: the per-user default
   bool json = false;
   bool trace = false;
+  std::string capture;        // record every driver call in this file
+  uint64_t captureLimit = 0;  // its size limit in bytes, 0 for none
+  std::string replay;         // the simulated module answers from this capture
 };
 
 // A command that cannot go on: the message for standard error, the exit status, and for a
