@@ -93,7 +93,9 @@ TEST_F(Capture, TheShimChangesNothingAndRecordsEveryCall) {
   for (size_t i = 0; i < c.calls.size(); ++i) {
     EXPECT_EQ(c.calls[i].seq, i + 1);
     EXPECT_LE(c.calls[i].t0, c.calls[i].t1);
-    if (i > 0) EXPECT_LE(c.calls[i - 1].t1, c.calls[i].t0);
+    if (i > 0) {
+      EXPECT_LE(c.calls[i - 1].t1, c.calls[i].t0);
+    }
   }
 }
 

@@ -44,6 +44,10 @@ constexpr const char* kVendorLocations[] = {
 #endif
 };
 
+// What the calls return when no driver was found: nothing opens, no handle is valid.
+constexpr FT_STATUS kNoDriverToOpen = FT_DEVICE_NOT_FOUND;
+constexpr FT_STATUS kNoDriver = FT_INVALID_HANDLE;
+
 struct Driver {
   FT_OpenEx_t openEx = nullptr;
   FT_Close_t close = nullptr;
@@ -283,7 +287,7 @@ SHIM_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     call.serial = static_cast<const char*>(arg);
   }
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->openEx(arg, flags, handle) : FT_DEVICE_NOT_FOUND;
+  const FT_STATUS status = d != nullptr ? d->openEx(arg, flags, handle) : kNoDriverToOpen;
   if (status == FT_OK && handle != nullptr) call.handle = TheRecorder().NewHandle(*handle);
   return Finish(call, status);
 }
@@ -291,14 +295,13 @@ SHIM_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
 SHIM_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
   cap::CallRecord call = Begin(cap::kClose, handle, 0);
   const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->close(handle) : FT_INVALID_HANDLE);
+  return Finish(call, d != nullptr ? d->close(handle) : kNoDriver);
 }
 
 SHIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
   cap::CallRecord call = Begin(cap::kRead, handle, toRead);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status =
-      d != nullptr ? d->read(handle, buffer, toRead, bytesRead) : FT_INVALID_HANDLE;
+  const FT_STATUS status = d != nullptr ? d->read(handle, buffer, toRead, bytesRead) : kNoDriver;
   if (status == FT_OK && bytesRead != nullptr && *bytesRead <= toRead)
     Keep(call.data, buffer, *bytesRead);
   return Finish(call, status);
@@ -308,8 +311,7 @@ SHIM_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DW
   cap::CallRecord call = Begin(cap::kWrite, handle, toWrite);
   Keep(call.data, buffer, toWrite);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status =
-      d != nullptr ? d->write(handle, buffer, toWrite, written) : FT_INVALID_HANDLE;
+  const FT_STATUS status = d != nullptr ? d->write(handle, buffer, toWrite, written) : kNoDriver;
   if (status == FT_OK && written != nullptr) call.done = *written;
   return Finish(call, status);
 }
@@ -317,13 +319,13 @@ SHIM_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DW
 SHIM_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
   cap::CallRecord call = Begin(cap::kPurge, handle, mask);
   const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->purge(handle, mask) : FT_INVALID_HANDLE);
+  return Finish(call, d != nullptr ? d->purge(handle, mask) : kNoDriver);
 }
 
 SHIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
   cap::CallRecord call = Begin(cap::kGetQueueStatus, handle, 0);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->getQueueStatus(handle, rxBytes) : FT_INVALID_HANDLE;
+  const FT_STATUS status = d != nullptr ? d->getQueueStatus(handle, rxBytes) : kNoDriver;
   if (status == FT_OK && rxBytes != nullptr) call.rx = *rxBytes;
   return Finish(call, status);
 }
@@ -333,7 +335,7 @@ SHIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBy
   cap::CallRecord call = Begin(cap::kGetStatus, handle, 0);
   const auto* d = TheRecorder().driver();
   const FT_STATUS status =
-      d != nullptr ? d->getStatus(handle, rxBytes, txBytes, eventWord) : FT_INVALID_HANDLE;
+      d != nullptr ? d->getStatus(handle, rxBytes, txBytes, eventWord) : kNoDriver;
   if (status == FT_OK && rxBytes != nullptr && txBytes != nullptr && eventWord != nullptr) {
     call.rx = *rxBytes;
     call.tx = *txBytes;
@@ -345,7 +347,7 @@ SHIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBy
 SHIM_EXPORT FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
   cap::CallRecord call = Begin(cap::kEeUaSize, handle, 0);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->eeUaSize(handle, size) : FT_INVALID_HANDLE;
+  const FT_STATUS status = d != nullptr ? d->eeUaSize(handle, size) : kNoDriver;
   if (status == FT_OK && size != nullptr) call.size = *size;
   return Finish(call, status);
 }
@@ -354,8 +356,7 @@ SHIM_EXPORT FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD 
                                    DWORD* bytesRead) {
   cap::CallRecord call = Begin(cap::kEeUaRead, handle, length);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status =
-      d != nullptr ? d->eeUaRead(handle, data, length, bytesRead) : FT_INVALID_HANDLE;
+  const FT_STATUS status = d != nullptr ? d->eeUaRead(handle, data, length, bytesRead) : kNoDriver;
   if (status == FT_OK && bytesRead != nullptr && *bytesRead <= length)
     Keep(call.data, data, *bytesRead);
   return Finish(call, status);
@@ -365,5 +366,5 @@ SHIM_EXPORT FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD
   cap::CallRecord call = Begin(cap::kEeUaWrite, handle, length);
   Keep(call.data, data, length);
   const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->eeUaWrite(handle, data, length) : FT_INVALID_HANDLE);
+  return Finish(call, d != nullptr ? d->eeUaWrite(handle, data, length) : kNoDriver);
 }

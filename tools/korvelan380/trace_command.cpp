@@ -175,8 +175,9 @@ void TraceCommand(Report& r, const std::string& path) {
   r.Line("  slowest round trips:" + std::string(slow.empty() ? " none" : ""));
   for (const auto& [ns, t] : slowest) {
     const WireLine& w = wire[lineOf[transactions[t].call]];
-    r.Line("    " + Milliseconds(ns) + "  call " + std::to_string(calls[transactions[t].call].seq) +
-           "  " + w.frame + "  " + w.meaning);
+    const std::string ms = Milliseconds(ns);
+    r.Line("  " + std::string(ms.size() < 12 ? 12 - ms.size() : 0, ' ') + ms + "  call " +
+           std::to_string(calls[transactions[t].call].seq) + "  " + w.frame + "  " + w.meaning);
   }
 }
 
