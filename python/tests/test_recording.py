@@ -91,3 +91,43 @@ def test_replay_of_a_bad_capture_is_refused(tmp_path):
         str(bad),
     )
     assert "format version 9; this korvelan380 reads version 1" in done.stdout, done.stderr
+
+
+SESSION = """
+results = []
+m = korvelan380.connect("0")
+arm()
+for step in (lambda: m.set_range(0, 1), lambda: m.get_range(0), lambda: m.get_range(1)):
+    try:
+        results.append(repr(step()))
+    except korvelan380.KorvelanError as error:
+        results.append(type(error).__name__)
+m.close()
+print(results)
+"""
+
+
+def test_a_failed_call_fails_again_on_replay(tmp_path):
+    capture = tmp_path / "c.jsonl"
+    # Recorded: the simulated module behind the shim, its second write after the connect failing.
+    recorded = run_python(
+        "import ctypes, sys, korvelan380\n"
+        "from korvelan380._library import choose, sim_candidates\n"
+        "_, path = choose(sim_candidates(), 'the simulated module')\n"
+        "korvelan380.capture(sys.argv[1], driver=path)\n"
+        "sim = ctypes.CDLL(path)\n"
+        "sim.ksim_attach(b'KORVELAN3800', 128)\n"
+        "sim.ksim_set_ideal_calibration(b'KORVELAN3800')\n"
+        "arm = lambda: sim.ksim_fail_call(b'KORVELAN3800', 3, 2, 4)\n" + SESSION,
+        str(capture),
+    )
+    assert "TransferFailedError" in recorded.stdout, recorded.stderr
+    replayed = run_python(
+        "import sys, korvelan380, korvelan380.sim\n"
+        "from korvelan380.recording import replay_departure\n"
+        "sim = korvelan380.sim.activate(replay=sys.argv[1])\n"
+        "arm = lambda: None\n" + SESSION +
+        "print(replay_departure(sim))\n",
+        str(capture),
+    )
+    assert replayed.stdout == recorded.stdout + "None\n", replayed.stderr

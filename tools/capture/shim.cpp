@@ -102,7 +102,6 @@ class Recorder {
                    path_.c_str());
     }
     headerLine_ = cap::FormatHeader(header_);
-    size_ = headerLine_.size();
     WriteAll(fd_, headerLine_);
     if (!header_.error.empty())
       std::fprintf(stderr, "korvelan380 capture: %s\n", header_.error.c_str());
@@ -131,16 +130,16 @@ class Recorder {
       WriteAll(fd_, line);
       return;
     }
-    size_ += line.size();
+    callsSize_ += line.size();
     kept_.push_back(std::move(line));
-    if (size_ <= header_.limit) {
+    if (FileSize() <= header_.limit) {
       WriteAll(fd_, kept_.back());
       return;
     }
     // Over the limit: drop the oldest calls down to half of it, so that the file is rewritten
     // now and then rather than on every call, and replace the file in one rename.
-    while (!kept_.empty() && size_ > header_.limit / 2) {
-      size_ -= kept_.front().size();
+    while (!kept_.empty() && FileSize() > header_.limit / 2) {
+      callsSize_ -= kept_.front().size();
       kept_.pop_front();
       ++dropped_;
     }
@@ -204,6 +203,12 @@ class Recorder {
            Bind(library, "FT_EE_UAWrite", d.eeUaWrite);
   }
 
+  // What the file holds with a size limit: the header, the dropped line and the calls kept.
+  uint64_t FileSize() const {
+    return headerLine_.size() + (dropped_ != 0 ? cap::FormatDropped(dropped_).size() : 0) +
+           callsSize_;
+  }
+
   static void WriteAll(int fd, const std::string& text) {
     if (fd < 0) return;
     size_t done = 0;
@@ -239,7 +244,7 @@ class Recorder {
   std::unordered_map<FT_HANDLE, uint32_t> handles_;
   uint32_t lastHandle_ = 0;
   uint64_t seq_ = 0;
-  uint64_t size_ = 0;
+  uint64_t callsSize_ = 0;  // the bytes of the calls in kept_
   uint64_t dropped_ = 0;
   std::deque<std::string> kept_;
 };
