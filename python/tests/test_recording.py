@@ -103,6 +103,9 @@ for step in (lambda: m.set_range(0, 1), lambda: m.get_range(0), lambda: m.get_ra
     except korvelan380.KorvelanError as error:
         results.append(type(error).__name__)
 m.close()
+m = korvelan380.connect("0")  # the driver hands out another handle
+results.append(repr(m.get_range(0)))
+m.close()
 print(results)
 """
 
@@ -122,6 +125,8 @@ def test_a_failed_call_fails_again_on_replay(tmp_path):
         str(capture),
     )
     assert "TransferFailedError" in recorded.stdout, recorded.stderr
+    calls = [json.loads(line) for line in capture.read_text().splitlines()[1:]]
+    assert [c["handle"] for c in calls if c["fn"] == "FT_OpenEx"] == [1, 2]
     replayed = run_python(
         "import sys, korvelan380, korvelan380.sim\n"
         "from korvelan380.recording import replay_departure\n"

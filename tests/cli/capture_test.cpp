@@ -123,6 +123,15 @@ TEST_F(Capture, ReplayReportsTheFirstDeparture) {
   EXPECT_NE(o.err.find("(other bytes, from byte "), std::string::npos) << o.err;
   EXPECT_NE(o.err.find("expected FT_Write(handle 1"), std::string::npos) << o.err;
 
+  // Another module: the open already departs.
+  o = Exec("--replay s.jsonl -d 1 read 0");
+  EXPECT_EQ(o.exit, 1);
+  EXPECT_NE(o.err.find("call 1 departs from the capture (another serial number): expected "
+                       "FT_OpenEx(serial \"KORVELAN3800\", flags 1), came "
+                       "FT_OpenEx(serial \"KORVELAN3801\", flags 1)"),
+            std::string::npos)
+      << o.err;
+
   // A changed reply: the last reply record is no longer an 'R' record, so the library throws the
   // reply away and asks the driver what is waiting, where the capture closes the module.
   std::string text = Slurp(dir_ / "s.jsonl");
@@ -223,6 +232,31 @@ TEST_F(Capture, TraceMatchesTheGoldenDecode) {
   const Output o = Exec("trace session.jsonl", "", data);
   ASSERT_EQ(o.exit, 0) << o.err;
   EXPECT_EQ(o.out, Slurp(data / "session.trace.txt"));
+}
+
+TEST_F(Capture, TraceAsDataHasTheRoundTripsAndTheSummary) {
+  const fs::path data = fs::path(KORVELAN380_TEST_DATA) / "capture";
+  const Output o = Exec("trace --json session.jsonl", "", data);
+  ASSERT_EQ(o.exit, 0) << o.err;
+  const json doc = json::parse(o.out);
+  EXPECT_EQ(doc["version"], 1);
+  EXPECT_EQ(doc["dropped"], 0);
+  // A read's round trip runs from its frame going out to its reply coming in.
+  const json& wire = doc["wire"];
+  ASSERT_EQ(wire.size(), 18u);
+  EXPECT_EQ(wire[15]["frame"], "R 09 09");
+  EXPECT_EQ(wire[15]["round_trip_ms"], 19.797);
+  EXPECT_FALSE(wire[16].contains("round_trip_ms"));  // the reply itself
+  const json& summary = doc["summary"];
+  EXPECT_EQ(summary["calls"], 18);
+  EXPECT_EQ(summary["by_function"]["FT_Write"], 5);
+  EXPECT_EQ(summary["failures"],
+            json::parse(R"({"FT_GetQueueStatus": {"count": 1, "statuses": {"4": 1}}})"));
+  ASSERT_EQ(summary["slowest"].size(), 5u);
+  EXPECT_EQ(summary["slowest"][0]["call"], 16);
+  for (size_t i = 1; i < 5; ++i) {
+    EXPECT_GE(summary["slowest"][i - 1]["round_trip_ms"], summary["slowest"][i]["round_trip_ms"]);
+  }
 }
 
 TEST_F(Capture, DoctorTimesReadsOfTheInitialisedFlag) {
