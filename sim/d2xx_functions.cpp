@@ -10,6 +10,7 @@
 
 #include "d2xx_exports.h"
 #include "module_model.h"
+#include "replay.h"
 #include "sim_state.h"
 
 namespace {
@@ -157,9 +158,13 @@ size_t WaitAndReceive(Module& module, Handle& handle, ModuleLock& lock, uint8_t*
 
 }  // namespace
 
+// While a capture is replayed, it answers every call instead of the model.
+namespace replay = korvelan380::sim::replay;
+
 extern "C" {
 
 FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
+  if (replay::Active()) return replay::OpenEx(arg, flags, handle);
   CallRecord record = Begin(Fn::OpenEx, flags);
   if (handle != nullptr) *handle = nullptr;
   if (flags != FT_OPEN_BY_SERIAL_NUMBER || arg == nullptr) {
@@ -194,6 +199,7 @@ FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
 }
 
 FT_STATUS FT_Close(FT_HANDLE handle) {
+  if (replay::Active()) return replay::Close(handle);
   CallRecord record = Begin(Fn::Close, 0);
   return OnHandle(handle, record, [&](Module& module, Handle& h) -> FT_STATUS {
     if (!CloseHandle(h)) return FT_INVALID_HANDLE;
@@ -204,6 +210,7 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
 }
 
 FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
+  if (replay::Active()) return replay::Read(handle, buffer, toRead, bytesRead);
   CallRecord record = Begin(Fn::Read, toRead);
   if (bytesRead != nullptr) *bytesRead = 0;
   return OnHandle(handle, record, [&](Module& module, Handle& h, ModuleLock& lock) -> FT_STATUS {
@@ -225,6 +232,7 @@ FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead
 }
 
 FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written) {
+  if (replay::Active()) return replay::Write(handle, buffer, toWrite, written);
   CallRecord record = Begin(Fn::Write, toWrite);
   const auto* in = static_cast<const uint8_t*>(buffer);
   if (in != nullptr) {
@@ -241,6 +249,7 @@ FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written
 }
 
 FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
+  if (replay::Active()) return replay::Purge(handle, mask);
   CallRecord record = Begin(Fn::Purge, mask);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if ((mask & FT_PURGE_RX) != 0) module.PurgeReceive();
@@ -249,6 +258,7 @@ FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
 }
 
 FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
+  if (replay::Active()) return replay::GetQueueStatus(handle, rxBytes);
   CallRecord record = Begin(Fn::GetQueueStatus, 0);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
@@ -258,6 +268,7 @@ FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
 }
 
 FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventWord) {
+  if (replay::Active()) return replay::GetStatus(handle, rxBytes, txBytes, eventWord);
   CallRecord record = Begin(Fn::GetStatus, 0);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if (rxBytes == nullptr || txBytes == nullptr || eventWord == nullptr) {
@@ -275,6 +286,7 @@ FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* 
 }
 
 FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
+  if (replay::Active()) return replay::EeUaSize(handle, size);
   CallRecord record = Begin(Fn::EeUaSize, 0);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if (size == nullptr) return FT_INVALID_PARAMETER;
@@ -284,6 +296,7 @@ FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
 }
 
 FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* bytesRead) {
+  if (replay::Active()) return replay::EeUaRead(handle, data, length, bytesRead);
   CallRecord record = Begin(Fn::EeUaRead, length);
   if (bytesRead != nullptr) *bytesRead = 0;
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
@@ -298,6 +311,7 @@ FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD length, DWOR
 }
 
 FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
+  if (replay::Active()) return replay::EeUaWrite(handle, data, length);
   CallRecord record = Begin(Fn::EeUaWrite, length);
   if (data != nullptr) {
     record.data = data;

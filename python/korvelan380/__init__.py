@@ -20,6 +20,7 @@ this package belongs to; the build tree (``$KORVELAN380_BUILD_DIR/lib`` or the r
 from pathlib import Path as _Path
 
 from ._install import package_version
+from .recording import capture
 from ._library import Library, library_candidates, load_library, loaded_library
 from .errors import (
     AlreadyConnectedError,
@@ -68,6 +69,7 @@ __all__ = [
     "Selection",
     "SimulatorError",
     "TransferFailedError",
+    "capture",
     "connect",
     "connected_modules",
     "disconnect_all",

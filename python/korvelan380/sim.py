@@ -431,8 +431,12 @@ def _is_simulator(cdll: ctypes.CDLL) -> bool:
         return False
 
 
-def activate(path: Optional[str] = None) -> Simulator:
+def activate(path: Optional[str] = None, replay: Optional[str] = None) -> Simulator:
     """Makes the simulated module the driver of this process and returns its control.
+
+    With ``replay``, the simulated module answers every driver call from that capture file
+    instead (see :mod:`korvelan380.recording`; its ``replay_departure`` tells where the session
+    departed from the recording).
 
     Call it before the library's first successful connect. Calling it again returns the same
     :class:`Simulator`. When the process already has the simulator loaded (e.g. through
@@ -441,8 +445,18 @@ def activate(path: Optional[str] = None) -> Simulator:
     Raises:
         LibraryNotFoundError: the simulator's ``libftd2xx.so`` was not found.
         SimulatorError: another ``libftd2xx.so`` (the vendor's driver) is already loaded,
-            so the library has bound it or will; or the platform has no simulator.
+            so the library has bound it or will; or the platform has no simulator; or the
+            capture to replay cannot be replayed.
     """
+    simulator = _activate(path)
+    if replay is not None:
+        from .recording import start_replay
+
+        start_replay(simulator, os.fspath(replay))
+    return simulator
+
+
+def _activate(path: Optional[str]) -> Simulator:
     global _active
     with _lock:
         if _active is not None:

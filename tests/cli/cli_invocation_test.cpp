@@ -74,14 +74,13 @@ TEST_F(Invocation, TheHelpListsEveryCommandInItsOrder) {
   size_t at = 0;
   for (const char* command :
        {"info", "range", "out", "read", "channel", "dio", "wave", "fifo", "trigger", "gate",
-        "select", "clock", "exio", "calib", "doctor", "demo", "sim"}) {
+        "select", "clock", "exio", "calib", "doctor", "trace", "demo", "sim"}) {
     const size_t found = help.out.find(std::string("\n  ") + command + " ", at);
     EXPECT_NE(found, std::string::npos) << command;
     if (found != std::string::npos) at = found;
   }
 }
 
-}  // namespace
 TEST_F(Invocation, TheSimulatedModulesTimingIsSetForTheCommand) {
   auto reads = [](const Result& r) {
     const std::vector<std::string> calls = Calls(r.Json());
@@ -105,4 +104,5 @@ TEST_F(Invocation, TheSimulatedModulesTimingNeedsSimAndASaneValue) {
   EXPECT_EQ(Run({"--sim-read-timeout", "x", "read", "0"}).exit, 2);
 }
 
+}  // namespace
 }  // namespace korvelan380::test

@@ -58,8 +58,10 @@ soname="$(readelf -d "$libfile" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')"
 "$source/tests/check_exports.sh" "$libfile" "$source/tests/expected_exports.txt"
 simdir="$libdir/korvelan380/sim"
 [ -f "$simdir/libftd2xx.so" ] || fail "no simulator in $simdir"
-# The simulator never where the loader looks for the vendor's driver.
-others="$(find "$prefix" -name 'libftd2xx*' -not -path "$simdir/*")"
+capturedir="$libdir/korvelan380/capture"
+[ -f "$capturedir/libftd2xx.so" ] || fail "no recording shim in $capturedir"
+# The simulator and the shim never where the loader looks for the vendor's driver.
+others="$(find "$prefix" -name 'libftd2xx*' -not -path "$simdir/*" -not -path "$capturedir/*")"
 [ -z "$others" ] || fail "a libftd2xx outside $simdir: $others"
 for f in include/korvelan380.h include/korvelan380/sim/korvelan380_sim.h \
   include/korvelan380/sim/korvelan380_sim.hpp bin/korvelan380 share/doc/korvelan380/README.md \
@@ -135,6 +137,10 @@ status="$("$tool" --sim --sim-state "$work/sim-state.json" sim status)"
 [ "$(echo "$status" | head -1)" = "simulator library: $(realpath "$simdir/libftd2xx.so")" ] ||
   fail "the tool's simulator: $status"
 "$tool" --sim --sim-state "$work/sim-state.json" out 0 2.5V
+"$tool" --sim --sim-state "$work/sim-state.json" --capture "$work/s.jsonl" read 0 >"$work/read.txt"
+"$tool" trace "$work/s.jsonl" | grep -q "read register 34 (range of channel 0)" || fail "trace"
+"$tool" --sim-state "$work/sim-state.json" --replay "$work/s.jsonl" read 0 | cmp -s - "$work/read.txt" ||
+  fail "the replay of the installed tool's capture"
 
 step "the Python package"
 PYTHONPATH="$pydir" python3 - "$version" "$libdir" "$simdir" <<'PY'

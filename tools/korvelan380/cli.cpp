@@ -15,9 +15,9 @@ namespace {
 
 // The commands' files, in the order the help lists their commands. A new command is a file with
 // its Register function, declared in commands.h, and a line here.
-constexpr void (*kCommands[])(CommandSet&) = {RegisterInfo,   RegisterOutputs,  RegisterDio,
-                                              RegisterWave,   RegisterControls, RegisterCalib,
-                                              RegisterDoctor, RegisterDemo,     RegisterSim};
+constexpr void (*kCommands[])(CommandSet&) = {
+    RegisterInfo,  RegisterOutputs, RegisterDio,   RegisterWave, RegisterControls,
+    RegisterCalib, RegisterDoctor,  RegisterTrace, RegisterDemo, RegisterSim};
 
 std::string Examples(std::initializer_list<const char*> lines) {
   std::string text = "\nExamples:";
@@ -44,6 +44,11 @@ void AddOptions(CLI::App& app, Options& options) {
                  "with --sim: milliseconds FT_Read waits for the bytes asked, as the vendor's "
                  "driver does once timeouts are set (default 0: it returns what is there)")
       ->check(CLI::Range(0u, 60000u));
+  app.add_option("--capture", options.capture, "record every driver call in FILE (JSON Lines)");
+  app.add_option("--capture-limit", options.captureLimit,
+                 "with --capture: keep the file under BYTES, dropping the oldest calls");
+  app.add_option("--replay", options.replay,
+                 "the simulated module answers from a capture FILE (implies --sim)");
   app.add_flag("--json", options.json, "print one JSON document instead of text");
   app.add_flag("--trace", options.trace, "with --sim: also show every driver call on the wire");
   app.set_version_flag("--version", std::string("korvelan380 ") + KORVELAN380_VERSION);

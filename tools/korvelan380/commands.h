@@ -120,6 +120,7 @@ ordered_json CalibrationSummary(Session& s);
 // ---- Whole-module commands, and the simulated module itself ----
 void RegisterInfo(CommandSet& set);
 void RegisterDoctor(CommandSet& set);
+void RegisterTrace(CommandSet& set);
 void RegisterDemo(CommandSet& set);
 void RegisterSim(CommandSet& set);
 

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
+#include "capture_commands.h"
 #include "commands.h"
 #include "usb_bus.h"
 
@@ -148,7 +150,11 @@ void RegisterDoctor(CommandSet& set) {
       set.Add("doctor", "look into a module that does not answer: driver, kernel, USB, connect",
               {"korvelan380 -d 7 doctor", "korvelan380 --sim doctor --json"});
   c.connect = false;  // the doctor connects itself, as one of its checks
-  c.run = DoctorCommand;
+  auto timing = std::make_shared<bool>(false);
+  c.app->add_flag(
+      "--timing", *timing,
+      "time 100 reads of register 12 on a connected module: median and 99th percentile");
+  c.run = [timing](Session& s, Report& r) { *timing ? DoctorTiming(s, r) : DoctorCommand(s, r); };
 }
 
 }  // namespace korvelan380::tool

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "capture_commands.h"
 #include "usb_bus.h"
 
 namespace korvelan380::tool {
@@ -53,6 +54,8 @@ Session::Session(const Options& options, bool attachOnFirstUse) : options_(optio
                      "' is not a module: the device is the tail of the serial number "
                      "KORVELAN380<device>, 1 to 8 characters");
   }
+  if (!options_.replay.empty()) options_.sim = true;  // the simulated module replays
+  StartCapture(options_);  // first: the library must find the shim before the simulated module
   if (!options_.sim) {
     if (options_.trace) throw UsageError("--trace shows the simulated module's calls: add --sim");
     if (options_.simLatencyMs > 0 || options_.simReadTimeoutMs > 0) {
@@ -66,6 +69,7 @@ Session::Session(const Options& options, bool attachOnFirstUse) : options_(optio
   if (attachOnFirstUse && !sim_->Knows(Serial())) sim_->AttachFresh(Serial(), kEepromSize, true);
   sim_->SetTiming(Serial(), static_cast<uint32_t>(options_.simLatencyMs * 1000.0),
                   options_.simReadTimeoutMs);
+  StartReplay(options_, *sim_);
 }
 
 Session::~Session() {
@@ -83,6 +87,7 @@ void Session::Connect() {
     connected_ = true;
     return;
   }
+  CheckReplay(false);
   ToolError error = StatusError("KORVELAN380_Connect", status, options_.device);
   if (status == KORVELAN380_OPEN_FAILED) {
     if (sim_ != nullptr) {
@@ -108,9 +113,11 @@ void Session::Finish() {
   finished_ = true;
   Disconnect();
   if (sim_ != nullptr) sim_->Save();
+  CheckReplay(true);
 }
 
 void Session::Check(const char* call, StatusCode status) const {
+  if (status != KORVELAN380_OK) CheckReplay(false);
   if (status != KORVELAN380_OK) throw StatusError(call, status, options_.device);
 }
 

@@ -1,0 +1,318 @@
+// Capture and replay, each run as a program of its own: which libftd2xx.so the library binds is
+// decided once per process.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "capture_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace cap = korvelan380::capture;
+using nlohmann::json;
+
+struct Output {
+  int exit = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void Spill(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class Capture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) /
+           ("korvelan380_capture_" +
+            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs `korvelan380 ARGS` in `cwd` (the test's folder by default), XDG_STATE_HOME in the
+  // test's folder, so that every run of a test shares one state file.
+  Output Exec(const std::string& args, const std::string& env = "", fs::path cwd = {}) {
+    if (cwd.empty()) cwd = dir_;
+    const std::string errFile = (dir_ / "stderr").string();
+    const std::string command = "cd " + cwd.string() + " && env XDG_STATE_HOME=" + dir_.string() +
+                                " " + env + " " + KORVELAN380_TOOL_PATH + " " + args + " 2>" +
+                                errFile;
+    Output o;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) o.out.append(buffer, n);
+    const int status = pclose(pipe);
+    o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.err = Slurp(errFile);
+    return o;
+  }
+
+  // The capture's wire view, without the round trips the trace adds.
+  json CapturedWire(const std::string& file) {
+    const Output o = Exec("trace --json " + file);
+    EXPECT_EQ(o.exit, 0) << o.err;
+    json wire = json::parse(o.out)["wire"];
+    for (json& line : wire) line.erase("round_trip_ms");
+    return wire;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Capture, TheShimChangesNothingAndRecordsEveryCall) {
+  const Output plain = Exec("--sim --sim-state plain.json --trace --json info");
+  ASSERT_EQ(plain.exit, 0) << plain.err;
+  const Output recorded =
+      Exec("--sim --sim-state recorded.json --capture s.jsonl --trace --json info");
+  ASSERT_EQ(recorded.exit, 0) << recorded.err;
+  // The same calls reached the simulated module, and the same results came back.
+  EXPECT_EQ(recorded.out, plain.out);
+  // And the capture holds those calls, call for call.
+  EXPECT_EQ(CapturedWire("s.jsonl"), json::parse(plain.out)["trace"]);
+
+  const cap::Capture c = cap::ReadCapture((dir_ / "s.jsonl").string());
+  ASSERT_FALSE(c.calls.empty());
+  EXPECT_EQ(c.calls.front().fn, cap::kOpenEx);
+  EXPECT_EQ(c.calls.front().serial, "KORVELAN3800");
+  EXPECT_EQ(c.calls.front().handle, 1u);
+  EXPECT_EQ(c.calls.back().fn, cap::kClose);
+  for (size_t i = 0; i < c.calls.size(); ++i) {
+    EXPECT_EQ(c.calls[i].seq, i + 1);
+    EXPECT_LE(c.calls[i].t0, c.calls[i].t1);
+    if (i > 0) {
+      EXPECT_LE(c.calls[i - 1].t1, c.calls[i].t0);
+    }
+  }
+}
+
+TEST_F(Capture, ReplayPrintsWhatTheRecordedRunPrinted) {
+  const Output first = Exec("--sim --capture s.jsonl demo");
+  ASSERT_EQ(first.exit, 0) << first.err;
+  // The module now remembers the first run: run live, the demo would differ (no initialisation).
+  const Output replayed = Exec("--replay s.jsonl demo");
+  ASSERT_EQ(replayed.exit, 0) << replayed.err;
+  EXPECT_EQ(replayed.out, first.out);
+
+  const Output json1 = Exec("--sim --capture r.jsonl --json read 1");
+  ASSERT_EQ(json1.exit, 0) << json1.err;
+  const Output json2 = Exec("--replay r.jsonl --json read 1");
+  EXPECT_EQ(json2.exit, 0) << json2.err;
+  EXPECT_EQ(json2.out, json1.out);
+}
+
+TEST_F(Capture, ReplayReportsTheFirstDeparture) {
+  ASSERT_EQ(Exec("--sim --capture s.jsonl read 0").exit, 0);
+  // Another command: the first frame that differs is the departure.
+  Output o = Exec("--replay s.jsonl read 1");
+  EXPECT_EQ(o.exit, 1);
+  EXPECT_NE(o.err.find("the replay departed from the capture: call "), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("(other bytes, from byte "), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("expected FT_Write(handle 1"), std::string::npos) << o.err;
+
+  // Another module: the open already departs.
+  o = Exec("--replay s.jsonl -d 1 read 0");
+  EXPECT_EQ(o.exit, 1);
+  EXPECT_NE(o.err.find("call 1 departs from the capture (another serial number): expected "
+                       "FT_OpenEx(serial \"KORVELAN3800\", flags 1), came "
+                       "FT_OpenEx(serial \"KORVELAN3801\", flags 1)"),
+            std::string::npos)
+      << o.err;
+
+  // A changed reply: the last reply record is no longer an 'R' record, so the library throws the
+  // reply away and asks the driver what is waiting, where the capture closes the module.
+  std::string text = Slurp(dir_ / "s.jsonl");
+  const size_t reply = text.rfind("\"fn\":\"FT_Read\"");
+  ASSERT_NE(reply, std::string::npos);
+  const size_t data = text.find("\"data\":\"", reply) + 8;
+  ASSERT_EQ(text.substr(data, 4), "0252");
+  text.replace(data + 2, 2, "58");
+  Spill(dir_ / "changed.jsonl", text);
+  o = Exec("--replay changed.jsonl read 0");
+  EXPECT_EQ(o.exit, 1);
+  EXPECT_NE(o.err.find("the replay departed from the capture"), std::string::npos) << o.err;
+  EXPECT_NE(o.err.find("expected FT_Close(handle 1), came FT_GetQueueStatus(handle 1)"),
+            std::string::npos)
+      << o.err;
+
+  // A program that stops early leaves recorded calls unmade.
+  text = Slurp(dir_ / "s.jsonl");
+  const size_t last = text.rfind("{\"seq\"");
+  Spill(dir_ / "longer.jsonl", text + text.substr(last));
+  o = Exec("--replay longer.jsonl read 0");
+  EXPECT_EQ(o.exit, 1);
+  EXPECT_NE(o.err.find("the program stopped after"), std::string::npos) << o.err;
+}
+
+TEST_F(Capture, BadCapturesAreRefusedWithExitStatus2) {
+  ASSERT_EQ(Exec("--sim --capture s.jsonl read 0").exit, 0);
+  const std::string good = Slurp(dir_ / "s.jsonl");
+  const size_t secondLine = good.find('\n') + 1;
+  std::string future = good;
+  future.replace(future.find("\"version\":1"), 11, "\"version\":2");
+  const struct {
+    const char* name;
+    std::string text;
+    const char* says;
+  } cases[] = {
+      {"empty", "", "the file is empty"},
+      {"truncated", good.substr(0, good.size() - 9), "is cut short"},
+      {"corrupt",
+       good.substr(0, secondLine) + "{\"seq\":1,\"fn\":\"FT_Read\"\n" + good.substr(secondLine),
+       "line 2 is not a JSON object"},
+      {"unknown-call", good.substr(0, secondLine) + "{\"fn\":\"FT_SetBitMode\"}\n",
+       "line 2 is not a call record"},
+      {"not-a-capture", "{\"hello\":1}\n", "not a korvelan380 capture"},
+      {"future", future, "format version 2; this korvelan380 reads version 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = std::string(c.name) + ".jsonl";
+    Spill(dir_ / file, c.text);
+    for (const std::string& command : {"trace " + file, "--replay " + file + " read 0"}) {
+      const Output o = Exec(command);
+      EXPECT_EQ(o.exit, 2) << command;
+      EXPECT_NE(o.err.find(c.says), std::string::npos) << command << ": " << o.err;
+    }
+  }
+}
+
+TEST_F(Capture, TheSizeLimitDropsTheOldestCallsAndSaysSo) {
+  ASSERT_EQ(Exec("--sim --capture s.jsonl --capture-limit 6000 demo").exit, 0);
+  EXPECT_LE(fs::file_size(dir_ / "s.jsonl"), 6000u);
+  const cap::Capture c = cap::ReadCapture((dir_ / "s.jsonl").string());
+  EXPECT_GT(c.dropped, 0u);
+  EXPECT_EQ(c.calls.front().seq, c.dropped + 1);  // the newest calls, none left out between
+  EXPECT_EQ(c.calls.back().fn, cap::kClose);
+  EXPECT_NE(
+      Exec("trace s.jsonl").out.find(std::to_string(c.dropped) + " oldest calls were dropped"),
+      std::string::npos);
+  const Output o = Exec("--replay s.jsonl demo");
+  EXPECT_EQ(o.exit, 2);
+  EXPECT_NE(o.err.find("a replay starts from the first call"), std::string::npos) << o.err;
+}
+
+TEST_F(Capture, WithoutADriverTheShimSaysSoAndNeverLoadsItself) {
+  // Any program picks the shim up from its folder; here, no vendor driver is installed.
+  const std::string shimDir = fs::path(KORVELAN380_CAPTURE_SHIM_PATH).parent_path().string();
+  const Output o =
+      Exec("info", "LD_LIBRARY_PATH=" + shimDir + " KORVELAN380_CAPTURE_FILE=any.jsonl");
+  EXPECT_EQ(o.exit, 1);
+  const cap::Capture c = cap::ReadCapture((dir_ / "any.jsonl").string());
+  EXPECT_EQ(c.header.driver, "");
+  EXPECT_NE(c.header.error.find("no driver to forward to"), std::string::npos);
+  ASSERT_FALSE(c.calls.empty());
+  EXPECT_EQ(c.calls.front().fn, cap::kOpenEx);
+  EXPECT_NE(c.calls.front().status, 0u);
+
+  const Output self =
+      Exec("info", "LD_LIBRARY_PATH=" + shimDir +
+                       " KORVELAN380_CAPTURE_FILE=self.jsonl"
+                       " KORVELAN380_CAPTURE_DRIVER=" KORVELAN380_CAPTURE_SHIM_PATH);
+  EXPECT_EQ(self.exit, 1);
+  EXPECT_NE(cap::ReadCapture((dir_ / "self.jsonl").string()).header.error.find("this shim itself"),
+            std::string::npos);
+}
+
+TEST_F(Capture, TraceMatchesTheGoldenDecode) {
+  const fs::path data = fs::path(KORVELAN380_TEST_DATA) / "capture";
+  const Output o = Exec("trace session.jsonl", "", data);
+  ASSERT_EQ(o.exit, 0) << o.err;
+  EXPECT_EQ(o.out, Slurp(data / "session.trace.txt"));
+}
+
+TEST_F(Capture, TraceAsDataHasTheRoundTripsAndTheSummary) {
+  const fs::path data = fs::path(KORVELAN380_TEST_DATA) / "capture";
+  const Output o = Exec("trace --json session.jsonl", "", data);
+  ASSERT_EQ(o.exit, 0) << o.err;
+  const json doc = json::parse(o.out);
+  EXPECT_EQ(doc["version"], 1);
+  EXPECT_EQ(doc["dropped"], 0);
+  // A read's round trip runs from its frame going out to its reply coming in.
+  const json& wire = doc["wire"];
+  ASSERT_EQ(wire.size(), 18u);
+  EXPECT_EQ(wire[15]["frame"], "R 09 09");
+  EXPECT_EQ(wire[15]["round_trip_ms"], 19.797);
+  EXPECT_FALSE(wire[16].contains("round_trip_ms"));  // the reply itself
+  const json& summary = doc["summary"];
+  EXPECT_EQ(summary["calls"], 18);
+  EXPECT_EQ(summary["by_function"]["FT_Write"], 5);
+  EXPECT_EQ(summary["failures"],
+            json::parse(R"({"FT_GetQueueStatus": {"count": 1, "statuses": {"4": 1}}})"));
+  ASSERT_EQ(summary["slowest"].size(), 5u);
+  EXPECT_EQ(summary["slowest"][0]["call"], 16);
+  for (size_t i = 1; i < 5; ++i) {
+    EXPECT_GE(summary["slowest"][i - 1]["round_trip_ms"], summary["slowest"][i]["round_trip_ms"]);
+  }
+}
+
+TEST_F(Capture, DoctorTimesReadsOfTheInitialisedFlag) {
+  const Output o = Exec("--sim --json doctor --timing");
+  ASSERT_EQ(o.exit, 0) << o.err;
+  const json doc = json::parse(o.out);
+  EXPECT_EQ(doc["reads"], 100);
+  EXPECT_EQ(doc["failed"], 0);
+  EXPECT_LE(doc["median_ms"].get<double>(), doc["p99_ms"].get<double>());
+  EXPECT_EQ(doc["slow"], false);
+}
+
+// The file format round trip: every field, and serial numbers with any bytes in them.
+TEST(CaptureFormat, WhatIsWrittenReadsBackTheSame) {
+  cap::Header header;
+  header.driver = "/opt/d2xx/libftd2xx.so";
+  std::string text = cap::FormatHeader(header);
+  cap::CallRecord open;
+  open.seq = 1;
+  open.fn = cap::kOpenEx;
+  open.handle = 1;
+  open.serial = std::string("K\"\\\x01\xff\n", 6);
+  open.arg = 1;
+  open.t0 = 5;
+  open.t1 = 18446744073709551615u;
+  open.thread = 42;
+  cap::CallRecord status = open;
+  status.seq = 2;
+  status.fn = cap::kGetStatus;
+  status.serial.clear();
+  status.rx = 3;
+  status.tx = 64;
+  status.event = 7;
+  status.status = 4;
+  cap::CallRecord read = status;
+  read.seq = 3;
+  read.fn = cap::kRead;
+  read.arg = 8;
+  read.data = {0x02, 'R', 0x00, 0x03};
+  read.rx = read.tx = read.event = 0;
+  text += cap::FormatCall(open) + cap::FormatCall(status) + cap::FormatCall(read);
+  const cap::Capture c = cap::ParseCapture(text, "t");
+  EXPECT_EQ(c.header.driver, header.driver);
+  ASSERT_EQ(c.calls.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const cap::CallRecord& want = i == 0 ? open : i == 1 ? status : read;
+    EXPECT_EQ(cap::FormatCall(c.calls[i]), cap::FormatCall(want));
+  }
+  EXPECT_EQ(c.calls[0].serial, open.serial);
+  EXPECT_EQ(c.calls[0].t1, open.t1);
+  EXPECT_EQ(c.calls[1].tx, 64u);
+  EXPECT_EQ(c.calls[2].data, read.data);
+  // A reply longer than what was asked for cannot be replayed into the caller's buffer.
+  read.arg = 2;
+  EXPECT_THROW(cap::ParseCapture(cap::FormatHeader(header) + cap::FormatCall(read), "t"),
+               cap::CaptureError);
+}
+
+}  // namespace

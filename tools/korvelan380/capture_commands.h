@@ -1,0 +1,35 @@
+// Capture and replay in the tool: --capture puts the recording shim in front of the driver,
+// --replay has the simulated module answer from a capture, `trace FILE` decodes a capture, and
+// `doctor --timing` measures round trips.
+#ifndef KORVELAN380_TOOL_CAPTURE_COMMANDS_H
+#define KORVELAN380_TOOL_CAPTURE_COMMANDS_H
+
+#include <string>
+#include <vector>
+
+#include "session.h"
+#include "simulator.h"
+#include "tool.h"
+
+namespace korvelan380::tool {
+
+// Where the recording shim is looked for: $KORVELAN380_CAPTURE_LIBRARY (only it); in an
+// installation <libdir>/korvelan380/capture/libftd2xx.so relative to the tool's folder; beside
+// the tool in the build tree (../../capture/libftd2xx.so); the build tree it was built in.
+std::vector<std::string> CaptureLibraryCandidates();
+
+// With --capture: loads the shim before anything else offers libftd2xx.so, so that the library
+// binds it; with --sim it forwards to the simulated module. Does nothing without --capture.
+void StartCapture(const Options& options);
+// With --replay: the simulated module answers from the capture from now on.
+void StartReplay(const Options& options, Simulator& sim);
+// Throws the replay's first departure from the capture, if there is one; `atEnd` counts recorded
+// calls never made as one.
+void CheckReplay(bool atEnd);
+
+void TraceCommand(Report& r, const std::string& path);
+void DoctorTiming(Session& s, Report& r);
+
+}  // namespace korvelan380::tool
+
+#endif  // KORVELAN380_TOOL_CAPTURE_COMMANDS_H

@@ -1,0 +1,144 @@
+// doctor --timing: how long one register read takes through the driver, from the frame going out
+// to the whole reply being in, over 100 reads of register 12.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "capture_commands.h"
+#include "platform/d2xx.h"
+
+namespace korvelan380::tool {
+namespace {
+
+constexpr int kReads = 100;
+constexpr double kSlowMs = 4.0;
+constexpr auto kReplyTimeout = std::chrono::seconds(1);
+// Read register 12 (the initialised flag); the reply is four bytes: STX 'R' value ETX.
+constexpr uint8_t kReadFrame[] = {0x02, 'R', '0', 'c', '0', 'c', 0x03};
+constexpr DWORD kReplySize = 4;
+
+using Clock = std::chrono::steady_clock;
+
+std::string Ms(double ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f ms", ms);
+  return text;
+}
+
+struct Driver {
+  FT_OpenEx_t openEx;
+  FT_Close_t close;
+  FT_Read_t read;
+  FT_Write_t write;
+  FT_Purge_t purge;
+  FT_GetQueueStatus_t queueStatus;
+};
+
+// One read of register 12: milliseconds, or a negative number when it failed or timed out.
+double TimeOneRead(const Driver& d, FT_HANDLE handle) {
+  const Clock::time_point start = Clock::now();
+  DWORD written = 0;
+  if (d.write(handle, const_cast<uint8_t*>(kReadFrame), sizeof kReadFrame, &written) != FT_OK ||
+      written != sizeof kReadFrame) {
+    return -1;
+  }
+  for (;;) {
+    DWORD waiting = 0;
+    if (d.queueStatus(handle, &waiting) != FT_OK) return -1;
+    if (waiting >= kReplySize) break;
+    if (Clock::now() - start > kReplyTimeout) return -1;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+  uint8_t reply[kReplySize];
+  DWORD got = 0;
+  if (d.read(handle, reply, kReplySize, &got) != FT_OK || got != kReplySize || reply[0] != 0x02 ||
+      reply[1] != 'R' || reply[3] != 0x03) {
+    return -1;
+  }
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+void DoctorTiming(Session& s, Report& r) {
+  // The driver the library would bind: the simulated module with --sim, the shim with --capture.
+  void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    ToolError error(std::string("libftd2xx.so does not load: ") + dlerror(), kExitFailed);
+    error.hint = "'korvelan380 doctor' looks into why";
+    throw error;
+  }
+  Driver d{};
+  d.openEx = reinterpret_cast<FT_OpenEx_t>(dlsym(library, "FT_OpenEx"));
+  d.close = reinterpret_cast<FT_Close_t>(dlsym(library, "FT_Close"));
+  d.read = reinterpret_cast<FT_Read_t>(dlsym(library, "FT_Read"));
+  d.write = reinterpret_cast<FT_Write_t>(dlsym(library, "FT_Write"));
+  d.purge = reinterpret_cast<FT_Purge_t>(dlsym(library, "FT_Purge"));
+  d.queueStatus = reinterpret_cast<FT_GetQueueStatus_t>(dlsym(library, "FT_GetQueueStatus"));
+  if (!d.openEx || !d.close || !d.read || !d.write || !d.purge || !d.queueStatus) {
+    throw ToolError("libftd2xx.so lacks driver functions: 'korvelan380 doctor' says which",
+                    kExitFailed);
+  }
+  std::string serial = s.Serial();
+  FT_HANDLE handle = nullptr;
+  const FT_STATUS opened = d.openEx(serial.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
+  if (opened != FT_OK) {
+    ToolError error(
+        "the driver could not open " + serial + " (driver status " + std::to_string(opened) + ")",
+        kExitFailed);
+    error.hint = "'korvelan380 -d " + s.options().device + " doctor' looks into it";
+    throw error;
+  }
+  d.purge(handle, FT_PURGE_RX | FT_PURGE_TX);
+  std::vector<double> times;
+  int failed = 0;
+  for (int i = 0; i < kReads; ++i) {
+    const double ms = TimeOneRead(d, handle);
+    if (ms < 0) {
+      ++failed;
+      d.purge(handle, FT_PURGE_RX | FT_PURGE_TX);
+    } else {
+      times.push_back(ms);
+    }
+  }
+  d.close(handle);
+  if (times.empty()) {
+    throw ToolError("none of " + std::to_string(kReads) + " reads of register 12 was answered",
+                    kExitFailed);
+  }
+  std::sort(times.begin(), times.end());
+  const size_t n = times.size();
+  const double median = n % 2 != 0 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+  // The nearest-rank 99th percentile: the value 99% of the reads are at or below.
+  const double p99 = times[std::min(n - 1, (n * 99 + 99) / 100 - 1)];
+  r.json["reads"] = n;
+  r.json["failed"] = failed;
+  r.json["median_ms"] = median;
+  r.json["p99_ms"] = p99;
+  r.json["slow"] = median > kSlowMs;
+  r.Line(std::to_string(n) + " reads of register 12 on " + serial + ": median " + Ms(median) +
+         ", 99th percentile " + Ms(p99) +
+         (failed != 0 ? " (" + std::to_string(failed) + " unanswered)" : ""));
+  if (failed != 0) r.exit = kExitFailed;
+  if (median <= kSlowMs) {
+    r.Line("round trips are short: the driver's latency timer is not holding replies back");
+    return;
+  }
+  r.exit = kExitFailed;
+  const std::vector<std::string> advice = {
+      "A round trip above 4 ms is usually the USB chip's latency timer: it holds a short reply "
+      "until the timer runs out (16 ms by default) and every register read waits for it.",
+      "Linux with the D2XX driver: the application sets it per device with "
+      "FT_SetLatencyTimer(handle, 1 or 2) after opening it.",
+      "Linux with the kernel's ftdi_sio driver: echo 1 | sudo tee "
+      "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer (the device's ttyUSB name).",
+      "Windows: Device Manager, the port's Properties, Port Settings, Advanced, Latency Timer "
+      "(msec): set 1 or 2, then unplug and plug the module in."};
+  r.json["advice"] = advice;
+  for (const std::string& line : advice) r.Line("  " + line);
+}
+
+}  // namespace korvelan380::tool
