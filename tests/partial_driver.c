@@ -1,5 +1,6 @@
 /* A driver library that offers nine of the ten functions (no FT_EE_UAWrite): the library must
- * refuse to bind it. Every function it has fails, so nothing could be opened anyway. */
+ * refuse to bind it. Every function it has fails, so nothing could be opened anyway. Built with
+ * KORVELAN380_COMPLETE_DRIVER it offers all ten: a driver that is not the simulated module. */
 #include "platform/d2xx.h"
 
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -22,3 +23,6 @@ FAILING(FT_GetQueueStatus, FT_HANDLE h, DWORD* r)
 FAILING(FT_GetStatus, FT_HANDLE h, DWORD* r, DWORD* t, DWORD* e)
 FAILING(FT_EE_UASize, FT_HANDLE h, DWORD* s)
 FAILING(FT_EE_UARead, FT_HANDLE h, unsigned char* d, DWORD n, DWORD* r)
+#ifdef KORVELAN380_COMPLETE_DRIVER
+FAILING(FT_EE_UAWrite, FT_HANDLE h, unsigned char* d, DWORD n)
+#endif

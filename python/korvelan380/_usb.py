@@ -17,24 +17,40 @@ USB_BUS_DIR = "/dev/bus/usb"
 _DRIVER_FILE = "libftd2xx.so"
 
 
-def _driver() -> Optional[ctypes.CDLL]:
-    """The libftd2xx.so the library will bind: the one already loaded, else the loader's."""
-    for mode in (os.RTLD_NOLOAD | os.RTLD_NOW, os.RTLD_LAZY):
-        try:
-            return ctypes.CDLL(_DRIVER_FILE, mode=mode)
-        except OSError:
-            continue
-    return None
+_FUNCTIONS = ("FT_OpenEx", "FT_Close", "FT_Read", "FT_Write", "FT_Purge", "FT_GetQueueStatus",
+              "FT_GetStatus", "FT_EE_UASize", "FT_EE_UARead", "FT_EE_UAWrite")
+
+
+def _driver_would_open() -> bool:
+    """Whether the libftd2xx.so the library will bind (the one already loaded, else the
+    loader's) is a complete driver other than our simulated module, which needs no bus. A
+    driver loaded only to look at it, and found to be neither, is let go again, so that the
+    simulated module can still be activated."""
+    try:
+        return _complete_driver(ctypes.CDLL(_DRIVER_FILE, mode=os.RTLD_NOLOAD | os.RTLD_NOW))
+    except OSError:
+        pass
+    try:
+        driver = ctypes.CDLL(_DRIVER_FILE, mode=os.RTLD_LAZY)
+    except OSError:
+        return False  # the library's own status says what is wrong
+    if _complete_driver(driver):
+        return True
+    import _ctypes
+
+    _ctypes.dlclose(driver._handle)
+    return False
+
+
+def _complete_driver(driver: ctypes.CDLL) -> bool:
+    return not hasattr(driver, "ksim_reset") and all(hasattr(driver, f) for f in _FUNCTIONS)
 
 
 def usb_bus_problem() -> Optional[str]:
     """What to tell the user when FTDI's driver would open a module with no USB bus visible."""
     if not sys.platform.startswith("linux") or os.path.exists(USB_BUS_DIR):
         return None
-    driver = _driver()
-    # Without a driver the library's own status says what is wrong; our simulated module, told
-    # apart by its control interface, needs no bus.
-    if driver is None or hasattr(driver, "ksim_reset"):
+    if not _driver_would_open():
         return None
     return (
         f"no USB bus is visible here ({USB_BUS_DIR} does not exist): a container or virtual "
