@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <filesystem>

@@ -1,5 +1,6 @@
 // trace FILE: a capture decoded into the wire view --trace prints, with each transaction's round
 // trip, and a summary of the calls, the failures and the slowest round trips.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <map>
