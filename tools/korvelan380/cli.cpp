@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "panel.h"
 #include "session.h"
 #include "tool.h"
 #include "wire.h"
@@ -250,6 +251,17 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   importCommand.app->footer(Examples({"korvelan380 --sim calib import cal.json --save"}));
   importCommand.run = [&](Session& s, Report& r) { CalibImport(s, r, path, save); };
   commands.push_back(importCommand);
+
+  PanelArgs panel;
+  c = add("panel", "a test panel for the module in the browser, served until Ctrl-C",
+          {"korvelan380 --sim panel --open", "korvelan380 -d 7 panel --port 8380",
+           "It prints the page's address, with the token every request needs."});
+  c->app->add_option("--port", panel.port, "the port (default 0: a free one)")
+      ->check(CLI::Range(0, 65535));
+  c->app->add_option("--listen", panel.listen,
+                     "the address to listen on (default 127.0.0.1); the token is needed on any");
+  c->app->add_flag("--open", panel.open, "start the browser on the page (xdg-open)");
+  c->run = [&](Session& s, Report& r) { PanelCommand(s, r, panel, out); };
 
   c = add("doctor", "look into a module that does not answer: driver, kernel, USB, connect",
           {"korvelan380 -d 7 doctor", "korvelan380 --sim doctor --json"});
