@@ -224,6 +224,7 @@ function plotWave(doc) {
       'high limit': { strokePattern: dashed, strokeWidth: 1 },
     },
     legend: 'always',
+    labelsDiv: $('wave-legend'),
   };
   if (plotWave.graph) {
     plotWave.graph.updateOptions(Object.assign({ file: data }, options));
