@@ -14,6 +14,8 @@ source "$(dirname "$0")/lib.sh"
 need_packages "${BASE_PACKAGES[@]}" clang libclang-rt-14-dev
 # The Python package's tests: pytest, and numpy for its numpy cases.
 need_packages python3 python3-pytest python3-numpy
+# The panel's test in a real browser: headless Chromium driven through Selenium.
+need_packages chromium chromium-driver python3-selenium
 # The API reference; pkg-config and dpkg-shlibdeps for the installed copy and the .deb.
 need_packages doxygen pkgconf dpkg-dev
 
