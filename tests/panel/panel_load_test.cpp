@@ -47,17 +47,15 @@ TEST(PanelLoad, EightClientsOnTwoModulesLoseNoWrite) {
     start.arrive_and_wait();
     for (int i = 0; i < kRequests; ++i) {
       const auto begin = std::chrono::steady_clock::now();
-      httplib::Result result;
-      if (i % 2 == 0) {
-        const unsigned value = (static_cast<unsigned>(id) * 7919u + static_cast<unsigned>(i) * 104729u) %
-                               target.modulus;
-        json body = {{target.field, value}};
-        if (target.channel >= 0) body["channel"] = target.channel;
-        result = http.Post(std::string("/api/") + target.endpoint, body.dump(), "application/json");
-        lastWritten[id] = value;
-      } else {
-        result = http.Get(std::string("/api/") + kReads[(i / 2 + id) % std::size(kReads)]);
-      }
+      const bool write = i % 2 == 0;
+      const unsigned value =
+          (static_cast<unsigned>(id) * 7919u + static_cast<unsigned>(i) * 104729u) % target.modulus;
+      json body = {{target.field, value}};
+      if (target.channel >= 0) body["channel"] = target.channel;
+      const httplib::Result result =
+          write ? http.Post(std::string("/api/") + target.endpoint, body.dump(), "application/json")
+                : http.Get(std::string("/api/") + kReads[(i / 2 + id) % std::size(kReads)]);
+      if (write) lastWritten[id] = value;
       latencies[id].push_back(
           std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
               .count());

@@ -31,7 +31,7 @@ struct Reply {
 class Panel {
  public:
   // Starts the panel on a free port and waits for the address it prints.
-  Panel(const std::string& state, const std::string& device) : state_(state) {
+  Panel(const std::string& state, const std::string& device) {
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
@@ -39,9 +39,8 @@ class Panel {
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<std::string> args = {KORVELAN380_TOOL_PATH, "--sim", "--sim-state", state,
-                                      "-d",                 device,  "panel",       "--port",
-                                      "0"};
+    std::vector<std::string> args = {
+        KORVELAN380_TOOL_PATH, "--sim", "--sim-state", state, "-d", device, "panel", "--port", "0"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -85,11 +84,11 @@ class Panel {
     return client;
   }
   Reply Get(const std::string& endpoint) const { return Take(Client().Get("/api/" + endpoint)); }
-  Reply Post(const std::string& endpoint, const std::string& body) const {
+  Reply PostText(const std::string& endpoint, const std::string& body) const {
     return Take(Client().Post("/api/" + endpoint, body, "application/json"));
   }
   Reply Post(const std::string& endpoint, const json& body) const {
-    return Post(endpoint, body.dump());
+    return PostText(endpoint, body.dump());
   }
   // The wire log's lines.
   json Wire() const { return Get("wire").body["lines"]; }
@@ -114,7 +113,6 @@ class Panel {
     return true;
   }
 
-  std::string state_;
   pid_t pid_ = -1;
   int out_ = -1;
   std::string output_;
