@@ -117,7 +117,8 @@ TEST_F(PanelApiTest, WaveformsArePlottedClippedAndLoaded) {
   EXPECT_EQ(r.body["loaded"], "memory");
   bool lengthSet = false;
   for (const json& line : P().Wire()) {
-    lengthSet |= line["meaning"] == "set registers 58-60 (waveform length of channel 0) to 0x000063";
+    lengthSet |=
+        line["meaning"] == "set registers 58-60 (waveform length of channel 0) to 0x000063";
   }
   EXPECT_TRUE(lengthSet) << "the image length (count - 1) was not written";
 

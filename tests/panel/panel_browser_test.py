@@ -107,6 +107,14 @@ def main():
         wait.until(lambda d: api(base, token, "dio")["output"] == 0x08)
         wait.until(lambda d: d.find_element(By.ID, "dio-out-3").is_selected())
 
+        # A value the module's range cannot take is refused, and the page says why.
+        entry.clear()
+        entry.send_keys("25")
+        driver.find_element(By.ID, "out-set-0").click()
+        wait.until(lambda d: "25 V is outside the range -10..10V" in d.find_element(By.ID, "errors").text)
+        driver.find_element(By.CSS_SELECTOR, "#errors .error button").click()
+        assert api(base, token, "output")["channels"][0]["volts"] == 2.5
+
         time.sleep(2.5)  # a refresh of every read-back and of the wire log, for the screenshot
         errors = driver.find_element(By.ID, "errors").text
         assert errors == "", "the page shows errors: " + errors
