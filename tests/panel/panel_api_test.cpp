@@ -354,5 +354,21 @@ TEST(PanelStop, InterruptDisconnectsAndSavesTheModule) {
   std::filesystem::remove_all(dir);
 }
 
+// A name to listen on could resolve to anywhere: it is refused before anything starts.
+TEST(PanelListen, ANameIsRefused) {
+  const auto dir = TestDir("listen");
+  const std::string command = std::string(KORVELAN380_TOOL_PATH) + " --sim --sim-state " +
+                              (dir / "state.json").string() + " panel --listen panel.example 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  const int status = pclose(pipe);
+  EXPECT_EQ(WEXITSTATUS(status), 2) << out;
+  EXPECT_NE(out.find("--listen takes an address in digits"), std::string::npos) << out;
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace korvelan380::test

@@ -89,6 +89,13 @@ std::string UrlHost(const std::string& listen) {
 
 void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& out) {
   if (args.port < 0 || args.port > 65535) throw UsageError("--port is 0 to 65535");
+  // An address in digits (or localhost): a name could resolve to anywhere.
+  if (!HostAllowed(UrlHost(args.listen) + ":1", 1)) {
+    throw UsageError(
+        "--listen takes an address in digits (127.0.0.1, ::1, 0.0.0.0) or localhost, "
+        "not '" +
+        args.listen + "'");
+  }
   const std::string token = NewToken();
   PanelApi api(s);
   httplib::Server server;
