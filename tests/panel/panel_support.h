@@ -13,7 +13,6 @@
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -49,13 +48,16 @@ class Panel {
     close(fds[1]);
     out_ = fds[0];
     if (error != 0) throw std::runtime_error("cannot start " + args[0]);
-    const std::regex address(R"(http://127\.0\.0\.1:(\d+)/\?token=([0-9A-F]+))");
-    std::smatch m;
-    while (!std::regex_search(output_, m, address)) {
+    // "http://127.0.0.1:PORT/?token=TOKEN", on a line of its own.
+    const std::string prefix = "http://127.0.0.1:";
+    size_t at = 0;
+    while ((at = output_.find(prefix)) == std::string::npos ||
+           output_.find('\n', at) == std::string::npos) {
       if (!ReadSome(20000)) throw std::runtime_error("the panel printed no address: " + output_);
     }
-    port = std::stoi(m[1]);
-    token = m[2];
+    const std::string url = output_.substr(at, output_.find('\n', at) - at);
+    port = std::stoi(url.substr(prefix.size()));
+    token = url.substr(url.find("token=") + 6);
   }
   Panel(const Panel&) = delete;
   Panel& operator=(const Panel&) = delete;
