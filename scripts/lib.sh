@@ -24,6 +24,8 @@ need_packages() {
 BASE_PACKAGES=(cmake ninja-build g++ gcc libgtest-dev libgmock-dev)
 # The command-line tool's argument parser and JSON library.
 BASE_PACKAGES+=(libcli11-dev nlohmann-json3-dev)
+# Its test panel: the HTTP server, and the plotting library built into the page.
+BASE_PACKAGES+=(pkgconf libcpp-httplib-dev libjs-dygraphs)
 
 # configure_and_build DIR [cmake options...]
 configure_and_build() {

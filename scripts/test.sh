@@ -17,6 +17,8 @@ need_packages "${BASE_PACKAGES[@]}" clang libclang-rt-14-dev
 need_packages python3 python3-pytest python3-numpy
 # The wheel's test: built offline with Debian's build tools, installed with pip into a venv.
 need_packages python3-venv python3-build python3-setuptools python3-wheel python3-pip
+# The panel's test in a real browser: headless Chromium driven through Selenium.
+need_packages chromium chromium-driver python3-selenium
 # The API reference; pkg-config and dpkg-shlibdeps for the installed copy and the .deb.
 need_packages doxygen pkgconf dpkg-dev
 

@@ -74,7 +74,7 @@ TEST_F(Invocation, TheHelpListsEveryCommandInItsOrder) {
   size_t at = 0;
   for (const char* command :
        {"info", "range", "out", "read", "channel", "dio", "wave", "fifo", "trigger", "gate",
-        "select", "clock", "exio", "calib", "doctor", "trace", "demo", "sim"}) {
+        "select", "clock", "exio", "calib", "panel", "doctor", "trace", "demo", "sim"}) {
     const size_t found = help.out.find(std::string("\n  ") + command + " ", at);
     EXPECT_NE(found, std::string::npos) << command;
     if (found != std::string::npos) at = found;

@@ -16,8 +16,8 @@ namespace {
 // The commands' files, in the order the help lists their commands. A new command is a file with
 // its Register function, declared in commands.h, and a line here.
 constexpr void (*kCommands[])(CommandSet&) = {
-    RegisterInfo,  RegisterOutputs, RegisterDio,   RegisterWave, RegisterControls,
-    RegisterCalib, RegisterDoctor,  RegisterTrace, RegisterDemo, RegisterSim};
+    RegisterInfo,  RegisterOutputs, RegisterDio,   RegisterWave, RegisterControls, RegisterCalib,
+    RegisterPanel, RegisterDoctor,  RegisterTrace, RegisterDemo, RegisterSim};
 
 std::string Examples(std::initializer_list<const char*> lines) {
   std::string text = "\nExamples:";
@@ -133,7 +133,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
   Options options;
   CLI::App app{"Drive a KORVELAN380 analog-output module from the shell.", "korvelan380"};
   AddOptions(app, options);
-  CommandSet commands(app, in);
+  CommandSet commands(app, in, out);
   for (const auto add : kCommands) add(commands);
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {

@@ -34,18 +34,21 @@ struct Command {
 // The tool's subcommands, as each command's Register function adds its own.
 class CommandSet {
  public:
-  CommandSet(CLI::App& app, std::istream& in) : app_(app), in_(in) {}
+  CommandSet(CLI::App& app, std::istream& in, std::ostream& out) : app_(app), in_(in), out_(out) {}
   // A subcommand of the tool, or of `parent`, with its examples below its help.
   Command& Add(const char* name, const char* help, std::initializer_list<const char*> examples,
                Command* parent = nullptr);
   // Standard input, for the commands that read it.
   std::istream& in() { return in_; }
+  // Standard output, for a command that says something before it is done (the panel's address).
+  std::ostream& out() { return out_; }
   // After the parse: the innermost command given, or null.
   const Command* Chosen() const;
 
  private:
   CLI::App& app_;
   std::istream& in_;
+  std::ostream& out_;
   std::deque<Command> commands_;  // a deque: the commands' options point into them
 };
 
@@ -120,6 +123,7 @@ ordered_json CalibrationSummary(Session& s);
 // ---- Whole-module commands, and the simulated module itself ----
 void RegisterInfo(CommandSet& set);
 void RegisterDoctor(CommandSet& set);
+void RegisterPanel(CommandSet& set);  // panel.cpp
 void RegisterTrace(CommandSet& set);
 void RegisterDemo(CommandSet& set);
 void RegisterSim(CommandSet& set);

@@ -11,17 +11,15 @@
 
 #include "commands.h"
 #include "values.h"
+#include "wave.h"
 
 namespace korvelan380::tool {
 namespace {
 
-constexpr uint32_t kSampleLimit = 524288;
 // Generators stop here: far past the limit, short of exhausting memory.
 constexpr uint32_t kMostGenerated = 16 * kSampleLimit;
 constexpr int kPreviewWidth = 64;
 constexpr int kPreviewHeight = 8;
-
-enum class Units { kVolts, kRaw, kCodes };
 
 std::vector<std::string> SplitCells(const std::string& line) {
   std::vector<std::string> cells;
@@ -50,7 +48,8 @@ std::optional<double> ParseSample(const std::string& cell, Units units, std::str
   return v ? std::optional<double>(*v) : std::nullopt;
 }
 
-// One value a line, or with a column (a 1-based number or a header name) one cell of each line.
+}  // namespace
+
 std::vector<double> ReadSamples(std::istream& in, const std::string& source,
                                 const std::string& column, Units units) {
   std::vector<double> samples;
@@ -116,6 +115,8 @@ double Shape(const std::string& shape, double phase) {
   }
   return 2 * phase - 1;  // saw, rising
 }
+
+namespace {
 
 std::vector<std::string> Preview(const std::vector<uint32_t>& values, uint32_t full,
                                  const std::string& topLabel, const std::string& bottomLabel) {

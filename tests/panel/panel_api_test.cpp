@@ -1,0 +1,374 @@
+// The panel's JSON API over real HTTP: each endpoint against the simulated module, every kind of
+// bad request refused before anything reaches the module, and the token, Host and Origin checks.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "panel_support.h"
+
+namespace korvelan380::test {
+namespace {
+
+class PanelApiTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new std::filesystem::path(TestDir("api"));
+    panel_ = new Panel((*dir_ / "state.json").string(), "0");
+  }
+  static void TearDownTestSuite() {
+    delete panel_;
+    std::filesystem::remove_all(*dir_);
+    delete dir_;
+  }
+  static const Panel& P() { return *panel_; }
+
+  // The new wire lines that write a register ("W .." frames).
+  static size_t WritesSince(const json& before) {
+    const json after = P().Wire();
+    size_t writes = 0;
+    for (size_t i = before.size(); i < after.size(); ++i) {
+      writes += after[i]["frame"].get<std::string>().rfind("W ", 0) == 0;
+    }
+    return writes;
+  }
+
+  static std::filesystem::path* dir_;
+  static Panel* panel_;
+};
+std::filesystem::path* PanelApiTest::dir_ = nullptr;
+Panel* PanelApiTest::panel_ = nullptr;
+
+TEST_F(PanelApiTest, InfoSaysTheModuleIsSimulated) {
+  const Reply info = P().Get("info");
+  ASSERT_EQ(info.status, 200);
+  EXPECT_EQ(info.body["simulated"], true);
+  EXPECT_EQ(info.body["serial"], "KORVELAN3800");
+  EXPECT_EQ(info.body["ranges"].size(), 7u);
+  EXPECT_EQ(info.body["ranges"][5]["name"], "0..5V");
+}
+
+TEST_F(PanelApiTest, OutputsSetAndReadBackInVoltsRawAndCode) {
+  ASSERT_EQ(P().Post("range", json{{"channel", 0}, {"range", "uni5"}}).status, 200);
+  Reply r = P().Post("output", json{{"channel", 0}, {"volts", 2.5}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["output"]["range"]["name"], "0..5V");
+  EXPECT_DOUBLE_EQ(r.body["output"]["volts"].get<double>(), 2.5);
+  EXPECT_EQ(r.body["output"]["raw"], 8192);
+
+  ASSERT_EQ(P().Post("range", json{{"channel", 1}, {"range", 0}}).status, 200);
+  r = P().Post("output", json{{"channel", 1}, {"raw", 0}});
+  EXPECT_DOUBLE_EQ(r.body["output"]["volts"].get<double>(), -10.0);
+  r = P().Post("output", json{{"channel", 1}, {"code", 0x1234}});
+  EXPECT_EQ(r.body["output"]["code"], 0x1234);
+
+  const Reply both = P().Get("output");
+  ASSERT_EQ(both.body["channels"].size(), 2u);
+  EXPECT_EQ(both.body["channels"][0]["raw"], 8192);
+  EXPECT_EQ(both.body["channels"][1]["code"], 0x1234);
+}
+
+TEST_F(PanelApiTest, ChannelConfigurationReadsBackAndABadCombinationShowsTheStatus) {
+  Reply r = P().Post("channel", json{{"channel", 1},
+                                     {"mode", 2},
+                                     {"select_a", 2},
+                                     {"switch_b", 1},
+                                     {"mode_parameter", 0x55AA}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["settings"]["mode"], 2);
+  EXPECT_EQ(P().Get("channel").body["channels"][1]["mode_parameter"], 0x55AA);
+
+  // Mode 3 takes selectors 0 or 1: the library refuses it, and sends nothing.
+  const json before = P().Wire();
+  r = P().Post("channel", json{{"channel", 0}, {"mode", 3}, {"select_a", 2}});
+  EXPECT_EQ(r.status, 400);
+  EXPECT_EQ(r.body["error"]["call"], "KORVELAN380_DacChSet");
+  EXPECT_EQ(r.body["error"]["status"], 1);
+  EXPECT_EQ(r.body["error"]["meaning"], "an argument is outside its accepted values");
+  EXPECT_EQ(WritesSince(before), 0u);
+}
+
+TEST_F(PanelApiTest, WaveformsArePlottedClippedAndLoaded) {
+  ASSERT_EQ(P().Post("range", json{{"channel", 0}, {"range", "-10..10V"}}).status, 200);
+  json before = P().Wire();
+  // Plotted only: nothing is written.
+  Reply r = P().Post("wave", json{{"channel", 0},
+                                  {"shape", "square"},
+                                  {"samples", 100},
+                                  {"amplitude", 1},
+                                  {"offset", 9.5}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["count"], 100);
+  EXPECT_EQ(r.body["loaded"], nullptr);
+  ASSERT_EQ(r.body["clipped"].size(), 50u);  // the upper half, at 10.5 V
+  EXPECT_EQ(r.body["clipped"][0], 0);
+  EXPECT_DOUBLE_EQ(r.body["volts"][0].get<double>(), 10.5);
+  EXPECT_EQ(WritesSince(before), 0u);
+
+  // Loading clipped samples needs the clip flag.
+  json load = {{"channel", 0},   {"shape", "square"}, {"samples", 100},
+               {"amplitude", 1}, {"offset", 9.5},     {"load", "memory"}};
+  r = P().Post("wave", load);
+  EXPECT_EQ(r.status, 400);
+  EXPECT_NE(r.body["error"]["message"].get<std::string>().find("50 of 100"), std::string::npos);
+  load["clip"] = true;
+  r = P().Post("wave", load);
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["loaded"], "memory");
+  bool lengthSet = false;
+  for (const json& line : P().Wire()) {
+    lengthSet |=
+        line["meaning"] == "set registers 58-60 (waveform length of channel 0) to 0x000063";
+  }
+  EXPECT_TRUE(lengthSet) << "the image length (count - 1) was not written";
+
+  // A CSV column by name, into the FIFO.
+  r = P().Post("wave", json{{"channel", 1},
+                            {"csv", "time,volts\n0,1.0\n1,-1.0\n2,0.5\n"},
+                            {"column", "volts"},
+                            {"load", "fifo"}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["count"], 3);
+  EXPECT_EQ(r.body["volts"], json({1.0, -1.0, 0.5}));
+  EXPECT_EQ(r.body["loaded"], "fifo");
+}
+
+TEST_F(PanelApiTest, FifoTriggerGateSelectionsAndClock) {
+  Reply r = P().Post("fifo", json{{"action", "clear"}, {"channel", 1}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["fifo"].size(), 2u);
+
+  r = P().Post("trigger", json{{"channel", 1}, {"gate", true}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["gate"].size(), 3u);
+  EXPECT_EQ(r.body["trigger"].size(), 2u);
+  r = P().Post("trigger", json{{"channel", 2}, {"trigger", "start"}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  bool gateSet = false;
+  bool triggerSet = false;
+  for (const json& line : P().Wire()) {
+    gateSet |= line["meaning"] == "set register 28 (gate of channel 1) to 0x01";
+    triggerSet |= line["meaning"] == "set register 6 (trigger of channel 2) to 0x01";
+  }
+  EXPECT_TRUE(gateSet);
+  EXPECT_TRUE(triggerSet);
+
+  r = P().Post("select", json{{"which", "ext"}, {"low", 2}, {"high", 4}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["ext"], json({{"low", 2}, {"high", 4}}));
+  r = P().Post("select", json{{"which", "exio"}, {"low", 6}, {"high", 1}});
+  EXPECT_EQ(r.body["exio"], json({{"low", 6}, {"high", 1}}));
+  EXPECT_TRUE(r.body["exio_input"].is_number());
+  r = P().Post("select", json{{"which", "clock"}, {"channel", 2}, {"setting", 1000}});
+  EXPECT_EQ(r.status, 200) << r.body;
+}
+
+TEST_F(PanelApiTest, DigitalIoWritesEitherByteOrBoth) {
+  Reply r = P().Post("dio", json{{"direction", 0xF0}, {"output", 0xA5}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["direction"], 0xF0);
+  EXPECT_EQ(r.body["output"], 0xA5);
+  r = P().Post("dio", json{{"output", 0x08}});
+  EXPECT_EQ(r.body["direction"], 0xF0);
+  EXPECT_EQ(r.body["output"], 0x08);
+  EXPECT_TRUE(P().Get("dio").body["input"].is_number());
+}
+
+TEST_F(PanelApiTest, CalibrationExportsAndImportsOnlyWhatIsValid) {
+  const Reply got = P().Get("calib");
+  ASSERT_EQ(got.status, 200);
+  ASSERT_EQ(got.body["entries"].size(), 14u);
+  json document = got.body["document"];
+  EXPECT_EQ(document["format"], "korvelan380 calibration");
+
+  // A broken document changes nothing.
+  json broken = document;
+  broken["entries"].erase(3);
+  Reply r = P().Post("calib", json{{"document", broken}, {"save", true}});
+  EXPECT_EQ(r.status, 400);
+  EXPECT_EQ(r.body["error"]["message"].get<std::string>().rfind("the calibration: ", 0), 0u)
+      << r.body;
+  EXPECT_EQ(P().Get("calib").body["entries"], got.body["entries"]);
+
+  document["entries"][13]["offset"] = 7;
+  const json before = P().Wire();
+  r = P().Post("calib", json{{"document", document}, {"save", false}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["entries"][13]["offset"], 7);
+  EXPECT_EQ(WritesSince(before), 0u);
+  bool stored = false;
+  ASSERT_EQ(P().Post("calib", json{{"document", document}, {"save", true}}).status, 200);
+  for (const json& line : P().Wire()) {
+    stored |= line["meaning"] == "calibration record stored in the EEPROM";
+  }
+  EXPECT_TRUE(stored);
+  ASSERT_EQ(P().Post("calib", json{{"document", got.body["document"]}, {"save", true}}).status,
+            200);
+}
+
+TEST_F(PanelApiTest, BadRequestsAreRefusedBeforeTheModuleIsWritten) {
+  struct Case {
+    const char* endpoint;
+    const char* body;
+    const char* message;  // a part of the error message
+  };
+  const Case cases[] = {
+      {"output", "{\"channel\": 0, \"volts\": ", "not valid JSON"},
+      {"output", "[0, 2.5]", "JSON object"},
+      {"output", R"({"channel": "0", "volts": 1})", "'channel' is a whole number 0 to 1"},
+      {"output", R"({"channel": 2, "volts": 1})", "0 to 1, not 2"},
+      {"output", R"({"channel": -1, "volts": 1})", "not -1"},
+      {"output", R"({"channel": 0.5, "volts": 1})", "whole number"},
+      {"output", R"({"volts": 1})", "'channel' is missing"},
+      {"output", R"({"channel": 0, "volts": 1, "raw": 5})", "one of 'volts', 'raw' or 'code'"},
+      {"output", R"({"channel": 0, "raw": 16384})", "0 to 16383"},
+      {"output", R"({"channel": 0, "volts": "2.5"})", "'volts' is a number"},
+      {"output", R"({"channel": 0, "volts": 25})", "outside the range"},
+      {"output", R"({"channel": 0, "volt": 1})", "unknown field 'volt'"},
+      {"range", R"({"channel": 3, "range": 1})", "0 to 2"},
+      {"range", R"({"channel": 0, "range": "12V"})", "12V"},
+      {"range", R"({"channel": 0, "range": 7})", "0 to 6"},
+      {"channel", R"({"channel": 0, "mode": 4})", "'mode' is a whole number 0 to 3"},
+      {"channel", R"({"channel": 0})", "'mode' is missing"},
+      {"channel", R"({"channel": 0, "mode": 1, "preset_raw": 1, "preset_volts": 1})", "not both"},
+      {"wave", R"({"channel": 0})", "'shape' or a 'csv'"},
+      {"wave", R"({"channel": 0, "shape": "sine", "csv": "1"})", "'shape' or a 'csv'"},
+      {"wave", R"({"channel": 0, "shape": "sawtooth"})", "sine, square, triangle, saw"},
+      {"wave", R"({"channel": 0, "shape": "sine", "samples": 0})", "1 to 524288"},
+      {"wave", R"({"channel": 0, "shape": "sine", "samples": 524289})", "1 to 524288"},
+      {"wave", R"({"channel": 0, "shape": "sine", "cycles": 0})", "'cycles'"},
+      {"wave", R"({"channel": 0, "shape": "sine", "load": "flash"})", "memory, fifo"},
+      {"wave", R"({"channel": 0, "csv": "1,2\n3,4\n", "load": "memory"})", "--column"},
+      {"wave", R"({"channel": 0, "csv": "1\nabc\n", "load": "memory"})", "line 2"},
+      {"wave", R"({"channel": 0, "csv": "# nothing\n"})", "no samples"},
+      {"fifo", R"({"action": "flush", "channel": 0})", "'action' is one of clear"},
+      {"trigger", R"({"channel": 0, "trigger": "start", "gate": true})", "'trigger'"},
+      {"trigger", R"({"channel": 0, "gate": 1})", "'gate' is true or false"},
+      {"select", R"({"which": "ext", "low": 5, "high": 0})", "0 to 4"},
+      {"select", R"({"which": "exio", "low": 0, "high": 7})", "0 to 6"},
+      {"select", R"({"which": "clock", "channel": 0, "setting": 98})", "99 to 4294967295"},
+      {"select", R"({"which": "gpio"})", "ext, exio, clock"},
+      {"dio", R"({})", "'direction' or 'output'"},
+      {"dio", R"({"output": 256})", "0 to 255"},
+      {"dio", R"({"output": true})", "0 to 255"},
+      {"calib", R"({"save": true})", "'document'"},
+      {"calib", R"({"document": {}})", "'save' is missing"},
+      {"calib", R"({"document": {"format": "x"}, "save": true})", "not a calibration file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.endpoint) + " " + c.body);
+    const json before = P().Wire();
+    const Reply r = P().PostText(c.endpoint, c.body);
+    EXPECT_EQ(r.status, 400);
+    ASSERT_TRUE(r.body.contains("error")) << r.body;
+    EXPECT_NE(r.body["error"]["message"].get<std::string>().find(c.message), std::string::npos)
+        << r.body["error"]["message"];
+    EXPECT_EQ(WritesSince(before), 0u);
+  }
+}
+
+TEST_F(PanelApiTest, UnknownEndpointsAndMethods) {
+  EXPECT_EQ(P().Get("nothing").status, 404);
+  EXPECT_EQ(P().Get("range").status, 405);
+  EXPECT_EQ(P().PostText("info", "{}").status, 405);
+  EXPECT_EQ(P().PostText("wire", "{}").status, 405);
+  const auto put = P().Client().Put("/api/output", "{}", "application/json");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(put->status, 404);
+}
+
+TEST_F(PanelApiTest, TokenHostAndOriginAreChecked) {
+  httplib::Client bare("127.0.0.1", P().port);
+  auto status = [&](const httplib::Headers& headers, const std::string& path = "/api/info") {
+    const auto res = bare.Get(path, headers);
+    return res ? res->status : -1;
+  };
+  const std::string port = std::to_string(P().port);
+  const httplib::Headers token = {{"X-Korvelan380-Token", P().token}};
+  EXPECT_EQ(status({}), 403);
+  EXPECT_EQ(status({{"X-Korvelan380-Token", P().token.substr(1) + "0"}}), 403);
+  EXPECT_EQ(status({{"X-Korvelan380-Token", ""}}), 403);
+  EXPECT_EQ(status(token), 200);
+  EXPECT_EQ(status({}, "/api/info?token=" + P().token), 200);
+  EXPECT_EQ(status({}, "/api/info?token=" + P().token + "x"), 403);
+
+  auto withHost = [&](const std::string& host) {
+    httplib::Headers h = token;
+    h.emplace("Host", host);
+    return status(h);
+  };
+  EXPECT_EQ(withHost("localhost:" + port), 200);
+  EXPECT_EQ(withHost("[::1]:" + port), 200);
+  EXPECT_EQ(withHost("attacker.example:" + port), 403);  // DNS rebinding
+  EXPECT_EQ(withHost("127.0.0.1.attacker.example:" + port), 403);
+  EXPECT_EQ(withHost("127.0.0.1:" + std::to_string(P().port + 1)), 403);
+  EXPECT_EQ(withHost("127.0.0.1"), 403);
+
+  httplib::Headers crossSite = token;
+  crossSite.emplace("Origin", "http://attacker.example");
+  EXPECT_EQ(status(crossSite), 403);
+  httplib::Headers sameSite = token;
+  sameSite.emplace("Origin", "http://127.0.0.1:" + port);
+  EXPECT_EQ(status(sameSite), 200);
+  const auto post = bare.Post("/api/dio", crossSite, R"({"output": 1})", "application/json");
+  ASSERT_TRUE(post);
+  EXPECT_EQ(post->status, 403);
+
+  // The page and its files need the token too; they are served from inside the tool.
+  EXPECT_EQ(status({}, "/"), 403);
+  const auto page = bare.Get("/?token=" + P().token);
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_NE(page->body.find("/dygraph.js?token=" + P().token), std::string::npos);
+  EXPECT_EQ(page->body.find("https://"), std::string::npos) << "the page loads nothing from afar";
+  const auto dygraph = bare.Get("/dygraph.js?token=" + P().token);
+  ASSERT_TRUE(dygraph);
+  EXPECT_EQ(dygraph->status, 200);
+  EXPECT_NE(dygraph->body.find("Dygraph"), std::string::npos);
+  EXPECT_EQ(status({}, "/dygraph.js"), 403);
+}
+
+// A stop by signal disconnects the module and keeps what was set in the state file.
+TEST(PanelStop, InterruptDisconnectsAndSavesTheModule) {
+  const auto dir = TestDir("stop");
+  const std::string state = (dir / "state.json").string();
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    Panel panel(state, "5");
+    const double volts = signal == SIGINT ? 1.25 : -2.5;
+    ASSERT_EQ(panel.Post("output", json{{"channel", 0}, {"volts", volts}}).status, 200);
+    EXPECT_EQ(panel.Stop(signal), 0);
+    EXPECT_NE(panel.Output().find("panel stopped; module 5 disconnected"), std::string::npos)
+        << panel.Output();
+
+    const std::string read =
+        std::string(KORVELAN380_TOOL_PATH) + " --sim --sim-state " + state + " -d 5 read 0 --json";
+    FILE* pipe = popen(read.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+    EXPECT_EQ(pclose(pipe), 0) << out;
+    EXPECT_DOUBLE_EQ(json::parse(out)["volts"].get<double>(), volts);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A name to listen on could resolve to anywhere: it is refused before anything starts.
+TEST(PanelListen, ANameIsRefused) {
+  const auto dir = TestDir("listen");
+  const std::string command = std::string(KORVELAN380_TOOL_PATH) + " --sim --sim-state " +
+                              (dir / "state.json").string() + " panel --listen panel.example 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  const int status = pclose(pipe);
+  EXPECT_EQ(WEXITSTATUS(status), 2) << out;
+  EXPECT_NE(out.find("--listen takes an address in digits"), std::string::npos) << out;
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace korvelan380::test

@@ -1,0 +1,238 @@
+// korvelan380 panel: the page and its JSON API over HTTP, for one module, until interrupted.
+#include "panel.h"
+
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/random.h>
+#include <sys/wait.h>
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <ctime>
+#include <memory>
+#include <ostream>
+#include <thread>
+
+#include "commands.h"
+#include "panel_api.h"
+#include "values.h"
+
+extern char** environ;
+
+namespace korvelan380::tool {
+namespace {
+
+// Enough for one browser's connections, a few scripts and the load test's clients at once.
+constexpr size_t kServerThreads = 16;
+// A whole waveform as CSV, half a million lines, with room to spare.
+constexpr size_t kLargestBody = 64u << 20;
+
+std::string NewToken() {
+  unsigned char bytes[24];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw ToolError("no random numbers for the panel's token (getrandom failed)", kExitFailed);
+    }
+    got += static_cast<size_t>(n);
+  }
+  std::string token;
+  for (unsigned char b : bytes) token += Hex(b, 2).substr(2);
+  return token;
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+}
+
+void SendJson(httplib::Response& res, int status, const ordered_json& body) {
+  res.status = status;
+  res.set_content(body.dump(), "application/json");
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& message) {
+  SendJson(res, status, {{"error", {{"message", message}}}});
+}
+
+// The browser, told to open the page; reaped in the background so that it leaves no zombie.
+void OpenBrowser(const std::string& url, std::ostream& out) {
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = 0;
+  const char* argv[] = {"xdg-open", url.c_str(), nullptr};
+  const int error =
+      posix_spawnp(&pid, "xdg-open", nullptr, &attributes, const_cast<char* const*>(argv), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) {
+    out << "could not start xdg-open (" << std::strerror(error)
+        << "): open the address above yourself\n";
+    return;
+  }
+  std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+}
+
+std::string UrlHost(const std::string& listen) {
+  if (listen == "0.0.0.0") return "127.0.0.1";
+  if (listen == "::") return "[::1]";
+  if (listen.find(':') != std::string::npos) return "[" + listen + "]";
+  return listen;
+}
+
+}  // namespace
+
+void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& out) {
+  if (args.port < 0 || args.port > 65535) throw UsageError("--port is 0 to 65535");
+  // An address in digits (or localhost): a name could resolve to anywhere.
+  if (!HostAllowed(UrlHost(args.listen) + ":1", 1)) {
+    throw UsageError(
+        "--listen takes an address in digits (127.0.0.1, ::1, 0.0.0.0) or localhost, "
+        "not '" +
+        args.listen + "'");
+  }
+  const std::string token = NewToken();
+  PanelApi api(s);
+  httplib::Server server;
+  server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+  server.set_payload_max_length(kLargestBody);
+  // Replies are small: sent at once, not held back for more (which costs 40 ms a request).
+  server.set_tcp_nodelay(true);
+  server.set_keep_alive_timeout(2);  // a stop waits for idle connections this long at most
+  server.set_default_headers({{"Cache-Control", "no-store"},
+                              {"X-Content-Type-Options", "nosniff"},
+                              {"X-Frame-Options", "DENY"},
+                              {"Referrer-Policy", "no-referrer"}});
+
+  int port = args.port;
+  // Every request: its Host and Origin must be this panel's, and it must carry the token.
+  server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+    const std::string host = req.get_header_value("Host");
+    if (!HostAllowed(host, port)) {
+      Refuse(res, 403, "Host '" + host + "' is not this panel's address");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!OriginAllowed(req.get_header_value("Origin"), host)) {
+      Refuse(res, 403, "requests from other sites are refused");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    const std::string given = req.has_header("X-Korvelan380-Token")
+                                  ? req.get_header_value("X-Korvelan380-Token")
+                                  : req.get_param_value("token");
+    if (!SameToken(given, token)) {
+      Refuse(res, 403,
+             given.empty() ? "the token is missing: use the address the panel printed"
+                           : "wrong token: use the address the panel printed");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  std::string page(PanelFile("index.html"));
+  ReplaceAll(page, "{{TOKEN}}", token);
+  server.Get("/", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Content-Security-Policy",
+                   "default-src 'none'; script-src 'self'; style-src 'self'; "
+                   "connect-src 'self'; img-src 'self' data:; form-action 'none'; "
+                   "frame-ancestors 'none'; base-uri 'none'");
+    res.set_content(page, "text/html; charset=utf-8");
+  });
+  for (const char* name : {"panel.js", "panel.css", "dygraph.js", "dygraph.css"}) {
+    const std::string type = std::string_view(name).ends_with(".js")
+                                 ? "text/javascript; charset=utf-8"
+                                 : "text/css; charset=utf-8";
+    server.Get(std::string("/") + name,
+               [name, type](const httplib::Request&, httplib::Response& res) {
+                 const std::string_view file = PanelFile(name);
+                 res.set_content(file.data(), file.size(), type.c_str());
+               });
+  }
+  auto apiHandler = [&](const httplib::Request& req, httplib::Response& res) {
+    const ApiReply reply = api.Handle(req.method, req.matches[1].str(), req.body);
+    SendJson(res, reply.status, reply.body);
+  };
+  server.Get(R"(/api/([a-z]+))", apiHandler);
+  server.Post(R"(/api/([a-z]+))", apiHandler);
+  server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (res.body.empty()) {
+      Refuse(res, res.status, res.status == 404 ? "nothing at " + req.path : "request refused");
+    }
+  });
+
+  // SIGINT and SIGTERM are taken by a thread of their own, which stops the server: every
+  // thread the server starts inherits the blocked mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+  struct RestoreMask {
+    sigset_t mask;
+    ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+  } restore{previous};
+
+  if (args.port == 0) {
+    port = server.bind_to_any_port(args.listen);
+  } else if (!server.bind_to_port(args.listen, args.port)) {
+    port = -1;
+  }
+  if (port <= 0) {
+    throw ToolError("cannot listen on " + args.listen + " port " + std::to_string(args.port) +
+                        (args.port == 0 ? "" : " (in use?)"),
+                    kExitFailed);
+  }
+
+  const std::string url =
+      "http://" + UrlHost(args.listen) + ":" + std::to_string(port) + "/?token=" + token;
+  out << "korvelan380 panel for module " << s.options().device
+      << (s.sim() != nullptr ? " (simulated)" : "") << ", listening on " << args.listen << " port "
+      << port << ":\n"
+      << url << "\n"
+      << "Ctrl-C stops it." << std::endl;
+  if (args.open) OpenBrowser(url, out);
+
+  std::atomic<bool> stopped{false};
+  std::atomic<bool> signalled{false};
+  std::thread signalThread([&] {
+    const timespec poll{0, 200'000'000};
+    while (!stopped) {
+      if (sigtimedwait(&stopSignals, nullptr, &poll) > 0) {
+        signalled = true;
+        server.stop();
+        return;
+      }
+    }
+  });
+  const bool served = server.listen_after_bind();
+  stopped = true;
+  signalThread.join();
+  if (!served && !signalled)
+    throw ToolError("the panel's server stopped with an error", kExitFailed);
+  r.json = {{"port", port}, {"stopped", true}};
+  r.Line("panel stopped; module " + s.options().device + " disconnected");
+}
+
+void RegisterPanel(CommandSet& set) {
+  Command& c = set.Add("panel", "a test panel for the module in the browser, served until Ctrl-C",
+                       {"korvelan380 --sim panel --open", "korvelan380 -d 7 panel --port 8380",
+                        "It prints the page's address, with the token every request needs."});
+  auto args = std::make_shared<PanelArgs>();
+  c.app->add_option("--port", args->port, "the port (default 0: a free one)")
+      ->check(CLI::Range(0, 65535));
+  c.app->add_option("--listen", args->listen,
+                    "the address to listen on (default 127.0.0.1); the token is needed on any");
+  c.app->add_flag("--open", args->open, "start the browser on the page (xdg-open)");
+  std::ostream& out = set.out();
+  c.run = [args, &out](Session& s, Report& r) { PanelCommand(s, r, *args, out); };
+}
+
+}  // namespace korvelan380::tool

@@ -1,0 +1,30 @@
+// The test panel: `korvelan380 panel` serves a page and its JSON API for one module until
+// interrupted.
+#ifndef KORVELAN380_TOOL_PANEL_H
+#define KORVELAN380_TOOL_PANEL_H
+
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+#include "session.h"
+#include "tool.h"
+
+namespace korvelan380::tool {
+
+struct PanelArgs {
+  int port = 0;  // 0: a free port
+  std::string listen = "127.0.0.1";
+  bool open = false;  // start the user's browser on the page
+};
+
+// Serves until SIGINT or SIGTERM; prints the page's address, with its token, to `out` first.
+void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& out);
+
+// A file of the page, embedded at build time ("index.html", "dygraph.js"); empty when there is
+// no such file.
+std::string_view PanelFile(std::string_view name);
+
+}  // namespace korvelan380::tool
+
+#endif  // KORVELAN380_TOOL_PANEL_H

@@ -1,0 +1,57 @@
+// The test panel's JSON API, apart from HTTP: each request is a method, an endpoint and a body,
+// checked in full before anything reaches the module, and each reply a status and a JSON body.
+#ifndef KORVELAN380_TOOL_PANEL_API_H
+#define KORVELAN380_TOOL_PANEL_API_H
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "session.h"
+#include "tool.h"
+#include "wire.h"
+
+namespace korvelan380::tool {
+
+struct ApiReply {
+  int status = 200;  // 400 bad request, 404 no such endpoint, 405 wrong method, 500 the module
+  ordered_json body;
+};
+
+// What the API keeps between requests: the module, and with the simulated module the last
+// lines of its wire log.
+class PanelApi {
+ public:
+  explicit PanelApi(Session& session) : session_(session) {}
+
+  // `endpoint` is the path after /api/ ("output"); `body` the request's body (POST only).
+  ApiReply Handle(std::string_view method, std::string_view endpoint, const std::string& body);
+
+  // The most wire lines kept for the page.
+  static constexpr size_t kWireLines = 400;
+
+ private:
+  ordered_json Info();
+  ordered_json Wire();
+  // Moves the simulator's trace into the kept lines.
+  void DrainTrace();
+
+  Session& session_;
+  std::mutex wireMu_;
+  std::deque<WireLine> wire_;
+  unsigned requestsSinceDrain_ = 0;
+};
+
+// Whether a request's Host header names this panel: "localhost" or an address in digits (a name
+// that resolves here could be anyone's: DNS rebinding), with the panel's port.
+bool HostAllowed(std::string_view host, int port);
+// Whether an Origin header (empty when there is none) is this panel's own page.
+bool OriginAllowed(std::string_view origin, std::string_view host);
+// Compares without stopping at the first difference, so that timing gives no hint of the token.
+bool SameToken(std::string_view given, std::string_view token);
+
+}  // namespace korvelan380::tool
+
+#endif  // KORVELAN380_TOOL_PANEL_API_H
