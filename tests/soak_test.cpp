@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <random>
@@ -147,6 +148,48 @@ TEST(Soak, RandomCallsOnThreeModulesWithReconnectsAndAnUnloadAtTheEnd) {
   }
   std::printf("soak: %ld calls from %d threads on %d modules, one of them reconnected\n",
               calls.load(), kWorkers, kModules);
+  sim::Reset();
+}
+
+// The unload hook runs while the process ends or the library is let go, with calls perhaps still
+// going on other threads: they end with a status, never on freed memory, and the table works
+// afterwards.
+TEST(Soak, CallsRacingTheUnloadHookEndWithAStatus) {
+  sim::Reset();
+  sim::SetTracing(false);
+  for (const char* id : {"u1", "u2"}) {
+    ASSERT_TRUE(sim::Attach(sim::SerialOf(id)));
+    ASSERT_EQ(KORVELAN380_Connect(id), KORVELAN380_OK);
+  }
+  std::atomic<bool> unloaded{false};
+  std::atomic<int> unexpected{0};
+  auto caller = [&](const char* id) {
+    // Goes on for a while after the hook, so that calls meet an emptied table too.
+    for (int after = 0; after < 200;) {
+      uint16_t raw = 0;
+      const StatusCode a = KORVELAN380_DacValSet(id, 0, 0x1000);
+      const StatusCode b = KORVELAN380_DacValSet_R(id, 0, &raw);
+      for (StatusCode status : {a, b}) {
+        if (status != KORVELAN380_OK && status != KORVELAN380_NOT_CONNECTED &&
+            status != KORVELAN380_TRANSFER_FAILED) {
+          ++unexpected;
+        }
+      }
+      if (unloaded) ++after;
+    }
+  };
+  std::thread first(caller, "u1"), second(caller, "u2");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  UnloadHook();
+  unloaded = true;
+  first.join();
+  second.join();
+  EXPECT_EQ(unexpected.load(), 0);
+  uint16_t raw = 0;
+  EXPECT_EQ(KORVELAN380_DacValSet_R("u1", 0, &raw), KORVELAN380_NOT_CONNECTED);
+  EXPECT_FALSE(sim::IsOpen(sim::SerialOf("u1")));
+  EXPECT_EQ(KORVELAN380_Connect("u1"), KORVELAN380_OK);
+  EXPECT_EQ(KORVELAN380_DisConnect("u1"), KORVELAN380_OK);
   sim::Reset();
 }
 

@@ -43,6 +43,15 @@ def _driver_would_open() -> bool:
 
 
 def _complete_driver(driver: ctypes.CDLL) -> bool:
+    if hasattr(driver, "kcap_forwarded_driver"):
+        # The recording shim: what matters is the driver it forwards to, which it has loaded.
+        forwarded = ctypes.CFUNCTYPE(ctypes.c_char_p)(("kcap_forwarded_driver", driver))()
+        if not forwarded:
+            return False  # it forwards nowhere: the library's own status says so
+        try:
+            driver = ctypes.CDLL(forwarded.decode(), mode=os.RTLD_NOLOAD | os.RTLD_NOW)
+        except OSError:
+            return False
     return not hasattr(driver, "ksim_reset") and all(hasattr(driver, f) for f in _FUNCTIONS)
 
 

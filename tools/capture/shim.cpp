@@ -108,6 +108,7 @@ class Recorder {
   }
 
   const Driver* driver() const { return loaded_ ? &driver_ : nullptr; }
+  const std::string& driverPath() const { return header_.driver; }
 
   // The capture's number for `handle`: the one FT_OpenEx gave it, else 0.
   uint32_t HandleId(FT_HANDLE handle) {
@@ -285,6 +286,12 @@ void Keep(std::vector<uint8_t>& out, const void* data, size_t size) {
 }
 
 }  // namespace
+
+// The driver the calls go to ("" when none could be loaded): a program that must know whether a
+// USB bus is needed (not by the simulated module) asks the shim in front of it.
+SHIM_EXPORT const char* kcap_forwarded_driver(void) {
+  return TheRecorder().driver() != nullptr ? TheRecorder().driverPath().c_str() : "";
+}
 
 SHIM_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
   cap::CallRecord call = Begin(cap::kOpenEx, nullptr, flags);

@@ -18,14 +18,30 @@ constexpr const char* kUsbBusDir = "/dev/bus/usb";
 
 enum class Driver { kNone, kSimulated, kOther };
 
-// The libftd2xx.so the library will bind. Our simulated module, which needs no bus, is told apart
-// by its control interface.
+constexpr const char* kDriverFunctions[] = {
+    "FT_OpenEx",         "FT_Close",     "FT_Read",      "FT_Write",     "FT_Purge",
+    "FT_GetQueueStatus", "FT_GetStatus", "FT_EE_UASize", "FT_EE_UARead", "FT_EE_UAWrite"};
+
+// What a loaded driver library is: our simulated module (told apart by its control interface),
+// one the library would refuse (a function missing), or another, which needs a USB bus. The
+// recording shim counts as the driver it forwards to.
+Driver Classify(void* driver) {
+  using Forwarded = const char* (*)();
+  if (auto forwarded = reinterpret_cast<Forwarded>(dlsym(driver, "kcap_forwarded_driver"))) {
+    const char* path = forwarded();
+    driver = *path != '\0' ? dlopen(path, RTLD_LAZY | RTLD_NOLOAD) : nullptr;
+    if (driver == nullptr) return Driver::kNone;
+  }
+  for (const char* name : kDriverFunctions) {
+    if (dlsym(driver, name) == nullptr) return Driver::kNone;
+  }
+  return dlsym(driver, "ksim_reset") != nullptr ? Driver::kSimulated : Driver::kOther;
+}
+
+// The libftd2xx.so the library will bind. It stays loaded: the library binds this one.
 Driver FindDriver() {
   void* driver = dlopen("libftd2xx.so", RTLD_LAZY | RTLD_LOCAL);
-  if (driver == nullptr) return Driver::kNone;
-  const bool simulated = dlsym(driver, "ksim_reset") != nullptr;
-  dlclose(driver);
-  return simulated ? Driver::kSimulated : Driver::kOther;
+  return driver != nullptr ? Classify(driver) : Driver::kNone;
 }
 
 // The numeric entries of a folder of the USB bus ("001", ...), as full paths.
