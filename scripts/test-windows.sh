@@ -5,9 +5,11 @@
 source "$(dirname "$0")/lib.sh"
 # Wine without what it only recommends: no fonts, sound or graphics drivers are needed here.
 # The preloader reserves Windows' address ranges before anything else is mapped, so that a
-# program never starts with its memory taken.
+# program never starts with its memory taken. llvm, clang and lld make the import library for
+# Microsoft's linker and a program linked against it.
 NO_RECOMMENDS=1 need_packages cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
-  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 wine64-preloader
+  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 wine64-preloader \
+  llvm clang lld
 WINDOWS_BUILD="${KORVELAN380_WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
 started=$SECONDS
 # Release, as users build it: its optimiser sees what the default build type's does not.
