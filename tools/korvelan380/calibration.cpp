@@ -153,6 +153,8 @@ std::string TableText(const Calibration& c) {
   return text;
 }
 
+}  // namespace
+
 void CalibShow(Session& s, Report& r) {
   const Calibration c = Get(s);
   r.json = {{"device", s.options().device}, {"entries", EntriesJson(c)}};
@@ -188,8 +190,6 @@ void CalibImport(Session& s, Report& r, const std::string& path, bool save) {
   }
   r.text += TableText(now);
 }
-
-}  // namespace
 
 ordered_json CalibrationSummary(Session& s) {
   const Calibration c = Get(s);

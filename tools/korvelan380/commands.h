@@ -119,6 +119,10 @@ void WaveCommand(Session& s, Report& r, const WaveArgs& args, std::istream& in);
 // ---- Calibration: calib show, export, import ----
 void RegisterCalib(CommandSet& set);
 ordered_json CalibrationSummary(Session& s);
+// The three calib commands, which the panel runs too.
+void CalibShow(Session& s, Report& r);
+void CalibExport(Session& s, Report& r, const std::string& path);
+void CalibImport(Session& s, Report& r, const std::string& path, bool save);
 
 // ---- Whole-module commands, and the simulated module itself ----
 void RegisterInfo(CommandSet& set);
