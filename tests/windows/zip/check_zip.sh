@@ -30,7 +30,8 @@ root="$work/$top"
 # simulated FTD2XX.dll nowhere but in sim\.
 export LC_ALL=C
 files="$(cd "$root" && find . -type f | sed 's|^\./||' | sort)"
-expected="$(printf '%s\n' LICENSE README.md bin/korvelan380.dll include/korvelan380.h \
+expected="$(printf '%s\n' LICENSE README.md bin/korvelan380.dll bin/korvelan380.exe \
+  include/korvelan380.h \
   lib/korvelan380.lib lib/libkorvelan380.dll.a sim/FTD2XX.dll | sort)"
 if ! diff <(echo "$expected") <(grep -v -e '^examples/' -e '^python/' <<<"$files"); then
   fail "the ZIP's files differ from the list (< expected, > in the ZIP)"
@@ -72,5 +73,40 @@ clang --target=x86_64-pc-windows-msvc -std=c++17 -O1 -Wall -Werror -fno-exceptio
 lld-link -nologo -entry:Start -subsystem:console -nodefaultlib -out:"$work/msvc_consumer.exe" \
   "$work/msvc_consumer.obj" "$root/lib/korvelan380.lib" "$work/kernel32.lib"
 "$wine_run" "$work/msvc_consumer.exe" || fail "msvc_consumer exited with $?"
+
+# The tool, unpacked, on no driver at all: it says what to install, and does not crash.
+unset WINEPATH
+tool="$root/bin/korvelan380.exe"
+state="$(winepath -w "$work/state.json")"
+out="$("$wine_run" "$tool" info 2>&1 | tr -d '\r')" && fail "info without a driver succeeded"
+grep -q "korvelan380.dll does not load" <<<"$out" || fail "info without a driver: $out"
+out="$("$wine_run" "$tool" doctor 2>&1 | tr -d '\r')" && fail "doctor without a driver found nothing"
+grep -q "FTD2XX.dll does not load" <<<"$out" || fail "doctor without a driver: $out"
+
+# With --sim: the simulated module from sim\, its state under %LOCALAPPDATA%\korvelan380\.
+out="$("$wine_run" "$tool" --sim doctor | tr -d '\r')" || fail "--sim doctor failed: $out"
+grep -q 'driver library: FTD2XX.dll loads from .*\\sim\\FTD2XX.dll' <<<"$out" ||
+  fail "--sim doctor did not find sim\\FTD2XX.dll: $out"
+local_app_data="$("$wine_run" cmd /c echo %LOCALAPPDATA% | tr -d '\r')"
+[ -f "$(winepath -u "$local_app_data\\korvelan380\\sim-state.json")" ] ||
+  fail "no state file in $local_app_data\\korvelan380"
+
+# The same commands as on Linux, with the same output (line endings aside).
+commands=("demo" "info" "out 0 2.5V" "read 0" "range 1 3" "read 1 --json" "dio dir 0x0F"
+  "gate 0 on" "fifo" "exio" "calib show")
+for command in "${commands[@]}"; do
+  # shellcheck disable=SC2086
+  windows="$("$wine_run" "$tool" --sim --sim-state "$state" $command 2>&1 | tr -d '\r')" ||
+    fail "korvelan380 --sim $command failed: $windows"
+  [ -n "${KORVELAN380_LINUX_TOOL:-}" ] || continue
+  # shellcheck disable=SC2086
+  linux="$("$KORVELAN380_LINUX_TOOL" --sim --sim-state "$work/linux-state.json" $command 2>&1)"
+  # The state file's path is each system's own.
+  windows="${windows//"$state"/STATE}"
+  linux="${linux//"$work/linux-state.json"/STATE}"
+  diff <(echo "$linux") <(echo "$windows") ||
+    fail "korvelan380 --sim $command: the Windows tool's output (>) differs from Linux's (<)"
+done
+[ -n "${KORVELAN380_LINUX_TOOL:-}" ] || echo "no KORVELAN380_LINUX_TOOL: outputs not compared"
 
 exit "$failed"
