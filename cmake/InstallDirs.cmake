@@ -8,6 +8,11 @@ include(GNUInstallDirs)
 set(KORVELAN380_INSTALL_SIMDIR "${CMAKE_INSTALL_LIBDIR}/korvelan380/sim")
 set(KORVELAN380_INSTALL_PYTHONDIR "lib/python3/dist-packages" CACHE STRING
     "Where the Python package goes, below the prefix (Debian's python3 looks in /usr/lib/python3/dist-packages)")
+# On Windows the ZIP's layout: sim\FTD2XX.dll beside bin\, the Python package in python\.
+if(WIN32)
+  set(KORVELAN380_INSTALL_SIMDIR "sim")
+  set(KORVELAN380_INSTALL_PYTHONDIR "python")
+endif()
 set(KORVELAN380_INSTALL_UDEVRULESDIR "lib/udev/rules.d" CACHE STRING
     "Where the udev rule goes, below the prefix")
 set(KORVELAN380_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/korvelan380")

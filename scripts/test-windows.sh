@@ -5,13 +5,17 @@
 source "$(dirname "$0")/lib.sh"
 # Wine without what it only recommends: no fonts, sound or graphics drivers are needed here.
 # The preloader reserves Windows' address ranges before anything else is mapped, so that a
-# program never starts with its memory taken.
+# program never starts with its memory taken. llvm, clang and lld make the import library for
+# Microsoft's linker and a program linked against it; the tool takes the header-only CLI11 and
+# nlohmann/json from the build machine.
 NO_RECOMMENDS=1 need_packages cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
-  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 wine64-preloader
+  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 wine64-preloader \
+  llvm clang lld libcli11-dev nlohmann-json3-dev
 WINDOWS_BUILD="${KORVELAN380_WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
 started=$SECONDS
+# Release, as users build it: its optimiser sees what the default build type's does not.
 configure_and_build "$WINDOWS_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DKORVELAN380_BUILD_TESTS=ON
+  -DCMAKE_BUILD_TYPE=Release -DKORVELAN380_BUILD_TESTS=ON
 
 # One prefix and one wineserver for the whole run: made once before the tests start in
 # parallel, and kept up between them instead of starting afresh for every test program.
@@ -20,5 +24,9 @@ mkdir -p "$WINEPREFIX"
 wineserver -p
 trap 'wineserver -k 2>/dev/null || true' EXIT
 "$ROOT/cmake/wine-run.sh" wineboot --init >/dev/null 2>&1
+# The Windows tool's output is compared with the Linux tool's, when the Linux build has one.
+if [ -x "$BUILD/tools/korvelan380/korvelan380" ]; then
+  export KORVELAN380_LINUX_TOOL="$BUILD/tools/korvelan380/korvelan380"
+fi
 ctest --test-dir "$WINDOWS_BUILD" -j "$JOBS" --output-on-failure --timeout 300
 echo "Windows build and tests: $((SECONDS - started)) s"

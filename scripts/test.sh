@@ -54,7 +54,7 @@ stage "3/5 thread sanitizer"
 sanitized_build "$BUILD-tsan" "-fsanitize=thread" "-fsanitize=thread" -DKORVELAN380_BUILD_TESTS=ON
 # die_after_fork=0: a test forks, and its child starts a thread, as a forked worker would.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0" \
-  run_ctest "$BUILD-tsan" -R '^(Threads|RegisterLink|SimTest|Soak|Connection)\.'
+  run_ctest "$BUILD-tsan" -R '^(Threads|Fork|RegisterLink|SimTest|Soak|Connection)\.'
 
 stage "4/5 fuzzers"
 sanitized_build "$BUILD-fuzz" "-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all" \

@@ -4,9 +4,11 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
+import ntpath
 import os
 import sys
 import threading
+from dataclasses import dataclass
 from ctypes import POINTER, c_char_p, c_int32, c_uint8, c_uint16, c_uint32, c_void_p
 from pathlib import Path
 from typing import TYPE_CHECKING, Callable, Dict, List, Mapping, Optional, Sequence, Tuple
@@ -20,13 +22,33 @@ __all__ = ["Library", "load_library", "loaded_library", "library_candidates", "s
 
 PACKAGE_DIR = Path(__file__).resolve().parent
 
+
+@dataclass(frozen=True)
+class PlatformFiles:
+    """What the library and the simulated module are called on a platform, and where a build
+    tree keeps the library."""
+
+    library: str
+    sim: str
+    build_library_dir: str  #: below the build folder
+    build_sim_dir: str
+    path_separator: str  #: between the folders of PATH
+
+
+_WINDOWS = PlatformFiles("korvelan380.dll", "FTD2XX.dll", "bin", "bin", ";")
+_POSIX = PlatformFiles("libkorvelan380.so", "libftd2xx.so", "lib", "sim", ":")
+
+
+def platform_files(platform: str = sys.platform) -> PlatformFiles:
+    return _WINDOWS if platform == "win32" else _POSIX
+
+
+LIBRARY_FILE = platform_files().library
+SIM_FILE = platform_files().sim
 if sys.platform == "win32":
-    LIBRARY_FILE = "korvelan380.dll"
     _NO_CALIBED_R_SYMBOL = "?KORVELAN380_DacValSet_NoCalibed_R@@YAKPEBDEPEAG@Z"
 else:
-    LIBRARY_FILE = "libkorvelan380.so"
     _NO_CALIBED_R_SYMBOL = "_Z33KORVELAN380_DacValSet_NoCalibed_RPKchPt"
-SIM_FILE = "libftd2xx.so"
 
 #: Number of entries in the calibration tables: entry channel * 7 + rangeIndex.
 CALIBRATION_ENTRIES = 14
@@ -138,6 +160,12 @@ class Library:
     def __init__(self, path: str, origin: str) -> None:
         self.path = path
         self.origin = origin
+        # Windows looks for the DLL's own imports in the folders of dll_directories (kept open
+        # while the library is loaded).
+        self._dll_directories = [
+            os.add_dll_directory(folder)  # type: ignore[attr-defined]
+            for folder in dll_directories(path)
+        ]
         self._cdll = ctypes.CDLL(path)
         missing = []
         for export, argtypes in _PROTOTYPES.items():
@@ -164,13 +192,25 @@ class Library:
             ...
 
 
-def _install_lib_dir(package_dir: Path) -> Optional[Path]:
+def dll_directories(path: str, platform: str = sys.platform) -> List[str]:
+    """The folders to add to Windows' search for the imports of the DLL at ``path``: its own
+    folder, where FTD2XX.dll may have been put beside it. None for a bare name, which the
+    loader looks for itself, and none outside Windows."""
+    if platform != "win32" or not ntpath.isabs(path):
+        return []
+    return [ntpath.dirname(path)]
+
+
+def _install_lib_dir(package_dir: Path, platform: str = sys.platform) -> Optional[Path]:
     """The libdir of the installation the package belongs to: as ``cmake --install`` recorded
-    it; else, for a package copied by hand into ``<prefix>/lib/python3.X/site-packages`` (or
-    ``dist-packages``, or ``lib/python3/...``), ``<prefix>/lib``."""
+    it; else, outside Windows, for a package copied by hand into
+    ``<prefix>/lib/python3.X/site-packages`` (or ``dist-packages``, or ``lib/python3/...``),
+    ``<prefix>/lib``."""
     record = install_record(package_dir)
     if record is not None:
         return record.library_dir
+    if platform == "win32":
+        return None
     packages = package_dir.parent
     if packages.name not in ("site-packages", "dist-packages"):
         return None
@@ -191,6 +231,7 @@ def library_candidates(
     path: Optional[str] = None,
     environ: Mapping[str, str] = os.environ,
     package_dir: Path = PACKAGE_DIR,
+    platform: str = sys.platform,
 ) -> List[Tuple[str, str]]:
     """The places the library is looked for, in order, as (origin, path) pairs.
 
@@ -205,20 +246,30 @@ def library_candidates(
        system directories), then what ``ctypes.util.find_library`` finds.
 
     The first five are files; the last is a name for the loader (origin "system").
+
+    On Windows (``platform`` "win32") the file is ``korvelan380.dll``; an installation is the
+    one ``_install.json`` records (the ZIP's ``bin\\``); the build tree keeps it in ``bin\\``;
+    and in place of the system loader, which Python no longer lets search ``PATH``, come the
+    folders of ``PATH`` in order (origin "PATH").
     """
     if path is not None:
         return [("argument", os.fspath(path))]
     from_env = environ.get("KORVELAN380_LIBRARY")
     if from_env:
         return [("KORVELAN380_LIBRARY", from_env)]
-    candidates = [("package", str(package_dir / "_lib" / LIBRARY_FILE))]
-    lib_dir = _install_lib_dir(package_dir)
+    files = platform_files(platform)
+    candidates = [("package", str(package_dir / "_lib" / files.library))]
+    lib_dir = _install_lib_dir(package_dir, platform)
     if lib_dir is not None and lib_dir != package_dir / "_lib":  # a wheel records its _lib
-        candidates.append(("install prefix", str(lib_dir / LIBRARY_FILE)))
-    candidates.append(
-        ("build tree", str(_repo_build_dir(package_dir, environ) / "lib" / LIBRARY_FILE))
-    )
-    candidates.append(("system", LIBRARY_FILE))
+        candidates.append(("install prefix", str(lib_dir / files.library)))
+    build = _repo_build_dir(package_dir, environ)
+    candidates.append(("build tree", str(build / files.build_library_dir / files.library)))
+    if platform != "win32":
+        candidates.append(("system", files.library))
+        return candidates
+    for folder in environ.get("PATH", "").split(files.path_separator):
+        if folder.strip():
+            candidates.append(("PATH", ntpath.join(folder.strip(), files.library)))
     return candidates
 
 
@@ -226,31 +277,36 @@ def sim_candidates(
     path: Optional[str] = None,
     environ: Mapping[str, str] = os.environ,
     package_dir: Path = PACKAGE_DIR,
+    platform: str = sys.platform,
 ) -> List[Tuple[str, str]]:
     """The places the simulated module's ``libftd2xx.so`` is looked for, in order.
 
     ``path``; ``KORVELAN380_SIM_LIBRARY``; ``_lib/sim/`` inside the package; where
     ``cmake --install`` put it (``<libdir>/korvelan380/sim/``, from the package's
     ``_install.json``), else ``<prefix>/lib/korvelan380/sim/``; the build tree's ``sim/``. Never
-    the system loader, which would find the vendor's driver.
+    the system loader, which would find the vendor's driver. On Windows the file is
+    ``FTD2XX.dll``: in ``_lib\\sim\\``, in the installation's ``sim\\`` as recorded, and in the
+    build tree's ``bin\\``; never on ``PATH``.
     """
     if path is not None:
         return [("argument", os.fspath(path))]
     from_env = environ.get("KORVELAN380_SIM_LIBRARY")
     if from_env:
         return [("KORVELAN380_SIM_LIBRARY", from_env)]
-    candidates = [("package", str(package_dir / "_lib" / "sim" / SIM_FILE))]
+    files = platform_files(platform)
+    candidates = [("package", str(package_dir / "_lib" / "sim" / files.sim))]
     record = install_record(package_dir)
     if record is not None:
         if record.sim_dir != package_dir / "_lib" / "sim":
-            candidates.append(("install prefix", str(record.sim_dir / SIM_FILE)))
+            candidates.append(("install prefix", str(record.sim_dir / files.sim)))
     else:
         # Copied by hand: the layout cmake --install gives by default.
-        lib_dir = _install_lib_dir(package_dir)
+        lib_dir = _install_lib_dir(package_dir, platform)
         if lib_dir is not None:
-            sim_file = lib_dir / "korvelan380" / "sim" / SIM_FILE
+            sim_file = lib_dir / "korvelan380" / "sim" / files.sim
             candidates.append(("install prefix", str(sim_file)))
-    candidates.append(("build tree", str(_repo_build_dir(package_dir, environ) / "sim" / SIM_FILE)))
+    build = _repo_build_dir(package_dir, environ)
+    candidates.append(("build tree", str(build / files.build_sim_dir / files.sim)))
     return candidates
 
 
@@ -258,7 +314,7 @@ def choose(candidates: List[Tuple[str, str]], what: str) -> Tuple[str, str]:
     """The first candidate to load: an explicit one as it is, otherwise the first file that
     exists, otherwise the first name for the system loader."""
     origin, first = candidates[0]
-    if origin not in ("package", "install prefix", "build tree", "system"):
+    if origin not in ("package", "install prefix", "build tree", "PATH", "system"):
         if not os.path.exists(first):
             raise LibraryNotFoundError(f"{what} not found: {first} (from {origin})")
         return origin, first

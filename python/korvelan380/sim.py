@@ -17,6 +17,10 @@ The simulator is found, in order, at: the path given to :func:`activate`; the en
 variable ``KORVELAN380_SIM_LIBRARY``; ``_lib/sim/libftd2xx.so`` inside the package; for an
 installed package, ``<libdir>/korvelan380/sim/libftd2xx.so`` of its installation; the build
 tree's ``sim/libftd2xx.so`` (``$KORVELAN380_BUILD_DIR`` or the repository's ``build/``).
+
+On Windows the simulator is ``FTD2XX.dll``, loaded by its full path before the library (from
+``_lib\\sim\\``, the ZIP's ``sim\\`` or the build tree's ``bin\\``), so that the library's
+imports of ``FTD2XX.dll`` resolve to it. That path has not yet been run on Windows itself.
 """
 
 from __future__ import annotations
@@ -24,6 +28,7 @@ from __future__ import annotations
 import ctypes
 import enum
 import os
+import sys
 import threading
 from array import array
 from ctypes import c_char_p, c_int, c_size_t, c_uint8, c_uint32, c_void_p
@@ -416,11 +421,26 @@ _active: Optional[Simulator] = None
 
 
 def _loaded_driver() -> Optional[ctypes.CDLL]:
-    """The libftd2xx.so already loaded in this process (the one the library binds), if any."""
+    """The driver already loaded in this process under the name the library binds, if any."""
+    if sys.platform == "win32":
+        # A DLL loaded under the name FTD2XX.dll is the one korvelan380.dll's imports resolve to.
+        kernel32 = ctypes.WinDLL("kernel32")  # type: ignore[attr-defined]
+        kernel32.GetModuleHandleW.restype = c_void_p
+        kernel32.GetModuleHandleW.argtypes = [ctypes.c_wchar_p]
+        handle = kernel32.GetModuleHandleW(SIM_FILE)
+        return ctypes.CDLL(SIM_FILE, handle=handle) if handle else None
     try:
         return ctypes.CDLL(SIM_FILE, mode=os.RTLD_NOLOAD | os.RTLD_NOW)
     except OSError:
         return None
+
+
+def _load_as_driver(path: str) -> ctypes.CDLL:
+    """Loads the simulator so that the library, loaded later, binds it: on Windows by its full
+    path (the name it is loaded under is FTD2XX.dll), elsewhere globally, under its soname."""
+    if sys.platform == "win32":
+        return ctypes.CDLL(path)
+    return ctypes.CDLL(path, mode=os.RTLD_GLOBAL | os.RTLD_NOW)
 
 
 def _is_simulator(cdll: ctypes.CDLL) -> bool:
@@ -466,21 +486,21 @@ def _activate(path: Optional[str]) -> Simulator:
                     "one simulator serves a process"
                 )
             return _active
-        if os.name != "posix" or not hasattr(os, "RTLD_NOLOAD"):
-            raise SimulatorError("the simulated module works on Linux only")
+        if sys.platform != "win32" and not hasattr(os, "RTLD_NOLOAD"):
+            raise SimulatorError("the simulated module works on Linux and Windows only")
         loaded = _loaded_driver()
         if loaded is not None:
             if not _is_simulator(loaded):
                 raise SimulatorError(
-                    "another libftd2xx.so (not the simulated module) is already loaded in this "
+                    f"another {SIM_FILE} (not the simulated module) is already loaded in this "
                     "process, and the library binds its driver once per process: activate the "
                     "simulator before the first connect, in a fresh process"
                 )
-            _active = Simulator(loaded, path or "libftd2xx.so (already loaded)")
+            _active = Simulator(loaded, path or f"{SIM_FILE} (already loaded)")
             return _active
         origin, chosen = choose(sim_candidates(path), f"the simulated module's {SIM_FILE}")
         try:
-            cdll = ctypes.CDLL(chosen, mode=os.RTLD_GLOBAL | os.RTLD_NOW)
+            cdll = _load_as_driver(chosen)
         except OSError as error:
             raise LibraryNotFoundError(f"{chosen} (from {origin}) could not be loaded: {error}")
         if not _is_simulator(cdll):

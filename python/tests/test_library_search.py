@@ -13,6 +13,7 @@ from korvelan380._library import (
     PACKAGE_DIR,
     check_version,
     choose,
+    dll_directories,
     library_candidates,
     sim_candidates,
 )
@@ -236,3 +237,60 @@ class TestVersion:
         assert places(library_candidates(None, env, package)) == ["package", "build tree", "system"]
         assert places(sim_candidates(None, env, package)) == ["package", "build tree"]
         assert package_version(package) == "1.2.3"
+
+
+class TestWindowsSearch:
+    """The same choice of files and folders on Windows, decided here without Windows."""
+
+    def test_dll_names_the_build_trees_bin_and_path_in_place_of_the_system_loader(self):
+        env = {"KORVELAN380_BUILD_DIR": "/b", "PATH": r"C:\Tools;;D:\korvelan380\bin"}
+        candidates = library_candidates(None, env, INSTALLED, platform="win32")
+        assert candidates == [
+            ("package", str(INSTALLED / "_lib" / "korvelan380.dll")),
+            ("build tree", "/b/bin/korvelan380.dll"),
+            ("PATH", r"C:\Tools\korvelan380.dll"),
+            ("PATH", r"D:\korvelan380\bin\korvelan380.dll"),
+        ]
+        assert "system" not in places(candidates)
+
+    def test_the_zips_record_points_at_bin_and_sim(self, tmp_path):
+        # The ZIP's layout: python\korvelan380 beside bin\ and sim\.
+        package = tmp_path / "python" / "korvelan380"
+        package.mkdir(parents=True)
+        record = {"version": "0.1.0", "library_dir": "../../bin", "sim_dir": "../../sim"}
+        (package / "_install.json").write_text(json.dumps(record))
+        env = {"KORVELAN380_BUILD_DIR": "/b", "PATH": ""}
+        assert library_candidates(None, env, package, platform="win32")[1] == (
+            "install prefix",
+            str(tmp_path / "bin" / "korvelan380.dll"),
+        )
+        assert sim_candidates(None, env, package, platform="win32") == [
+            ("package", str(package / "_lib" / "sim" / "FTD2XX.dll")),
+            ("install prefix", str(tmp_path / "sim" / "FTD2XX.dll")),
+            ("build tree", "/b/bin/FTD2XX.dll"),
+        ]
+
+    def test_a_hand_copied_package_guesses_no_posix_prefix(self):
+        env = {"KORVELAN380_BUILD_DIR": "/b"}
+        assert "install prefix" not in places(library_candidates(None, env, INSTALLED, "win32"))
+        assert "install prefix" not in places(sim_candidates(None, env, INSTALLED, "win32"))
+
+    def test_explicit_choices_are_the_only_candidates_as_on_linux(self):
+        env = {"KORVELAN380_LIBRARY": r"C:\k.dll", "KORVELAN380_SIM_LIBRARY": r"C:\s.dll"}
+        assert library_candidates(None, env, platform="win32") == [
+            ("KORVELAN380_LIBRARY", r"C:\k.dll")
+        ]
+        assert sim_candidates(None, env, platform="win32") == [
+            ("KORVELAN380_SIM_LIBRARY", r"C:\s.dll")
+        ]
+
+    def test_a_path_folder_is_chosen_when_it_holds_the_dll(self, tmp_path):
+        (tmp_path / "korvelan380.dll").touch()
+        found = str(tmp_path / "korvelan380.dll")
+        candidates = [("package", str(tmp_path / "none.dll")), ("PATH", found)]
+        assert choose(candidates, "x") == ("PATH", found)
+
+    def test_only_a_dll_loaded_by_full_path_on_windows_adds_its_folder(self):
+        assert dll_directories(r"C:\k\bin\korvelan380.dll", "win32") == [r"C:\k\bin"]
+        assert dll_directories("korvelan380.dll", "win32") == []
+        assert dll_directories("/usr/lib/libkorvelan380.so", "linux") == []

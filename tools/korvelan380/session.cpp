@@ -1,12 +1,10 @@
 #include "session.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 
 #include "capture_commands.h"
+#include "tool_os.h"
 #include "usb_bus.h"
 
 namespace korvelan380::tool {
@@ -82,6 +80,7 @@ Session::~Session() {
 
 void Session::Connect() {
   if (sim_ == nullptr) RequireUsbBus(options_.device);
+  os::RequireLibrary();
   const StatusCode status = KORVELAN380_Connect(id());
   if (status == KORVELAN380_OK) {
     connected_ = true;
@@ -122,16 +121,8 @@ void Session::Check(const char* call, StatusCode status) const {
 }
 
 StatusCode ReadExioSelection(const char* id, uint8_t* low, uint8_t* high) {
-  std::cout.flush();
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (saved >= 0 && sink >= 0) dup2(sink, STDOUT_FILENO);
-  const StatusCode status = KORVELAN380_EXIO_Sel_R(id, low, high);
-  std::fflush(stdout);
-  if (saved >= 0 && sink >= 0) dup2(saved, STDOUT_FILENO);
-  if (sink >= 0) close(sink);
-  if (saved >= 0) close(saved);
+  StatusCode status = KORVELAN380_OK;
+  os::WithoutStdout([&] { status = KORVELAN380_EXIO_Sel_R(id, low, high); });
   return status;
 }
 

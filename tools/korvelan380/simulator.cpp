@@ -1,23 +1,12 @@
 #include "simulator.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "tool.h"
-
-#ifndef KORVELAN380_SIM_INSTALL_PATH
-#define KORVELAN380_SIM_INSTALL_PATH "../lib/korvelan380/sim/libftd2xx.so"
-#endif
-#ifndef KORVELAN380_SIM_BUILD_PATH
-#define KORVELAN380_SIM_BUILD_PATH ""
-#endif
+#include "tool_os.h"
 
 namespace korvelan380::tool {
 namespace fs = std::filesystem;
@@ -26,12 +15,6 @@ namespace {
 
 constexpr const char* kStateFormat = "korvelan380 simulated modules";
 constexpr int kStateVersion = 1;
-
-std::string ExecutableDir() {
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.parent_path().string();
-}
 
 std::string ToHex(const std::vector<uint8_t>& bytes) {
   static const char* digits = "0123456789abcdef";
@@ -91,30 +74,6 @@ struct Simulator::Api {
   const char* (*fnName)(int);
 };
 
-std::vector<std::string> SimLibraryCandidates() {
-  std::vector<std::string> candidates;
-  if (const char* env = std::getenv("KORVELAN380_SIM_LIBRARY"); env != nullptr && *env != '\0') {
-    return {env};  // named explicitly: nothing else is tried
-  }
-  const std::string dir = ExecutableDir();
-  if (!dir.empty()) {
-    // An installed tool never looks outside its installation first.
-    candidates.push_back(dir + "/" + KORVELAN380_SIM_INSTALL_PATH);
-    candidates.push_back(dir + "/../../sim/libftd2xx.so");
-  }
-  if (*KORVELAN380_SIM_BUILD_PATH != '\0') candidates.push_back(KORVELAN380_SIM_BUILD_PATH);
-  return candidates;
-}
-
-std::string DefaultSimStatePath() {
-  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
-    return std::string(xdg) + "/korvelan380/sim-state.json";
-  }
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr && *home != '\0' ? home : ".") +
-         "/.local/state/korvelan380/sim-state.json";
-}
-
 Simulator::Simulator() : api_(new Api{}) {
   const std::vector<std::string> candidates = SimLibraryCandidates();
   std::string tried;
@@ -125,24 +84,25 @@ Simulator::Simulator() : api_(new Api{}) {
       continue;
     }
     const std::string path = fs::weakly_canonical(candidate, ec).string();
-    // Global, so that the library's later dlopen("libftd2xx.so") finds it by soname.
-    library_ = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    std::string why;
+    library_ = os::LoadDriver(path, why);
     if (library_ != nullptr) {
       path_ = path;
       break;
     }
-    tried += "\n  " + candidate + " (" + dlerror() + ")";
+    tried += "\n  " + candidate + " (" + why + ")";
   }
   if (library_ == nullptr) {
     delete api_;
-    ToolError error("the simulated module's library libftd2xx.so was not found; tried:" + tried,
-                    kExitFailed);
+    ToolError error(
+        "the simulated module's library " + SimLibraryFile() + " was not found; tried:" + tried,
+        kExitFailed);
     error.hint = "build the project, or name the library with KORVELAN380_SIM_LIBRARY=PATH";
     throw error;
   }
   bool complete = true;
   auto bind = [&](auto& slot, const char* name) {
-    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(library_, name));
+    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(os::Symbol(library_, name));
     complete = complete && slot != nullptr;
   };
   bind(api_->reset, "ksim_reset");
@@ -173,7 +133,7 @@ Simulator::Simulator() : api_(new Api{}) {
 }
 
 Simulator::~Simulator() {
-  if (lockFd_ >= 0) close(lockFd_);
+  if (lock_ >= 0) os::Unlock(lock_);
   delete api_;
   // The library stays loaded: the library under test may still hold its functions.
 }
@@ -184,8 +144,8 @@ void Simulator::Open(const std::string& statePath) {
   const fs::path parent = fs::path(statePath).parent_path();
   if (!parent.empty()) fs::create_directories(parent, ec);
   // Invocations that share a state file run one after the other.
-  lockFd_ = open((statePath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (lockFd_ < 0 || flock(lockFd_, LOCK_EX) != 0) {
+  lock_ = os::LockFile(statePath + ".lock");
+  if (lock_ < 0) {
     throw StateFileError(statePath, "cannot be locked (" + statePath + ".lock)");
   }
   std::ifstream file(statePath, std::ios::binary);

@@ -25,9 +25,15 @@ struct TraceEntry {
 // an installation, <libdir>/korvelan380/sim/libftd2xx.so relative to the tool's folder
 // (../lib/korvelan380/sim/libftd2xx.so, or ../lib/<multiarch>/... with Debian's libdir); beside
 // the tool in the build tree (../../sim/libftd2xx.so); the build tree the tool was built in.
+// On Windows: $KORVELAN380_SIM_LIBRARY (only it); ..\sim\FTD2XX.dll from the tool's folder (the
+// ZIP's layout); the build tree the tool was built in. (simulator_posix.cpp and
+// simulator_windows.cpp.)
 std::vector<std::string> SimLibraryCandidates();
-// $XDG_STATE_HOME/korvelan380/sim-state.json, or ~/.local/state/korvelan380/sim-state.json.
+// $XDG_STATE_HOME/korvelan380/sim-state.json, or ~/.local/state/korvelan380/sim-state.json; on
+// Windows %LOCALAPPDATA%\korvelan380\sim-state.json.
 std::string DefaultSimStatePath();
+// libftd2xx.so, or FTD2XX.dll on Windows.
+std::string SimLibraryFile();
 
 class Simulator {
  public:
@@ -66,7 +72,7 @@ class Simulator {
   std::string path_;
   Api* api_ = nullptr;
   std::string statePath_;
-  int lockFd_ = -1;
+  intptr_t lock_ = -1;
   std::set<std::string> known_;
 };
 

@@ -1,0 +1,119 @@
+// The tool on Windows: LoadLibraryW, LockFileEx, the tool's own path, and where the simulator
+// and its state are. The tool takes korvelan380.dll late (a delay-load import), so that --sim can
+// load the simulated FTD2XX.dll first and the library's imports of FTD2XX.dll resolve to it.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "simulator.h"
+#include "tool.h"
+#include "tool_os.h"
+
+#ifndef KORVELAN380_SIM_BUILD_PATH
+#define KORVELAN380_SIM_BUILD_PATH ""
+#endif
+
+namespace korvelan380::tool {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The system's message for an error code, without its line break.
+std::string Message(DWORD code) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                 sizeof text, nullptr);
+  std::string message(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.pop_back();
+  }
+  return message + " (error " + std::to_string(code) + ")";
+}
+
+}  // namespace
+
+std::string os::ExecutableDir() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length == MAX_PATH) return "";
+  return fs::path(path).parent_path().string();
+}
+
+void* os::LoadDriver(const std::string& path, std::string& error) {
+  // By full path: loaded under its name FTD2XX.dll, it is what korvelan380.dll's imports bind.
+  HMODULE library = LoadLibraryW(fs::path(path).wstring().c_str());
+  if (library == nullptr) error = Message(GetLastError());
+  return reinterpret_cast<void*>(library);
+}
+
+void* os::Symbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+intptr_t os::LockFile(const std::string& path) {
+  HANDLE file = CreateFileW(fs::path(path).wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  OVERLAPPED at{};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+    CloseHandle(file);
+    return -1;
+  }
+  return reinterpret_cast<intptr_t>(file);
+}
+
+void os::Unlock(intptr_t lock) {
+  CloseHandle(reinterpret_cast<HANDLE>(lock));
+}
+
+void os::WithoutStdout(const std::function<void()>& fn) {
+  std::cout.flush();
+  std::fflush(stdout);
+  const int saved = _dup(_fileno(stdout));
+  const int sink = _open("NUL", _O_WRONLY);
+  if (saved >= 0 && sink >= 0) _dup2(sink, _fileno(stdout));
+  fn();
+  std::fflush(stdout);
+  if (saved >= 0 && sink >= 0) _dup2(saved, _fileno(stdout));
+  if (sink >= 0) _close(sink);
+  if (saved >= 0) _close(saved);
+}
+
+void os::RequireLibrary() {
+  if (GetModuleHandleW(L"korvelan380.dll") != nullptr) return;
+  if (LoadLibraryW(L"korvelan380.dll") != nullptr) return;
+  ToolError error("korvelan380.dll does not load: " + Message(GetLastError()), kExitFailed);
+  error.hint =
+      "install FTDI's D2XX driver (FTD2XX.dll), keep korvelan380.dll beside the tool, or use "
+      "--sim; 'korvelan380 doctor' looks into it";
+  throw error;
+}
+
+std::string SimLibraryFile() {
+  return "FTD2XX.dll";
+}
+
+std::vector<std::string> SimLibraryCandidates() {
+  if (const char* env = std::getenv("KORVELAN380_SIM_LIBRARY"); env != nullptr && *env != '\0') {
+    return {env};  // named explicitly: nothing else is tried
+  }
+  std::vector<std::string> candidates;
+  const std::string dir = os::ExecutableDir();
+  if (!dir.empty()) candidates.push_back((fs::path(dir) / ".." / "sim" / "FTD2XX.dll").string());
+  if (*KORVELAN380_SIM_BUILD_PATH != '\0') candidates.push_back(KORVELAN380_SIM_BUILD_PATH);
+  return candidates;
+}
+
+std::string DefaultSimStatePath() {
+  const char* local = std::getenv("LOCALAPPDATA");
+  const fs::path base = local != nullptr && *local != '\0' ? fs::path(local) : fs::path(".");
+  return (base / "korvelan380" / "sim-state.json").string();
+}
+
+}  // namespace korvelan380::tool
