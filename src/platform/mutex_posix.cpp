@@ -36,18 +36,39 @@ void DestroyModuleMutex(ModuleMutex* mutex) {
   delete mutex;
 }
 
-WaitResult LockModuleMutex(ModuleMutex* mutex, uint32_t timeoutMs) {
-  if (mutex == nullptr) return WaitResult::Failed;
-  // The monotonic clock: a change of the wall clock neither shortens nor stretches the wait.
+namespace {
+
+// The deadline timeoutMs from now on `clock`.
+timespec Deadline(clockid_t clock, uint32_t timeoutMs) {
   timespec deadline;
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  clock_gettime(clock, &deadline);
   deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
   deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
   if (deadline.tv_nsec >= 1000000000L) {
     deadline.tv_sec += 1;
     deadline.tv_nsec -= 1000000000L;
   }
-  switch (pthread_mutex_clocklock(&mutex->mutex, CLOCK_MONOTONIC, &deadline)) {
+  return deadline;
+}
+
+int TimedLock(pthread_mutex_t* mutex, uint32_t timeoutMs) {
+#if defined(__SANITIZE_THREAD__)
+  // GCC 12's ThreadSanitizer does not see pthread_mutex_clocklock, and would report every unlock
+  // of a mutex taken with it; its builds wait on the wall clock instead.
+  const timespec deadline = Deadline(CLOCK_REALTIME, timeoutMs);
+  return pthread_mutex_timedlock(mutex, &deadline);
+#else
+  // The monotonic clock: a change of the wall clock neither shortens nor stretches the wait.
+  const timespec deadline = Deadline(CLOCK_MONOTONIC, timeoutMs);
+  return pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, &deadline);
+#endif
+}
+
+}  // namespace
+
+WaitResult LockModuleMutex(ModuleMutex* mutex, uint32_t timeoutMs) {
+  if (mutex == nullptr) return WaitResult::Failed;
+  switch (TimedLock(&mutex->mutex, timeoutMs)) {
     case 0:
       return WaitResult::Acquired;
     case EOWNERDEAD:
