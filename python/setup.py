@@ -1,8 +1,12 @@
 """The wheel's build: CMake builds the library and the simulated module, which go inside the
-package as korvelan380/_lib/libkorvelan380.so and korvelan380/_lib/sim/libftd2xx.so.
+package as korvelan380/_lib/libkorvelan380.so and korvelan380/_lib/sim/libftd2xx.so; for
+Windows (KORVELAN380_WHEEL_PLATFORM=win_amd64, cross-built with MinGW-w64) as
+korvelan380/_lib/korvelan380.dll and korvelan380/_lib/sim/FTD2XX.dll.
 
 Environment:
-  KORVELAN380_WHEEL_BUILD_DIR  where the build's files go (default: python/build)
+  KORVELAN380_WHEEL_PLATFORM   linux_x86_64 (the default: this machine's) or win_amd64
+  KORVELAN380_WHEEL_BUILD_DIR  where the build's files go (default: python/build, or
+                               python/build-win_amd64)
   KORVELAN380_WHEEL_CMAKE_DIR  the CMake build to take the two libraries from, configured here
                                if it is not one yet (default: cmake/ in the folder above)
 """
@@ -13,7 +17,9 @@ import re
 import shutil
 import subprocess
 import sys
+from dataclasses import dataclass
 from pathlib import Path
+from typing import Optional
 
 from setuptools import Distribution, setup
 from setuptools.command.build_py import build_py
@@ -25,7 +31,40 @@ except ImportError:  # setuptools before 70.1 has it from the wheel package
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
-BUILD_DIR = Path(os.environ.get("KORVELAN380_WHEEL_BUILD_DIR") or HERE / "build").resolve()
+
+
+@dataclass(frozen=True)
+class Platform:
+    """What a wheel for one platform carries, and how CMake builds it."""
+
+    tag: Optional[str]  #: the wheel's platform tag; None for this machine's
+    library: str  #: the library, below the CMake build, and its name in the package
+    library_name: str
+    sim: str  #: the simulated module, below the CMake build, and its name in the package
+    sim_name: str
+    cmake_options: tuple
+    classifier: str
+
+
+PLATFORMS = {
+    "linux_x86_64": Platform(
+        None, "lib/libkorvelan380.so", "libkorvelan380.so", "sim/libftd2xx.so", "libftd2xx.so",
+        (), "Operating System :: POSIX :: Linux",
+    ),
+    # Static runtimes (the project's MinGW build links them in): the two DLLs need only
+    # Windows' own and, for the library, FTD2XX.dll.
+    "win_amd64": Platform(
+        "win_amd64", "bin/korvelan380.dll", "korvelan380.dll", "bin/FTD2XX.dll", "FTD2XX.dll",
+        (f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'mingw-w64-x86_64.cmake'}",),
+        "Operating System :: Microsoft :: Windows",
+    ),
+}  # fmt: skip
+PLATFORM_NAME = os.environ.get("KORVELAN380_WHEEL_PLATFORM") or "linux_x86_64"
+if PLATFORM_NAME not in PLATFORMS:
+    sys.exit(f"KORVELAN380_WHEEL_PLATFORM={PLATFORM_NAME}: not one of {', '.join(PLATFORMS)}")
+PLATFORM = PLATFORMS[PLATFORM_NAME]
+DEFAULT_BUILD = HERE / ("build" if PLATFORM.tag is None else f"build-{PLATFORM.tag}")
+BUILD_DIR = Path(os.environ.get("KORVELAN380_WHEEL_BUILD_DIR") or DEFAULT_BUILD).resolve()
 CMAKE_DIR = Path(os.environ.get("KORVELAN380_WHEEL_CMAKE_DIR") or BUILD_DIR / "cmake").resolve()
 TARGETS = ("korvelan380", "korvelan380_sim")
 
@@ -58,6 +97,7 @@ def build_libraries() -> None:
             "cmake", "-S", str(ROOT), "-B", str(CMAKE_DIR), *generator,
             "-DCMAKE_BUILD_TYPE=Release", "-DKORVELAN380_BUILD_TESTS=OFF",
             "-DKORVELAN380_BUILD_EXAMPLES=OFF", "-DKORVELAN380_BUILD_TOOLS=OFF",
+            *PLATFORM.cmake_options,
         )  # fmt: skip
     run("cmake", "--build", str(CMAKE_DIR), "--target", *TARGETS)
 
@@ -78,15 +118,15 @@ class BuildWithLibraries(build_py):
     def run(self) -> None:
         super().run()
         build_libraries()
-        library = (CMAKE_DIR / "lib" / "libkorvelan380.so").resolve()
+        library = (CMAKE_DIR / PLATFORM.library).resolve()
         found = file_version(library)
         if found != VERSION:
             sys.exit(f"{library} is version {found}, not the project's {VERSION}: a stale build?")
         lib = Path(self.build_lib) / "korvelan380" / "_lib"
         (lib / "sim").mkdir(parents=True, exist_ok=True)
         # Plain files under plain names: a wheel holds no symbolic links.
-        shutil.copyfile(library, lib / "libkorvelan380.so")
-        shutil.copyfile(CMAKE_DIR / "sim" / "libftd2xx.so", lib / "sim" / "libftd2xx.so")
+        shutil.copyfile(library, lib / PLATFORM.library_name)
+        shutil.copyfile(CMAKE_DIR / PLATFORM.sim, lib / "sim" / PLATFORM.sim_name)
         record = {"version": VERSION, "library_dir": "_lib", "sim_dir": "_lib/sim"}
         (lib.parent / "_install.json").write_text(json.dumps(record) + "\n", encoding="utf-8")
 
@@ -102,12 +142,19 @@ class PlatformWheel(bdist_wheel):
     """Any Python 3, no Python ABI (ctypes only), but this platform's native code."""
 
     def get_tag(self):
-        return ("py3", "none", super().get_tag()[2])
+        return ("py3", "none", PLATFORM.tag or super().get_tag()[2])
 
 
 BUILD_DIR.mkdir(parents=True, exist_ok=True)
 setup(
     version=VERSION,
+    classifiers=[
+        "License :: OSI Approved :: MIT License",
+        PLATFORM.classifier,
+        "Programming Language :: Python :: 3",
+        "Framework :: Pytest",
+        "Topic :: Scientific/Engineering",
+    ],
     packages=["korvelan380"],
     package_data={"korvelan380": ["py.typed"]},
     distclass=WithNativeCode,

@@ -11,6 +11,8 @@ source "$(dirname "$0")/lib.sh"
 NO_RECOMMENDS=1 need_packages cmake ninja-build googletest g++-mingw-w64-x86-64-posix \
   gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 wine64-preloader \
   llvm clang lld libcli11-dev nlohmann-json3-dev
+# The Windows wheel is built offline with Debian's build tools.
+need_packages python3 python3-build python3-setuptools python3-wheel
 WINDOWS_BUILD="${KORVELAN380_WINDOWS_BUILD_DIR:-$ROOT/build-windows}"
 started=$SECONDS
 # Release, as users build it: its optimiser sees what the default build type's does not.

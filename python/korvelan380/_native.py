@@ -70,11 +70,38 @@ def _noted_version(path: str) -> Optional[str]:
     return None
 
 
+_VS_VERSION_INFO = "VS_VERSION_INFO\0".encode("utf-16-le")
+_VS_FIXEDFILEINFO_SIGNATURE = 0xFEEF04BD
+_OUR_PRODUCT = "korvelan380\0".encode("utf-16-le")
+
+
+def _resource_version(path: str) -> Optional[str]:
+    """The version a DLL of ours gives in its version resource (the fixed part's file version,
+    major.minor.patch); None for a file that is not a DLL of ours or has no such resource."""
+    try:
+        with open(path, "rb") as file:
+            data = file.read()
+    except OSError:
+        return None
+    if data[:2] != b"MZ" or _OUR_PRODUCT not in data:
+        return None
+    at = data.find(_VS_VERSION_INFO)
+    # The key follows three 16-bit fields; the fixed part follows the key, at a 32-bit boundary.
+    start = at - 6
+    fixed = start + _padded(6 + len(_VS_VERSION_INFO), 4)
+    if at < 6 or fixed + 16 > len(data):
+        return None
+    signature, _, high, low = struct.unpack_from("<IIII", data, fixed)
+    if signature != _VS_FIXEDFILEINFO_SIGNATURE:
+        return None
+    return f"{high >> 16}.{high & 0xFFFF}.{low >> 16}"
+
+
 def file_version(path: str) -> Optional[str]:
-    """The korvelan380 version of a library file: as the file's package note records it, else
-    from its name (``libkorvelan380.so.1.2.3``, symbolic links followed); None when neither
-    tells."""
-    noted = _noted_version(path)
+    """The korvelan380 version of a library file: as the file's package note (ELF) or version
+    resource (a DLL) records it, else from its name (``libkorvelan380.so.1.2.3``, symbolic
+    links followed); None when none of them tells."""
+    noted = _noted_version(path) or _resource_version(path)
     if noted is not None:
         return noted
     match = _VERSIONED_NAME.match(os.path.basename(os.path.realpath(path)))

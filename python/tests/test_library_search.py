@@ -2,6 +2,7 @@
 
 import json
 import os
+import struct
 from pathlib import Path
 
 import pytest
@@ -214,6 +215,30 @@ class TestVersion:
             check_version(str(tmp_path / "libkorvelan380.so"), "build tree")
         assert file_version(str(tmp_path / "plain" / "libkorvelan380.so")) is None
         check_version(str(tmp_path / "plain" / "libkorvelan380.so"), "package")  # cannot tell
+
+    @staticmethod
+    def dll(product="korvelan380", version=(2, 3, 4), signature=0xFEEF04BD):
+        """A DLL's bytes as far as its version resource: the resource's three 16-bit fields, its
+        key, the fixed part at the next 32-bit boundary, and its product name."""
+        major, minor, patch = version
+        key = "VS_VERSION_INFO\0".encode("utf-16-le")
+        resource = struct.pack("<HHH", 0, 52, 0) + key + b"\0\0"
+        resource += struct.pack("<IIII", signature, 0x10000, major << 16 | minor, patch << 16)
+        name = f"ProductName\0{product}\0".encode("utf-16-le")
+        return b"MZ" + bytes(62) + resource + bytes(36) + name
+
+    def test_a_dll_of_ours_tells_its_version_by_its_resource_and_only_then(self, tmp_path):
+        dll = tmp_path / "korvelan380.dll"
+        cases = {
+            self.dll(): "2.3.4",
+            self.dll(product="another"): None,  # not ours, whatever it says
+            self.dll(signature=0x12345678): None,  # not a version resource
+            self.dll()[:90]: None,  # cut short within the fixed part
+            b"MZ" + "korvelan380\0".encode("utf-16-le"): None,  # no resource at all
+        }
+        for data, version in cases.items():
+            dll.write_bytes(data)
+            assert file_version(str(dll)) == version, data
 
     def test_loading_refuses_it_before_anything_is_loaded(self, tmp_path):
         other = copy_with_version(build_library(), tmp_path / "libkorvelan380.so", "9.9.9")
