@@ -56,8 +56,7 @@ void* os::Symbol(void* library, const char* name) {
 }
 
 void* os::BoundDriver(std::string& error) {
-  // korvelan380.dll's import binds the first module loaded as FTD2XX.dll: with --capture the
-  // shim, with --sim the simulated module.
+  // A module already loaded as FTD2XX.dll, else the one the system's search finds.
   HMODULE library = GetModuleHandleW(L"FTD2XX.dll");
   if (library == nullptr) library = LoadLibraryW(L"FTD2XX.dll");
   if (library == nullptr) error = Message(GetLastError());

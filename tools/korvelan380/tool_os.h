@@ -17,8 +17,9 @@ std::string ExecutableDir();
 // with `error` saying why, when it does not load.
 void* LoadDriver(const std::string& path, std::string& error);
 void* Symbol(void* library, const char* name);
-// The driver library the library binds (or has bound): the first loaded under the driver's name,
-// else the one the system's search finds. Null, with `error` saying why, when none loads.
+// The driver library loaded under the driver's name, else the one the system's search finds:
+// what the library binds when the tool has loaded none by path. Null, with `error` saying why,
+// when none loads.
 void* BoundDriver(std::string& error);
 
 // Sets the variable in this process' environment, where libraries loaded later read it.
