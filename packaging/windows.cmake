@@ -1,8 +1,8 @@
 # The Windows ZIP, `cpack -G ZIP` in the cross-build's folder: korvelan380-<version>-win64.zip
-# with bin\korvelan380.dll, sim\FTD2XX.dll (the simulated module, in a folder of its own where
-# it cannot be taken for FTDI's driver), include\korvelan380.h, lib\libkorvelan380.dll.a for
-# MinGW, lib\korvelan380.lib for Microsoft's linker, the Python package, the examples, README
-# and licence. The targets' own folders install the DLLs, the header and the MinGW library.
+# with bin\korvelan380.dll and korvelan380.exe, sim\FTD2XX.dll (the simulated module, in a folder
+# of its own where it cannot be taken for FTDI's driver), capture\FTD2XX.dll (the recording
+# shim, likewise), include\korvelan380.h, lib\libkorvelan380.dll.a for MinGW, lib\korvelan380.lib
+# for Microsoft's linker, the Python package, the examples, README and licence. The targets' own folders install the DLLs, the header and the MinGW library.
 
 # The import library for Microsoft's linker, made by llvm-dlltool (Debian: llvm) from the
 # project's .def. Microsoft's compiler decorates KORVELAN380_DacValSet_NoCalibed_R itself, so

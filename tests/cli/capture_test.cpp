@@ -1,13 +1,17 @@
-// Capture and replay, each run as a program of its own: which libftd2xx.so the library binds is
-// decided once per process.
+// Capture and replay, each run as a program of its own: which libftd2xx.so (FTD2XX.dll) the
+// library binds is decided once per process. Built for Linux and for Windows, where the programs
+// run through cmd.exe.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "capture_file.h"
 
@@ -32,6 +36,31 @@ void Spill(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// A path of the build machine as this program sees it: under Wine the build's / is drive Z:.
+fs::path Native(const std::string& path) {
+#ifdef _WIN32
+  if (!path.empty() && path[0] == '/') return fs::path("Z:" + path).make_preferred();
+#endif
+  return path;
+}
+
+int RunShell(const std::string& command, std::string& out) {
+#ifdef _WIN32
+  FILE* pipe = _popen(command.c_str(), "r");
+#else
+  FILE* pipe = popen(command.c_str(), "r");
+#endif
+  if (pipe == nullptr) return -1;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+#ifdef _WIN32
+  return _pclose(pipe);  // the program's exit status
+#else
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
 class Capture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,20 +72,27 @@ class Capture : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs `korvelan380 ARGS` in `cwd` (the test's folder by default), XDG_STATE_HOME in the
-  // test's folder, so that every run of a test shares one state file.
-  Output Exec(const std::string& args, const std::string& env = "", fs::path cwd = {}) {
+  // Runs `korvelan380 ARGS` in `cwd` (the test's folder by default) with the variables `env`
+  // ("NAME=VALUE") set, the simulator's state in the test's folder, so that every run of a test
+  // shares one state file.
+  Output Exec(const std::string& args, const std::vector<std::string>& env = {},
+              fs::path cwd = {}) {
     if (cwd.empty()) cwd = dir_;
     const std::string errFile = (dir_ / "stderr").string();
-    const std::string command = "cd " + cwd.string() + " && env XDG_STATE_HOME=" + dir_.string() +
-                                " " + env + " " + KORVELAN380_TOOL_PATH + " " + args + " 2>" +
-                                errFile;
+#ifdef _WIN32
+    // The simulated module by name: the tool's own fallback is a path of the build machine.
+    std::string command = "cd /d " + cwd.string() + " && set \"LOCALAPPDATA=" + dir_.string() +
+                          "\" && set \"KORVELAN380_SIM_LIBRARY=" +
+                          (Native(KORVELAN380_SIM_DIR) / "FTD2XX.dll").string() + "\" && ";
+    for (const std::string& assignment : env) command += "set \"" + assignment + "\" && ";
+#else
+    std::string command = "cd " + cwd.string() + " && env XDG_STATE_HOME=" + dir_.string();
+    for (const std::string& assignment : env) command += " " + assignment;
+    command += " ";
+#endif
+    command += tool_.string() + " " + args + " 2>" + errFile;
     Output o;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) o.out.append(buffer, n);
-    const int status = pclose(pipe);
-    o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    o.exit = RunShell(command, o.out);
     o.err = Slurp(errFile);
     return o;
   }
@@ -71,6 +107,7 @@ class Capture : public ::testing::Test {
   }
 
   fs::path dir_;
+  fs::path tool_ = Native(KORVELAN380_TOOL_PATH);
 };
 
 TEST_F(Capture, TheShimChangesNothingAndRecordsEveryCall) {
@@ -205,11 +242,12 @@ TEST_F(Capture, TheSizeLimitDropsTheOldestCallsAndSaysSo) {
   EXPECT_NE(o.err.find("a replay starts from the first call"), std::string::npos) << o.err;
 }
 
+#ifndef _WIN32
 TEST_F(Capture, WithoutADriverTheShimSaysSoAndNeverLoadsItself) {
   // Any program picks the shim up from its folder; here, no vendor driver is installed.
   const std::string shimDir = fs::path(KORVELAN380_CAPTURE_SHIM_PATH).parent_path().string();
   const Output o =
-      Exec("info", "LD_LIBRARY_PATH=" + shimDir + " KORVELAN380_CAPTURE_FILE=any.jsonl");
+      Exec("info", {"LD_LIBRARY_PATH=" + shimDir, "KORVELAN380_CAPTURE_FILE=any.jsonl"});
   EXPECT_EQ(o.exit, 1);
   const cap::Capture c = cap::ReadCapture((dir_ / "any.jsonl").string());
   EXPECT_EQ(c.header.driver, "");
@@ -219,24 +257,60 @@ TEST_F(Capture, WithoutADriverTheShimSaysSoAndNeverLoadsItself) {
   EXPECT_NE(c.calls.front().status, 0u);
 
   const Output self =
-      Exec("info", "LD_LIBRARY_PATH=" + shimDir +
-                       " KORVELAN380_CAPTURE_FILE=self.jsonl"
-                       " KORVELAN380_CAPTURE_DRIVER=" KORVELAN380_CAPTURE_SHIM_PATH);
+      Exec("info", {"LD_LIBRARY_PATH=" + shimDir, "KORVELAN380_CAPTURE_FILE=self.jsonl",
+                    "KORVELAN380_CAPTURE_DRIVER=" KORVELAN380_CAPTURE_SHIM_PATH});
   EXPECT_EQ(self.exit, 1);
   EXPECT_NE(cap::ReadCapture((dir_ / "self.jsonl").string()).header.error.find("this shim itself"),
             std::string::npos);
 }
+#else
+TEST_F(Capture, TheShimBesideAProgramRecordsItAndNeverLoadsItself) {
+  // Windows looks in a program's own folder first: a copy of the tool and the library with the
+  // shim beside them. No vendor driver is installed here.
+  const fs::path app = dir_ / "app";
+  fs::create_directories(app);
+  for (const char* file : {"korvelan380.exe", "korvelan380.dll"}) {
+    fs::copy_file(tool_.parent_path() / file, app / file);
+  }
+  fs::copy_file(Native(KORVELAN380_CAPTURE_SHIM_PATH), app / "FTD2XX.dll");
+  tool_ = app / "korvelan380.exe";
+
+  const Output o = Exec("info", {"KORVELAN380_CAPTURE_FILE=any.jsonl"});
+  EXPECT_EQ(o.exit, 1);
+  const cap::Capture c = cap::ReadCapture((dir_ / "any.jsonl").string());
+  EXPECT_EQ(c.header.driver, "");
+  EXPECT_NE(c.header.error.find("no driver to forward to"), std::string::npos);
+  ASSERT_FALSE(c.calls.empty());
+  EXPECT_EQ(c.calls.front().fn, cap::kOpenEx);
+  EXPECT_NE(c.calls.front().status, 0u);
+
+  const Output self = Exec("info", {"KORVELAN380_CAPTURE_FILE=self.jsonl",
+                                    "KORVELAN380_CAPTURE_DRIVER=" + (app / "FTD2XX.dll").string()});
+  EXPECT_EQ(self.exit, 1);
+  EXPECT_NE(cap::ReadCapture((dir_ / "self.jsonl").string()).header.error.find("this shim itself"),
+            std::string::npos);
+
+  // Named, the simulated module serves: the program's calls reach it through the shim.
+  const std::string sim = (Native(KORVELAN380_SIM_DIR) / "FTD2XX.dll").string();
+  Exec("info", {"KORVELAN380_CAPTURE_FILE=sim.jsonl", "KORVELAN380_CAPTURE_DRIVER=" + sim});
+  const cap::Capture named = cap::ReadCapture((dir_ / "sim.jsonl").string());
+  EXPECT_EQ(named.header.driver, sim);
+  EXPECT_EQ(named.header.error, "");
+  ASSERT_FALSE(named.calls.empty());
+  EXPECT_EQ(named.calls.front().serial, "KORVELAN3800");
+}
+#endif
 
 TEST_F(Capture, TraceMatchesTheGoldenDecode) {
-  const fs::path data = fs::path(KORVELAN380_TEST_DATA) / "capture";
-  const Output o = Exec("trace session.jsonl", "", data);
+  const fs::path data = Native(KORVELAN380_TEST_DATA) / "capture";
+  const Output o = Exec("trace session.jsonl", {}, data);
   ASSERT_EQ(o.exit, 0) << o.err;
   EXPECT_EQ(o.out, Slurp(data / "session.trace.txt"));
 }
 
 TEST_F(Capture, TraceAsDataHasTheRoundTripsAndTheSummary) {
-  const fs::path data = fs::path(KORVELAN380_TEST_DATA) / "capture";
-  const Output o = Exec("trace --json session.jsonl", "", data);
+  const fs::path data = Native(KORVELAN380_TEST_DATA) / "capture";
+  const Output o = Exec("trace --json session.jsonl", {}, data);
   ASSERT_EQ(o.exit, 0) << o.err;
   const json doc = json::parse(o.out);
   EXPECT_EQ(doc["version"], 1);

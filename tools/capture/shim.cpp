@@ -1,17 +1,11 @@
-// The recording shim: a libftd2xx.so that offers the ten driver functions, forwards every call
-// unchanged to the real driver and appends each one to a capture file.
+// The recording shim: a libftd2xx.so (FTD2XX.dll on Windows) that offers the ten driver
+// functions, forwards every call unchanged to the real driver and appends each one to a capture
+// file.
 //
 // Environment:
 //   KORVELAN380_CAPTURE_FILE    the capture file (default korvelan380-capture.jsonl here)
 //   KORVELAN380_CAPTURE_DRIVER  the driver to forward to; only it is tried
 //   KORVELAN380_CAPTURE_LIMIT   the file's size limit in bytes; the oldest calls go first
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -21,93 +15,52 @@
 #include <vector>
 
 #include "capture_file.h"
-#include "platform/d2xx.h"
+#include "platform/driver_api.h"
+#include "shim_os.h"
 
+#ifdef _WIN32
+// The .def file exports the ten driver functions at the driver's ordinals, and nothing else:
+// kcap_forwarded_driver serves the USB bus check, which Windows does not need.
+#define SHIM_EXPORT extern "C"
+#else
 #define SHIM_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
 namespace cap = korvelan380::capture;
-
-// Where the vendor's installer puts its driver, in the order tried.
-constexpr const char* kVendorLocations[] = {
-    "/usr/local/lib/libftd2xx.so",
-    "/usr/local/lib64/libftd2xx.so",
-    "/usr/lib/libftd2xx.so",
-    "/usr/lib64/libftd2xx.so",
-#if defined(__x86_64__)
-    "/usr/lib/x86_64-linux-gnu/libftd2xx.so",
-#elif defined(__aarch64__)
-    "/usr/lib/aarch64-linux-gnu/libftd2xx.so",
-#elif defined(__arm__)
-    "/usr/lib/arm-linux-gnueabihf/libftd2xx.so",
-#endif
-};
+namespace os = korvelan380::capture::shim_os;
 
 // What the calls return when no driver was found: nothing opens, no handle is valid.
 constexpr FT_STATUS kNoDriverToOpen = FT_DEVICE_NOT_FOUND;
 constexpr FT_STATUS kNoDriver = FT_INVALID_HANDLE;
 
-struct Driver {
-  FT_OpenEx_t openEx = nullptr;
-  FT_Close_t close = nullptr;
-  FT_Read_t read = nullptr;
-  FT_Write_t write = nullptr;
-  FT_Purge_t purge = nullptr;
-  FT_GetQueueStatus_t getQueueStatus = nullptr;
-  FT_GetStatus_t getStatus = nullptr;
-  FT_EE_UASize_t eeUaSize = nullptr;
-  FT_EE_UARead_t eeUaRead = nullptr;
-  FT_EE_UAWrite_t eeUaWrite = nullptr;
-};
-
-uint64_t NowNs() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-std::string SelfPath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&NowNs), &info) == 0 || info.dli_fname == nullptr) return "";
-  return info.dli_fname;
-}
-
 template <typename Function>
 bool Bind(void* library, const char* name, Function& slot) {
-  slot = reinterpret_cast<Function>(dlsym(library, name));
+  slot = reinterpret_cast<Function>(os::Symbol(library, name));
   return slot != nullptr;
 }
 
 class Recorder {
  public:
   Recorder() {
-    const char* file = std::getenv("KORVELAN380_CAPTURE_FILE");
-    path_ = file != nullptr && *file != '\0' ? file : "korvelan380-capture.jsonl";
-    if (const char* limit = std::getenv("KORVELAN380_CAPTURE_LIMIT"); limit != nullptr) {
-      header_.limit = std::strtoull(limit, nullptr, 10);
-    }
-    header_.pid = static_cast<uint64_t>(getpid());
+    path_ = os::Env("KORVELAN380_CAPTURE_FILE");
+    if (path_.empty()) path_ = "korvelan380-capture.jsonl";
+    header_.limit = std::strtoull(os::Env("KORVELAN380_CAPTURE_LIMIT").c_str(), nullptr, 10);
+    header_.pid = os::ProcessId();
     LoadDriver();
-    fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = os::CreateOutput(path_);
     if (fd_ < 0) {
       std::fprintf(stderr, "korvelan380 capture: cannot write %s; the calls go unrecorded\n",
                    path_.c_str());
     }
     headerLine_ = cap::FormatHeader(header_);
-    WriteAll(fd_, headerLine_);
+    os::WriteOutput(fd_, headerLine_);
     if (!header_.error.empty())
       std::fprintf(stderr, "korvelan380 capture: %s\n", header_.error.c_str());
   }
 
-  const Driver* driver() const { return loaded_ ? &driver_ : nullptr; }
+  const korvelan380::DriverApi* driver() const { return loaded_ ? &driver_ : nullptr; }
   const std::string& driverPath() const { return header_.driver; }
 
   // The capture's number for `handle`: the one FT_OpenEx gave it, else 0.
@@ -121,20 +74,20 @@ class Recorder {
     return handles_[handle] = ++lastHandle_;
   }
 
-  // Appends the call with one write(2), so that a crash loses at most the call in progress.
+  // Appends the call with one write, so that a crash loses at most the call in progress.
   void Append(cap::CallRecord& call) {
-    call.thread = static_cast<uint64_t>(syscall(SYS_gettid));
+    call.thread = os::ThreadId();
     std::lock_guard lock(mu_);
     call.seq = ++seq_;
     std::string line = cap::FormatCall(call);
     if (header_.limit == 0) {
-      WriteAll(fd_, line);
+      os::WriteOutput(fd_, line);
       return;
     }
     callsSize_ += line.size();
     kept_.push_back(std::move(line));
     if (FileSize() <= header_.limit) {
-      WriteAll(fd_, kept_.back());
+      os::WriteOutput(fd_, kept_.back());
       return;
     }
     // Over the limit: drop the oldest calls down to half of it, so that the file is rewritten
@@ -149,35 +102,23 @@ class Recorder {
 
  private:
   void LoadDriver() {
-    std::vector<std::string> candidates;
-    const char* named = std::getenv("KORVELAN380_CAPTURE_DRIVER");
-    const bool explicitPath = named != nullptr && *named != '\0';
-    if (explicitPath) {
-      candidates.push_back(named);
-    } else {
-      candidates.assign(std::begin(kVendorLocations), std::end(kVendorLocations));
-    }
-    const std::string self = SelfPath();
+    const std::string named = os::Env("KORVELAN380_CAPTURE_DRIVER");
+    const bool explicitPath = !named.empty();
+    const std::vector<std::string> candidates =
+        explicitPath ? std::vector<std::string>{named} : os::VendorLocations();
     std::string tried;
     for (const std::string& candidate : candidates) {
-      if (access(candidate.c_str(), F_OK) != 0) {
-        tried += " " + candidate + " (not there);";
-        continue;
-      }
-      if (!self.empty() && SameFile(candidate, self)) {
-        tried += " " + candidate + " (this shim itself);";
-        continue;
-      }
-      void* library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+      std::string why;
+      void* library = os::OpenLibrary(candidate, why);
       if (library == nullptr) {
-        tried += " " + candidate + " (" + dlerror() + ");";
+        tried += " " + candidate + " (" + why + ");";
         continue;
       }
       // The simulated module serves only when named: a capture of it by accident would pass
       // for a capture of the hardware.
-      if (!explicitPath && dlsym(library, "ksim_reset") != nullptr) {
+      if (!explicitPath && os::Symbol(library, "ksim_reset") != nullptr) {
         tried += " " + candidate + " (the simulated module);";
-        dlclose(library);
+        os::CloseLibrary(library);
         continue;
       }
       if (BindAll(library)) {
@@ -186,7 +127,7 @@ class Recorder {
         return;  // kept loaded for the life of the process
       }
       tried += " " + candidate + " (lacks one of the ten functions);";
-      dlclose(library);
+      os::CloseLibrary(library);
     }
     if (!tried.empty()) tried.pop_back();
     header_.error = "no driver to forward to; tried:" + tried +
@@ -194,7 +135,7 @@ class Recorder {
   }
 
   bool BindAll(void* library) {
-    Driver& d = driver_;
+    korvelan380::DriverApi& d = driver_;
     return Bind(library, "FT_OpenEx", d.openEx) && Bind(library, "FT_Close", d.close) &&
            Bind(library, "FT_Read", d.read) && Bind(library, "FT_Write", d.write) &&
            Bind(library, "FT_Purge", d.purge) &&
@@ -210,37 +151,28 @@ class Recorder {
            callsSize_;
   }
 
-  static void WriteAll(int fd, const std::string& text) {
-    if (fd < 0) return;
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = write(fd, text.data() + done, text.size() - done);
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
-  }
-
   void Rewrite() {
     const std::string temporary = path_ + ".tmp";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return;
     std::string text = headerLine_ + cap::FormatDropped(dropped_);
     for (const std::string& line : kept_) text += line;
-    WriteAll(fd, text);
-    if (rename(temporary.c_str(), path_.c_str()) != 0) {
-      close(fd);
-      return;
-    }
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
+    const intptr_t fd = os::CreateOutput(temporary);
+    if (fd < 0) return;
+    os::WriteOutput(fd, text);
+    // Windows renames no file that is open: the old one is closed first, the new one reopened
+    // for appending after it is in place.
+    os::CloseOutput(fd);
+    os::CloseOutput(fd_);
+    fd_ = -1;
+    os::RenameOver(temporary, path_);
+    fd_ = os::AppendOutput(path_);
   }
 
   std::mutex mu_;
   std::string path_;
-  int fd_ = -1;
+  intptr_t fd_ = -1;
   cap::Header header_;
   std::string headerLine_;
-  Driver driver_;
+  korvelan380::DriverApi driver_;
   bool loaded_ = false;
   std::unordered_map<FT_HANDLE, uint32_t> handles_;
   uint32_t lastHandle_ = 0;
@@ -255,23 +187,27 @@ Recorder& TheRecorder() {
   return *recorder;
 }
 
+#ifndef _WIN32
 // The capture file starts, header and all, as soon as the shim is loaded, so that a program that
 // makes no driver call at all still leaves a capture that says which driver it would have used.
+// On Windows it starts at the first call: loading the driver while the loader is still loading
+// the shim is what Windows asks DLLs not to do.
 __attribute__((constructor)) void StartRecording() {
   TheRecorder();
 }
+#endif
 
 cap::CallRecord Begin(int fn, FT_HANDLE handle, uint32_t arg) {
   cap::CallRecord call;
   call.fn = fn;
   call.arg = arg;
   call.handle = fn == cap::kOpenEx ? 0 : TheRecorder().HandleId(handle);
-  call.t0 = NowNs();
+  call.t0 = os::NowNs();
   return call;
 }
 
 FT_STATUS Finish(cap::CallRecord& call, FT_STATUS status) {
-  call.t1 = NowNs();
+  call.t1 = os::NowNs();
   call.status = status;
   TheRecorder().Append(call);
   return status;

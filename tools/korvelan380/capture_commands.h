@@ -15,12 +15,16 @@ namespace korvelan380::tool {
 
 // Where the recording shim is looked for: $KORVELAN380_CAPTURE_LIBRARY (only it); in an
 // installation <libdir>/korvelan380/capture/libftd2xx.so relative to the tool's folder; beside
-// the tool in the build tree (../../capture/libftd2xx.so); the build tree it was built in.
+// the tool in the build tree (../../capture/libftd2xx.so); the build tree it was built in. On
+// Windows ..\capture\FTD2XX.dll from the tool's folder, in the ZIP as in the build tree.
 std::vector<std::string> CaptureLibraryCandidates();
 
-// With --capture: loads the shim before anything else offers libftd2xx.so, so that the library
-// binds it; with --sim it forwards to the simulated module. Does nothing without --capture.
+// With --capture: loads the shim before anything else offers libftd2xx.so (FTD2XX.dll), so that
+// the library binds it; with --sim it forwards to the simulated module. Does nothing without
+// --capture.
 void StartCapture(const Options& options);
+// The shim StartCapture loaded, or null.
+void* CaptureShim();
 // With --replay: the simulated module answers from the capture from now on.
 void StartReplay(const Options& options, Simulator& sim);
 // Throws the replay's first departure from the capture, if there is one; `atEnd` counts recorded

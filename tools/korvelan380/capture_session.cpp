@@ -1,10 +1,9 @@
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "capture_commands.h"
+#include "tool_os.h"
 
 #ifndef KORVELAN380_CAPTURE_INSTALL_PATH
 #define KORVELAN380_CAPTURE_INSTALL_PATH "../lib/korvelan380/capture/libftd2xx.so"
@@ -20,12 +19,7 @@ namespace {
 
 using DepartureFn = size_t (*)(int, char*, size_t);
 DepartureFn departureFn = nullptr;  // set while the simulated module replays
-
-std::string ExecutableDir() {
-  std::error_code ec;
-  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.parent_path().string();
-}
+void* shimLibrary = nullptr;        // set once --capture has loaded the shim
 
 std::string FirstThere(const std::vector<std::string>& candidates) {
   for (const std::string& candidate : candidates) {
@@ -42,10 +36,13 @@ std::vector<std::string> CaptureLibraryCandidates() {
     return {env};
   }
   std::vector<std::string> candidates;
-  const std::string dir = ExecutableDir();
+  const std::string dir = os::ExecutableDir();
   if (!dir.empty()) {
-    candidates.push_back(dir + "/" + KORVELAN380_CAPTURE_INSTALL_PATH);
+    candidates.push_back((fs::path(dir) / KORVELAN380_CAPTURE_INSTALL_PATH).string());
+#ifndef _WIN32
+    // On Windows the installed layout is the build tree's: bin\ beside capture\.
     candidates.push_back(dir + "/../../capture/libftd2xx.so");
+#endif
   }
   if (*KORVELAN380_CAPTURE_BUILD_PATH != '\0') candidates.push_back(KORVELAN380_CAPTURE_BUILD_PATH);
   return candidates;
@@ -62,41 +59,50 @@ void StartCapture(const Options& options) {
   }
   const std::string shim = FirstThere(CaptureLibraryCandidates());
   if (shim.empty()) {
-    ToolError error("the recording shim libftd2xx.so was not found", kExitFailed);
+    ToolError error("the recording shim " + SimLibraryFile() + " was not found", kExitFailed);
     error.hint = "build the project, or name it with KORVELAN380_CAPTURE_LIBRARY=PATH";
     throw error;
   }
   if (options.sim) {
     // The shim forwards to the simulated module only when it is named.
     const std::string sim = FirstThere(SimLibraryCandidates());
-    if (!sim.empty()) setenv("KORVELAN380_CAPTURE_DRIVER", sim.c_str(), 1);
+    if (!sim.empty()) os::SetEnv("KORVELAN380_CAPTURE_DRIVER", sim);
   }
   std::error_code ec;
-  setenv("KORVELAN380_CAPTURE_FILE", fs::absolute(options.capture, ec).c_str(), 1);
+  os::SetEnv("KORVELAN380_CAPTURE_FILE", fs::absolute(options.capture, ec).string());
   if (options.captureLimit != 0) {
-    setenv("KORVELAN380_CAPTURE_LIMIT", std::to_string(options.captureLimit).c_str(), 1);
+    os::SetEnv("KORVELAN380_CAPTURE_LIMIT", std::to_string(options.captureLimit));
   }
-  // Global and before the simulated module: the library's dlopen("libftd2xx.so") takes the
-  // first library loaded under that name.
-  if (dlopen(shim.c_str(), RTLD_NOW | RTLD_GLOBAL) == nullptr) {
-    throw ToolError("the recording shim " + shim + " does not load: " + dlerror(), kExitFailed);
+  // Before the simulated module: the library binds the first driver loaded under the driver's
+  // name (libftd2xx.so, FTD2XX.dll), and the shim then loads the one it forwards to.
+  std::string why;
+  shimLibrary = os::LoadDriver(shim, why);
+  if (shimLibrary == nullptr) {
+    throw ToolError("the recording shim " + shim + " does not load: " + why, kExitFailed);
   }
+}
+
+void* CaptureShim() {
+  return shimLibrary;
 }
 
 void StartReplay(const Options& options, Simulator& sim) {
   if (options.replay.empty()) return;
-  void* library = dlopen(sim.LibraryPath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+  std::string why;
+  void* library = os::LoadDriver(sim.LibraryPath(), why);  // already loaded: the same one
   using StartFn = int (*)(const char*, char*, size_t);
-  auto start = library ? reinterpret_cast<StartFn>(dlsym(library, "ksim_replay_start")) : nullptr;
-  auto departure =
-      library ? reinterpret_cast<DepartureFn>(dlsym(library, "ksim_replay_departure")) : nullptr;
+  auto start =
+      library ? reinterpret_cast<StartFn>(os::Symbol(library, "ksim_replay_start")) : nullptr;
+  auto departure = library
+                       ? reinterpret_cast<DepartureFn>(os::Symbol(library, "ksim_replay_departure"))
+                       : nullptr;
   if (start == nullptr || departure == nullptr) {
     throw ToolError("the simulated module " + sim.LibraryPath() + " cannot replay captures",
                     kExitFailed);
   }
-  char why[1024] = "";
-  if (start(options.replay.c_str(), why, sizeof why) == 0) {
-    ToolError error(why, kExitUsage);
+  char refused[1024] = "";
+  if (start(options.replay.c_str(), refused, sizeof refused) == 0) {
+    ToolError error(refused, kExitUsage);
     error.hint = "a capture is written by 'korvelan380 --capture FILE COMMAND' or the shim";
     throw error;
   }

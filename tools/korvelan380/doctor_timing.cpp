@@ -1,7 +1,5 @@
 // doctor --timing: how long one register read takes through the driver, from the frame going out
 // to the whole reply being in, over 100 reads of register 12.
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,6 +7,8 @@
 
 #include "capture_commands.h"
 #include "platform/d2xx.h"
+#include "simulator.h"
+#include "tool_os.h"
 
 namespace korvelan380::tool {
 namespace {
@@ -64,23 +64,29 @@ double TimeOneRead(const Driver& d, FT_HANDLE handle) {
 }  // namespace
 
 void DoctorTiming(Session& s, Report& r) {
-  // The driver the library would bind: the simulated module with --sim, the shim with --capture.
-  void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_LOCAL);
+  // The driver the library binds: the shim with --capture, else the simulated module with --sim,
+  // else the system's. Named, not looked up: on Windows a look-up by name may find another
+  // FTD2XX.dll than the one the library's import took.
+  const std::string name = SimLibraryFile();
+  std::string why;
+  void* library = CaptureShim();
+  if (library == nullptr && s.sim() != nullptr)
+    library = os::LoadDriver(s.sim()->LibraryPath(), why);
+  if (library == nullptr) library = os::BoundDriver(why);
   if (library == nullptr) {
-    ToolError error(std::string("libftd2xx.so does not load: ") + dlerror(), kExitFailed);
+    ToolError error(name + " does not load: " + why, kExitFailed);
     error.hint = "'korvelan380 doctor' looks into why";
     throw error;
   }
   Driver d{};
-  d.openEx = reinterpret_cast<FT_OpenEx_t>(dlsym(library, "FT_OpenEx"));
-  d.close = reinterpret_cast<FT_Close_t>(dlsym(library, "FT_Close"));
-  d.read = reinterpret_cast<FT_Read_t>(dlsym(library, "FT_Read"));
-  d.write = reinterpret_cast<FT_Write_t>(dlsym(library, "FT_Write"));
-  d.purge = reinterpret_cast<FT_Purge_t>(dlsym(library, "FT_Purge"));
-  d.queueStatus = reinterpret_cast<FT_GetQueueStatus_t>(dlsym(library, "FT_GetQueueStatus"));
+  d.openEx = reinterpret_cast<FT_OpenEx_t>(os::Symbol(library, "FT_OpenEx"));
+  d.close = reinterpret_cast<FT_Close_t>(os::Symbol(library, "FT_Close"));
+  d.read = reinterpret_cast<FT_Read_t>(os::Symbol(library, "FT_Read"));
+  d.write = reinterpret_cast<FT_Write_t>(os::Symbol(library, "FT_Write"));
+  d.purge = reinterpret_cast<FT_Purge_t>(os::Symbol(library, "FT_Purge"));
+  d.queueStatus = reinterpret_cast<FT_GetQueueStatus_t>(os::Symbol(library, "FT_GetQueueStatus"));
   if (!d.openEx || !d.close || !d.read || !d.write || !d.purge || !d.queueStatus) {
-    throw ToolError("libftd2xx.so lacks driver functions: 'korvelan380 doctor' says which",
-                    kExitFailed);
+    throw ToolError(name + " lacks driver functions: 'korvelan380 doctor' says which", kExitFailed);
   }
   std::string serial = s.Serial();
   FT_HANDLE handle = nullptr;

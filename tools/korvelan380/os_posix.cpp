@@ -39,6 +39,16 @@ void* os::Symbol(void* library, const char* name) {
   return dlsym(library, name);
 }
 
+void* os::BoundDriver(std::string& error) {
+  void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) error = dlerror();
+  return library;
+}
+
+void os::SetEnv(const std::string& name, const std::string& value) {
+  setenv(name.c_str(), value.c_str(), 1);
+}
+
 intptr_t os::LockFile(const std::string& path) {
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return -1;

@@ -55,6 +55,20 @@ void* os::Symbol(void* library, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
+void* os::BoundDriver(std::string& error) {
+  // A module already loaded as FTD2XX.dll, else the one the system's search finds.
+  HMODULE library = GetModuleHandleW(L"FTD2XX.dll");
+  if (library == nullptr) library = LoadLibraryW(L"FTD2XX.dll");
+  if (library == nullptr) error = Message(GetLastError());
+  return reinterpret_cast<void*>(library);
+}
+
+void os::SetEnv(const std::string& name, const std::string& value) {
+  // The process' own environment, which the shim reads; and the C runtime's copy of it.
+  SetEnvironmentVariableW(fs::path(name).wstring().c_str(), fs::path(value).wstring().c_str());
+  _putenv_s(name.c_str(), value.c_str());
+}
+
 intptr_t os::LockFile(const std::string& path) {
   HANDLE file = CreateFileW(fs::path(path).wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,

@@ -17,6 +17,13 @@ std::string ExecutableDir();
 // with `error` saying why, when it does not load.
 void* LoadDriver(const std::string& path, std::string& error);
 void* Symbol(void* library, const char* name);
+// The driver library loaded under the driver's name, else the one the system's search finds:
+// what the library binds when the tool has loaded none by path. Null, with `error` saying why,
+// when none loads.
+void* BoundDriver(std::string& error);
+
+// Sets the variable in this process' environment, where libraries loaded later read it.
+void SetEnv(const std::string& name, const std::string& value);
 
 // Takes an exclusive lock on the file (created when missing), waiting for it; -1 when it
 // cannot be had. Released by Unlock or the process' end.

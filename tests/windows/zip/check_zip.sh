@@ -27,11 +27,11 @@ zip="$work/$top.zip"
 root="$work/$top"
 
 # The files, outside the examples' and the Python package's folders exactly these; the
-# simulated FTD2XX.dll nowhere but in sim\.
+# simulated FTD2XX.dll nowhere but in sim\, the recording shim's nowhere but in capture\.
 export LC_ALL=C
 files="$(cd "$root" && find . -type f | sed 's|^\./||' | sort)"
 expected="$(printf '%s\n' LICENSE README.md bin/korvelan380.dll bin/korvelan380.exe \
-  include/korvelan380.h \
+  capture/FTD2XX.dll include/korvelan380.h \
   lib/korvelan380.lib lib/libkorvelan380.dll.a sim/FTD2XX.dll | sort)"
 if ! diff <(echo "$expected") <(grep -v -e '^examples/' -e '^python/' <<<"$files"); then
   fail "the ZIP's files differ from the list (< expected, > in the ZIP)"
@@ -40,7 +40,8 @@ for f in examples/c/sim_session.c examples/cpp/set_volts.cpp examples/python/set
   python/korvelan380/__init__.py python/korvelan380/_install.json; do
   grep -qx "$f" <<<"$files" || fail "the ZIP lacks $f"
 done
-grep -i 'ftd2xx' <<<"$files" | grep -vx 'sim/FTD2XX.dll' && fail "a driver outside sim/"
+grep -i 'ftd2xx' <<<"$files" | grep -vx -e 'sim/FTD2XX.dll' -e 'capture/FTD2XX.dll' &&
+  fail "a driver outside sim/ and capture/"
 grep -q '"library_dir": "../../bin"' "$root/python/korvelan380/_install.json" ||
   fail "the Python package's record does not point at bin/"
 
@@ -90,6 +91,17 @@ grep -q 'driver library: FTD2XX.dll loads from .*\\sim\\FTD2XX.dll' <<<"$out" ||
 local_app_data="$("$wine_run" cmd /c echo %LOCALAPPDATA% | tr -d '\r')"
 [ -f "$(winepath -u "$local_app_data\\korvelan380\\sim-state.json")" ] ||
   fail "no state file in $local_app_data\\korvelan380"
+
+# --capture finds the shim in capture\, which forwards to sim\FTD2XX.dll; the replay of the
+# capture prints what the recorded run printed.
+capture="$(winepath -w "$work/session.jsonl")"
+recorded="$("$wine_run" "$tool" --sim --sim-state "$(winepath -w "$work/capture-state.json")" \
+  --capture "$capture" read 0 | tr -d '\r')" || fail "--sim --capture read 0 failed: $recorded"
+grep -q '"driver":".*\\\\sim\\\\FTD2XX.dll"' "$work/session.jsonl" ||
+  fail "the capture does not name sim\\FTD2XX.dll as its driver: $(head -1 "$work/session.jsonl")"
+replayed="$("$wine_run" "$tool" --replay "$capture" read 0 | tr -d '\r')" ||
+  fail "--replay failed: $replayed"
+[ "$replayed" = "$recorded" ] || fail "the replay printed $replayed, the recorded run $recorded"
 
 # The same commands as on Linux, with the same output (line endings aside).
 commands=("demo" "info" "out 0 2.5V" "read 0" "range 1 3" "read 1 --json" "dio dir 0x0F"
