@@ -42,6 +42,7 @@ class Platform:
     library_name: str
     sim: str  #: the simulated module, below the CMake build, and its name in the package
     sim_name: str
+    capture: str  #: the recording shim, below the CMake build (named as the driver, sim_name)
     cmake_options: tuple
     classifier: str
 
@@ -49,13 +50,13 @@ class Platform:
 PLATFORMS = {
     "linux_x86_64": Platform(
         None, "lib/libkorvelan380.so", "libkorvelan380.so", "sim/libftd2xx.so", "libftd2xx.so",
-        (), "Operating System :: POSIX :: Linux",
+        "capture/libftd2xx.so", (), "Operating System :: POSIX :: Linux",
     ),
     # Static runtimes (the project's MinGW build links them in): the two DLLs need only
     # Windows' own and, for the library, FTD2XX.dll.
     "win_amd64": Platform(
         "win_amd64", "bin/korvelan380.dll", "korvelan380.dll", "bin/FTD2XX.dll", "FTD2XX.dll",
-        (f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'mingw-w64-x86_64.cmake'}",),
+        "capture/FTD2XX.dll", (f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'mingw-w64-x86_64.cmake'}",),
         "Operating System :: Microsoft :: Windows",
     ),
 }  # fmt: skip
@@ -66,7 +67,7 @@ PLATFORM = PLATFORMS[PLATFORM_NAME]
 DEFAULT_BUILD = HERE / ("build" if PLATFORM.tag is None else f"build-{PLATFORM.tag}")
 BUILD_DIR = Path(os.environ.get("KORVELAN380_WHEEL_BUILD_DIR") or DEFAULT_BUILD).resolve()
 CMAKE_DIR = Path(os.environ.get("KORVELAN380_WHEEL_CMAKE_DIR") or BUILD_DIR / "cmake").resolve()
-TARGETS = ("korvelan380", "korvelan380_sim")
+TARGETS = ("korvelan380", "korvelan380_sim", "korvelan380_capture")
 
 
 def project_version() -> str:
@@ -97,6 +98,7 @@ def build_libraries() -> None:
             "cmake", "-S", str(ROOT), "-B", str(CMAKE_DIR), *generator,
             "-DCMAKE_BUILD_TYPE=Release", "-DKORVELAN380_BUILD_TESTS=OFF",
             "-DKORVELAN380_BUILD_EXAMPLES=OFF", "-DKORVELAN380_BUILD_TOOLS=OFF",
+            "-DKORVELAN380_BUILD_CAPTURE=ON",
             *PLATFORM.cmake_options,
         )  # fmt: skip
     run("cmake", "--build", str(CMAKE_DIR), "--target", *TARGETS)
@@ -124,9 +126,11 @@ class BuildWithLibraries(build_py):
             sys.exit(f"{library} is version {found}, not the project's {VERSION}: a stale build?")
         lib = Path(self.build_lib) / "korvelan380" / "_lib"
         (lib / "sim").mkdir(parents=True, exist_ok=True)
+        (lib / "capture").mkdir(exist_ok=True)
         # Plain files under plain names: a wheel holds no symbolic links.
         shutil.copyfile(library, lib / PLATFORM.library_name)
         shutil.copyfile(CMAKE_DIR / PLATFORM.sim, lib / "sim" / PLATFORM.sim_name)
+        shutil.copyfile(CMAKE_DIR / PLATFORM.capture, lib / "capture" / PLATFORM.sim_name)
         record = {"version": VERSION, "library_dir": "_lib", "sim_dir": "_lib/sim"}
         (lib.parent / "_install.json").write_text(json.dumps(record) + "\n", encoding="utf-8")
 

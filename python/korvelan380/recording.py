@@ -7,11 +7,19 @@ decodes one.
 
 import ctypes
 import os
+import sys
 from pathlib import Path
 from typing import TYPE_CHECKING, List, Mapping, Optional, Tuple
 
 from ._install import install_record
-from ._library import PACKAGE_DIR, SIM_FILE, _repo_build_dir, choose
+from ._library import (
+    PACKAGE_DIR,
+    SIM_FILE,
+    _repo_build_dir,
+    choose,
+    platform_files,
+    sim_candidates,
+)
 from .errors import SimulatorError
 
 if TYPE_CHECKING:
@@ -23,56 +31,68 @@ SHIM_FILE = SIM_FILE  # the shim stands in for the driver under the driver's own
 
 
 def capture_candidates(
-    environ: Mapping[str, str] = os.environ, package_dir: Path = PACKAGE_DIR
+    environ: Mapping[str, str] = os.environ,
+    package_dir: Path = PACKAGE_DIR,
+    platform: str = sys.platform,
 ) -> List[Tuple[str, str]]:
     """The places the recording shim is looked for, in order: ``KORVELAN380_CAPTURE_LIBRARY``
     (only it); ``_lib/capture/`` inside the package; ``<libdir>/korvelan380/capture/`` of the
-    installation; the build tree's ``capture/``."""
+    installation (the ZIP's ``capture\\``); the build tree's ``capture/``. On Windows the file is
+    ``FTD2XX.dll``."""
     from_env = environ.get("KORVELAN380_CAPTURE_LIBRARY")
     if from_env:
         return [("KORVELAN380_CAPTURE_LIBRARY", from_env)]
-    candidates = [("package", str(package_dir / "_lib" / "capture" / SHIM_FILE))]
+    shim_file = platform_files(platform).sim  # under the driver's own name
+    candidates = [("package", str(package_dir / "_lib" / "capture" / shim_file))]
     record = install_record(package_dir)
     if record is not None:
-        candidates.append(("install prefix", str(record.sim_dir.parent / "capture" / SHIM_FILE)))
-    build = _repo_build_dir(package_dir, environ) / "capture" / SHIM_FILE
+        candidates.append(("install prefix", str(record.sim_dir.parent / "capture" / shim_file)))
+    build = _repo_build_dir(package_dir, environ) / "capture" / shim_file
     candidates.append(("build tree", str(build)))
     return candidates
 
 
-def capture(path: str, limit: Optional[int] = None, driver: Optional[str] = None) -> str:
+def capture(
+    path: str, limit: Optional[int] = None, driver: Optional[str] = None, sim: bool = False
+) -> str:
     """Records every driver call of this process in the capture file ``path``.
 
     Call it before the first connect: it puts the recording shim in front of the driver, and the
     library binds its driver once per process. The shim forwards to the vendor's driver from its
-    usual places (``/usr/local/lib/libftd2xx.so`` and the like), or to ``driver`` when given.
-    ``limit`` keeps the file under that many bytes by dropping the oldest calls.
+    usual places (``/usr/local/lib/libftd2xx.so`` and the like; on Windows ``FTD2XX.dll`` in the
+    system folder), or to ``driver`` when given.
+    ``limit`` keeps the file under that many bytes by dropping the oldest calls. With ``sim``,
+    it forwards to the simulated module, found as :func:`korvelan380.sim.activate` finds it;
+    ``sim.activate()`` then gives its control, as it does without a capture.
 
     Returns the shim's path.
 
     Raises:
-        SimulatorError: a ``libftd2xx.so`` is already loaded in this process, so the library has
-            bound it or will.
+        SimulatorError: a ``libftd2xx.so`` (``FTD2XX.dll``) is already loaded in this process,
+            so the library has bound it or will.
         LibraryNotFoundError: the shim was not found.
     """
-    try:
-        ctypes.CDLL(SHIM_FILE, mode=os.RTLD_NOLOAD | os.RTLD_NOW)
+    from .sim import _load_as_driver, _loaded_driver
+
+    if _loaded_driver() is not None:
         raise SimulatorError(
-            "a libftd2xx.so is already loaded in this process: call capture() before the first "
+            f"a {SHIM_FILE} is already loaded in this process: call capture() before the first "
             "connect and before korvelan380.sim.activate(), in a fresh process"
         )
-    except OSError:
-        pass  # none loaded yet: good
     if limit is not None and limit <= 0:
         raise ValueError(f"limit must be a positive number of bytes, not {limit}")
-    _, shim = choose(capture_candidates(), "the recording shim libftd2xx.so")
+    if sim and driver is not None:
+        raise ValueError("capture() forwards to driver or to the simulated module, not both")
+    _, shim = choose(capture_candidates(), f"the recording shim {SHIM_FILE}")
+    if sim:
+        _, driver = choose(sim_candidates(), f"the simulated module's {SIM_FILE}")
     os.environ["KORVELAN380_CAPTURE_FILE"] = os.path.abspath(path)
     if limit is not None:
         os.environ["KORVELAN380_CAPTURE_LIMIT"] = str(limit)
     if driver is not None:
         os.environ["KORVELAN380_CAPTURE_DRIVER"] = os.path.abspath(driver)
-    # Global, so that the library's later dlopen("libftd2xx.so") finds it by its soname.
-    ctypes.CDLL(shim, mode=os.RTLD_GLOBAL | os.RTLD_NOW)
+    # Loaded as the simulated module is, so that the library, loaded later, binds it.
+    _load_as_driver(shim)
     return shim
 
 

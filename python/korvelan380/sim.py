@@ -443,6 +443,19 @@ def _load_as_driver(path: str) -> ctypes.CDLL:
     return ctypes.CDLL(path, mode=os.RTLD_GLOBAL | os.RTLD_NOW)
 
 
+def _simulator_behind_shim(driver: ctypes.CDLL) -> Optional[ctypes.CDLL]:
+    """The simulated module that the recording shim loaded here forwards to, if it does
+    (``korvelan380.capture(path, sim=True)``); the shim itself stays the library's driver."""
+    try:
+        forwarded = ctypes.CFUNCTYPE(ctypes.c_char_p)(("kcap_forwarded_driver", driver))()
+    except AttributeError:
+        return None  # not the shim (or the Windows shim, which does not say)
+    if not forwarded:
+        return None
+    cdll = ctypes.CDLL(os.fsdecode(forwarded))  # the one the shim loaded: the same library
+    return cdll if _is_simulator(cdll) else None
+
+
 def _is_simulator(cdll: ctypes.CDLL) -> bool:
     try:
         getattr(cdll, "ksim_reset")
@@ -460,7 +473,8 @@ def activate(path: Optional[str] = None, replay: Optional[str] = None) -> Simula
 
     Call it before the library's first successful connect. Calling it again returns the same
     :class:`Simulator`. When the process already has the simulator loaded (e.g. through
-    ``LD_PRELOAD``), that one is used.
+    ``LD_PRELOAD``, or behind the recording shim of ``korvelan380.capture(path, sim=True)``),
+    that one is used.
 
     Raises:
         LibraryNotFoundError: the simulator's ``libftd2xx.so`` was not found.
@@ -490,13 +504,15 @@ def _activate(path: Optional[str]) -> Simulator:
             raise SimulatorError("the simulated module works on Linux and Windows only")
         loaded = _loaded_driver()
         if loaded is not None:
-            if not _is_simulator(loaded):
+            control = loaded if _is_simulator(loaded) else _simulator_behind_shim(loaded)
+            if control is None:
                 raise SimulatorError(
                     f"another {SIM_FILE} (not the simulated module) is already loaded in this "
                     "process, and the library binds its driver once per process: activate the "
-                    "simulator before the first connect, in a fresh process"
+                    "simulator before the first connect, in a fresh process (to record the "
+                    "simulated module, korvelan380.capture(path, sim=True) first)"
                 )
-            _active = Simulator(loaded, path or f"{SIM_FILE} (already loaded)")
+            _active = Simulator(control, path or control._name)
             return _active
         origin, chosen = choose(sim_candidates(path), f"the simulated module's {SIM_FILE}")
         try:

@@ -40,6 +40,25 @@ def test_capture_records_the_calls_and_says_when_no_driver_was_found(tmp_path):
     assert lines[1]["status"] != 0
 
 
+def test_a_capture_of_the_simulated_module_records_what_the_session_did(tmp_path):
+    path = tmp_path / "c.jsonl"
+    done = run_python(
+        "import sys, korvelan380, korvelan380.sim\n"
+        "korvelan380.capture(sys.argv[1], sim=True)\n"
+        "simulator = korvelan380.sim.activate()\n"
+        "simulator.attach('7').set_dio_input(0x5A)\n"
+        "with korvelan380.connect('7') as m:\n"
+        "    print(hex(m.read_dio_input()))\n",
+        str(path),
+    )
+    assert done.stdout == "0x5a\n", done.stderr
+    lines = [json.loads(line) for line in path.read_text().splitlines()]
+    assert lines[0]["driver"].endswith("libftd2xx.so") and "error" not in lines[0], lines[0]
+    calls = [line["fn"] for line in lines[1:]]
+    assert calls[0] == "FT_OpenEx" and lines[1]["status"] == 0
+    assert "FT_Read" in calls and calls[-1] == "FT_Close", calls
+
+
 def test_capture_refuses_once_a_driver_is_loaded(tmp_path):
     done = run_python(
         "import sys, korvelan380, korvelan380.sim\n"

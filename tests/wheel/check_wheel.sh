@@ -44,10 +44,11 @@ with zipfile.ZipFile(wheel) as z:
     info = f"korvelan380-{version}.dist-info"
     for need in ["korvelan380/__init__.py", "korvelan380/testing.py", "korvelan380/py.typed",
                  "korvelan380/_install.json", "korvelan380/_lib/libkorvelan380.so",
-                 "korvelan380/_lib/sim/libftd2xx.so"]:
+                 "korvelan380/_lib/sim/libftd2xx.so", "korvelan380/_lib/capture/libftd2xx.so"]:
         assert need in names, f"no {need} in the wheel"
     assert not [n for n in names if n.startswith("korvelan380/") and "/libftd2xx" in n
-                and n != "korvelan380/_lib/sim/libftd2xx.so"], "a libftd2xx outside _lib/sim"
+                and n not in ("korvelan380/_lib/sim/libftd2xx.so",
+                              "korvelan380/_lib/capture/libftd2xx.so")], "a stray libftd2xx"
     metadata = z.read(f"{info}/METADATA").decode()
     wheel_info = z.read(f"{info}/WHEEL").decode()
     entry_points = z.read(f"{info}/entry_points.txt").decode()
@@ -104,6 +105,25 @@ simulator.attach("7")
 korvelan380.connect("7").close()
 assert "/site-packages/korvelan380/_lib/" in korvelan380.loaded_library().path
 assert "/site-packages/korvelan380/_lib/sim/" in simulator.path
+PY
+
+step "a capture of the bundled simulated module, through the bundled recording shim"
+"$venv" - "$work/venv" "$work/session.jsonl" <<'PY'
+import json, sys
+import korvelan380
+from korvelan380 import sim
+
+venv, path = sys.argv[1:]
+shim = korvelan380.capture(path, sim=True)
+assert shim.startswith(venv + "/"), f"the shim comes from {shim}, not the venv"
+sim.activate().attach("7")
+with korvelan380.connect("7") as m:
+    m.set_volts(0, 2.5)
+with open(path) as file:
+    lines = [json.loads(line) for line in file]
+assert lines[0]["driver"].startswith(venv + "/"), lines[0]
+assert [line["fn"] for line in lines[1:]][0] == "FT_OpenEx" and lines[-1]["fn"] == "FT_Close"
+print(len(lines) - 1, "calls recorded")
 PY
 
 step "a user's test suite, the fixtures from the plugin alone"

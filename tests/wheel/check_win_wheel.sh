@@ -34,10 +34,11 @@ with zipfile.ZipFile(wheel) as z:
     info = f"korvelan380-{version}.dist-info"
     for need in ["korvelan380/__init__.py", "korvelan380/testing.py", "korvelan380/py.typed",
                  "korvelan380/_install.json", "korvelan380/_lib/korvelan380.dll",
-                 "korvelan380/_lib/sim/FTD2XX.dll"]:
+                 "korvelan380/_lib/sim/FTD2XX.dll", "korvelan380/_lib/capture/FTD2XX.dll"]:
         assert need in names, f"no {need} in the wheel"
     native = sorted(n for n in names if n.endswith((".dll", ".so", ".pyd", ".exe")))
-    assert native == ["korvelan380/_lib/korvelan380.dll", "korvelan380/_lib/sim/FTD2XX.dll"], native
+    assert native == ["korvelan380/_lib/capture/FTD2XX.dll", "korvelan380/_lib/korvelan380.dll",
+                      "korvelan380/_lib/sim/FTD2XX.dll"], native
     metadata = z.read(f"{info}/METADATA").decode().splitlines()
     wheel_info = z.read(f"{info}/WHEEL").decode().splitlines()
     entry_points = z.read(f"{info}/entry_points.txt").decode()
@@ -58,8 +59,10 @@ mkdir "$work/site"
 imports() { "$objdump" -p "$1" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' '; }
 [ "$(imports "$work/site/korvelan380/_lib/korvelan380.dll")" = "ftd2xx.dll kernel32.dll msvcrt.dll " ] ||
   fail "korvelan380.dll imports $(imports "$work/site/korvelan380/_lib/korvelan380.dll")"
-[ "$(imports "$work/site/korvelan380/_lib/sim/FTD2XX.dll")" = "kernel32.dll msvcrt.dll " ] ||
-  fail "FTD2XX.dll imports $(imports "$work/site/korvelan380/_lib/sim/FTD2XX.dll")"
+for dll in sim/FTD2XX.dll capture/FTD2XX.dll; do
+  [ "$(imports "$work/site/korvelan380/_lib/$dll")" = "kernel32.dll msvcrt.dll " ] ||
+    fail "$dll imports $(imports "$work/site/korvelan380/_lib/$dll")"
+done
 
 step "the package's Windows lookup takes the wheel's DLLs, and refuses another version's"
 cd "$work" # not the source tree, whose python/ folder holds the package too
@@ -77,6 +80,9 @@ assert (origin, chosen) == ("package", str(package / "_lib" / "korvelan380.dll")
 origin, sim = _library.choose(
     _library.sim_candidates(environ=environ, package_dir=package, platform="win32"), "sim")
 assert (origin, sim) == ("package", str(package / "_lib" / "sim" / "FTD2XX.dll")), sim
+from korvelan380 import recording
+origin, shim = _library.choose(recording.capture_candidates({}, package, "win32"), "shim")
+assert (origin, shim) == ("package", str(package / "_lib" / "capture" / "FTD2XX.dll")), shim
 _library.check_version(chosen, origin, package_dir=package)  # the wheel's own: accepted
 
 # The same DLL with the version resource of another release: the resource starts three 16-bit
