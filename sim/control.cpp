@@ -6,6 +6,7 @@
 
 #include "korvelan380_sim.hpp"
 #include "module_model.h"
+#include "replay.h"
 #include "sim_state.h"
 
 namespace korvelan380::sim {
@@ -100,6 +101,8 @@ void Reset() {
     g.orphanTrace.clear();
   }
   g.tracing.store(true, std::memory_order_relaxed);
+  // A replay is state too: what comes after a reset is answered by the model again.
+  replay::Stop();
 }
 
 bool Attach(const std::string& serial, size_t eepromSize) {

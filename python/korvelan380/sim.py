@@ -324,7 +324,8 @@ class Simulator:
         return f"<korvelan380.sim.Simulator {self.path!r}>"
 
     def reset(self) -> None:
-        """Detaches every module, clears the trace and every fault, and restores defaults.
+        """Detaches every module, clears the trace and every fault, stops a replay, and
+        restores defaults.
 
         Disconnect the modules first: a module detached while connected stays in the
         library's table (see :func:`korvelan380.disconnect_all`).

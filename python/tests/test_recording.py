@@ -155,3 +155,21 @@ def test_a_failed_call_fails_again_on_replay(tmp_path):
         str(capture),
     )
     assert replayed.stdout == recorded.stdout + "None\n", replayed.stderr
+
+
+@pytest.mark.skipif(not TOOL.exists(), reason="the korvelan380 tool is not built")
+def test_a_reset_ends_the_replay_and_the_model_answers_again(tmp_path):
+    state = ["--sim", "--sim-state", str(tmp_path / "state.json")]
+    subprocess.run([str(TOOL), *state, "sim", "input", "dio", "0xA5"], check=True)
+    capture = tmp_path / "c.jsonl"
+    subprocess.run([str(TOOL), *state, "--capture", str(capture), "dio", "in"], check=True)
+    done = run_python(
+        "import sys, korvelan380, korvelan380.sim\n"
+        "sim = korvelan380.sim.activate(replay=sys.argv[1])\n"
+        "sim.reset()\n"
+        "sim.attach('0').set_dio_input(0x3C)\n"
+        "with korvelan380.connect('0') as m:\n"
+        "    print(hex(m.read_dio_input()))\n",
+        str(capture),
+    )
+    assert done.stdout == "0x3c\n", done.stderr

@@ -55,8 +55,8 @@ struct Call {
 
 // ---- Modules -------------------------------------------------------------------------------
 
-// Detaches every module, clears the trace and every fault, and restores the defaults (no reply
-// latency, no read timeout).
+// Detaches every module, clears the trace and every fault, stops a replay, and restores the
+// defaults (no reply latency, no read timeout).
 void Reset();
 
 // Attaches a module: registers all 0, EEPROM user area of eepromSize bytes, all 0xFF (blank).
