@@ -94,8 +94,9 @@ void Session::Connect() {
                    " is not attached: attach it with 'korvelan380 --sim -d " + options_.device +
                    " sim attach'";
     } else {
-      error.hint = "is the module plugged in and libftd2xx.so installed? 'korvelan380 -d " +
-                   options_.device + " doctor' looks into it";
+      // The simulated module's file is named as the driver it stands in for.
+      error.hint = "is the module plugged in and FTDI's driver (" + SimLibraryFile() +
+                   ") installed? 'korvelan380 -d " + options_.device + " doctor' looks into it";
     }
   }
   if (status == KORVELAN380_TRANSFER_FAILED) connected_ = true;  // it stays in the table
