@@ -1,5 +1,5 @@
 // What the Windows tool does not have yet: recording through the shim (--capture), replay
-// (--replay), doctor --timing, which all take the driver apart by its Linux name, and the panel.
+// (--replay) and doctor --timing, which all take the driver apart by its Linux name.
 // Each says so with a usage error, and changes nothing.
 #include "capture_commands.h"
 #include "commands.h"
@@ -33,8 +33,5 @@ void CheckReplay(bool) {}
 void DoctorTiming(Session&, Report&) {
   throw NotOnWindows("doctor --timing");
 }
-
-// No panel command: its HTTP server is built for Linux only.
-void RegisterPanel(CommandSet&) {}
 
 }  // namespace korvelan380::tool
