@@ -332,7 +332,7 @@ TEST_F(PanelApiTest, TokenHostAndOriginAreChecked) {
 TEST(PanelStop, InterruptDisconnectsAndSavesTheModule) {
   const auto dir = TestDir("stop");
   const std::string state = (dir / "state.json").string();
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : StopSignals()) {
     SCOPED_TRACE(signal);
     Panel panel(state, "5");
     const double volts = signal == SIGINT ? 1.25 : -2.5;
@@ -342,7 +342,7 @@ TEST(PanelStop, InterruptDisconnectsAndSavesTheModule) {
         << panel.Output();
 
     const std::string read =
-        std::string(KORVELAN380_TOOL_PATH) + " --sim --sim-state " + state + " -d 5 read 0 --json";
+        ToolShellCommand("--sim --sim-state '" + ToolPath(state) + "' -d 5 read 0 --json");
     FILE* pipe = popen(read.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string out;
@@ -357,8 +357,9 @@ TEST(PanelStop, InterruptDisconnectsAndSavesTheModule) {
 // A name to listen on could resolve to anywhere: it is refused before anything starts.
 TEST(PanelListen, ANameIsRefused) {
   const auto dir = TestDir("listen");
-  const std::string command = std::string(KORVELAN380_TOOL_PATH) + " --sim --sim-state " +
-                              (dir / "state.json").string() + " panel --listen panel.example 2>&1";
+  const std::string command =
+      ToolShellCommand("--sim --sim-state '" + ToolPath((dir / "state.json").string()) +
+                       "' panel --listen panel.example 2>&1");
   FILE* pipe = popen(command.c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string out;

@@ -1,5 +1,7 @@
 // A `korvelan380 --sim panel` of the test's own, in its own process with its own state file,
-// and HTTP requests to it on 127.0.0.1.
+// and HTTP requests to it on 127.0.0.1. KORVELAN380_PANEL_TOOL, when set, is the command that
+// starts the tool instead, its words separated by ';': the Windows tool under Wine
+// ("wine-run.sh;korvelan380.exe").
 #ifndef KORVELAN380_TESTS_PANEL_SUPPORT_H
 #define KORVELAN380_TESTS_PANEL_SUPPORT_H
 
@@ -11,8 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,42 @@ extern char** environ;
 namespace korvelan380::test {
 
 using nlohmann::json;
+
+// The words that start the tool.
+inline std::vector<std::string> ToolCommand() {
+  const char* command = std::getenv("KORVELAN380_PANEL_TOOL");
+  if (command == nullptr || *command == '\0') return {KORVELAN380_TOOL_PATH};
+  std::vector<std::string> words;
+  std::istringstream in(command);
+  for (std::string word; std::getline(in, word, ';');) words.push_back(word);
+  return words;
+}
+
+inline bool WindowsTool() {
+  return ToolCommand().back().ends_with(".exe");
+}
+
+// A file's path as the tool takes it: under Wine, on its drive Z:, which is the root folder.
+inline std::string ToolPath(const std::string& path) {
+  if (!WindowsTool()) return path;
+  std::string windows = "Z:" + path;
+  for (char& c : windows) c = c == '/' ? '\\' : c;
+  return windows;
+}
+
+// The tool's command for the shell, with `args` after it.
+inline std::string ToolShellCommand(const std::string& args) {
+  std::string line;
+  for (const std::string& word : ToolCommand()) line += "'" + word + "' ";
+  return line + args;
+}
+
+// The signals that stop the panel cleanly: a Windows program knows only Ctrl-C, which is what
+// Wine makes of SIGINT.
+inline std::vector<int> StopSignals() {
+  if (WindowsTool()) return {SIGINT};
+  return {SIGINT, SIGTERM};
+}
 
 struct Reply {
   int status = 0;
@@ -38,8 +78,10 @@ class Panel {
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
-    std::vector<std::string> args = {
-        KORVELAN380_TOOL_PATH, "--sim", "--sim-state", state, "-d", device, "panel", "--port", "0"};
+    std::vector<std::string> args = ToolCommand();
+    for (const char* arg : {"--sim", "--sim-state"}) args.push_back(arg);
+    args.push_back(ToolPath(state));
+    for (const char* arg : {"-d", device.c_str(), "panel", "--port", "0"}) args.push_back(arg);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -48,14 +90,15 @@ class Panel {
     close(fds[1]);
     out_ = fds[0];
     if (error != 0) throw std::runtime_error("cannot start " + args[0]);
-    // "http://127.0.0.1:PORT/?token=TOKEN", on a line of its own.
+    // "http://127.0.0.1:PORT/?token=TOKEN", on a line of its own (ended by "\r\n" on Windows).
     const std::string prefix = "http://127.0.0.1:";
     size_t at = 0;
     while ((at = output_.find(prefix)) == std::string::npos ||
            output_.find('\n', at) == std::string::npos) {
       if (!ReadSome(20000)) throw std::runtime_error("the panel printed no address: " + output_);
     }
-    const std::string url = output_.substr(at, output_.find('\n', at) - at);
+    std::string url = output_.substr(at, output_.find('\n', at) - at);
+    if (url.ends_with('\r')) url.pop_back();
     port = std::stoi(url.substr(prefix.size()));
     token = url.substr(url.find("token=") + 6);
   }

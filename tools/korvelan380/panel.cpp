@@ -2,24 +2,18 @@
 #include "panel.h"
 
 #include <httplib.h>
-#include <pthread.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/random.h>
-#include <sys/wait.h>
 #include <CLI/CLI.hpp>
 
 #include <atomic>
-#include <ctime>
+#include <chrono>
 #include <memory>
 #include <ostream>
 #include <thread>
 
 #include "commands.h"
 #include "panel_api.h"
+#include "panel_os.h"
 #include "values.h"
-
-extern char** environ;
 
 namespace korvelan380::tool {
 namespace {
@@ -31,15 +25,7 @@ constexpr size_t kLargestBody = 64u << 20;
 
 std::string NewToken() {
   unsigned char bytes[24];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw ToolError("no random numbers for the panel's token (getrandom failed)", kExitFailed);
-    }
-    got += static_cast<size_t>(n);
-  }
+  panel_os::RandomBytes(bytes, sizeof bytes);
   std::string token;
   for (unsigned char b : bytes) token += Hex(b, 2).substr(2);
   return token;
@@ -58,27 +44,6 @@ void SendJson(httplib::Response& res, int status, const ordered_json& body) {
 
 void Refuse(httplib::Response& res, int status, const std::string& message) {
   SendJson(res, status, {{"error", {{"message", message}}}});
-}
-
-// The browser, told to open the page; reaped in the background so that it leaves no zombie.
-void OpenBrowser(const std::string& url, std::ostream& out) {
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-  pid_t pid = 0;
-  const char* argv[] = {"xdg-open", url.c_str(), nullptr};
-  const int error =
-      posix_spawnp(&pid, "xdg-open", nullptr, &attributes, const_cast<char* const*>(argv), environ);
-  posix_spawnattr_destroy(&attributes);
-  if (error != 0) {
-    out << "could not start xdg-open (" << std::strerror(error)
-        << "): open the address above yourself\n";
-    return;
-  }
-  std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
 }
 
 std::string UrlHost(const std::string& listen) {
@@ -167,18 +132,9 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
     }
   });
 
-  // SIGINT and SIGTERM are taken by a thread of their own, which stops the server: every
-  // thread the server starts inherits the blocked mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigset_t previous;
-  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-  struct RestoreMask {
-    sigset_t mask;
-    ~RestoreMask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
-  } restore{previous};
+  // An interrupt is taken by a thread of its own, which stops the server. Made first: on Linux
+  // every thread the server starts must inherit the blocked signals.
+  panel_os::Interrupts interrupts;
 
   if (args.port == 0) {
     port = server.bind_to_any_port(args.listen);
@@ -198,15 +154,18 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
       << port << ":\n"
       << url << "\n"
       << "Ctrl-C stops it." << std::endl;
-  if (args.open) OpenBrowser(url, out);
+  if (args.open) panel_os::OpenBrowser(url, out);
 
   std::atomic<bool> stopped{false};
   std::atomic<bool> signalled{false};
   std::thread signalThread([&] {
-    const timespec poll{0, 200'000'000};
     while (!stopped) {
-      if (sigtimedwait(&stopSignals, nullptr, &poll) > 0) {
+      if (interrupts.Wait(200)) {
         signalled = true;
+        // An interrupt just after the bind comes before the server runs, which a stop would miss.
+        while (!stopped && !server.is_running()) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         server.stop();
         return;
       }
@@ -230,7 +189,7 @@ void RegisterPanel(CommandSet& set) {
       ->check(CLI::Range(0, 65535));
   c.app->add_option("--listen", args->listen,
                     "the address to listen on (default 127.0.0.1); the token is needed on any");
-  c.app->add_flag("--open", args->open, "start the browser on the page (xdg-open)");
+  c.app->add_flag("--open", args->open, "start the browser on the page");
   std::ostream& out = set.out();
   c.run = [args, &out](Session& s, Report& r) { PanelCommand(s, r, *args, out); };
 }

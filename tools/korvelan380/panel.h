@@ -18,7 +18,7 @@ struct PanelArgs {
   bool open = false;  // start the user's browser on the page
 };
 
-// Serves until SIGINT or SIGTERM; prints the page's address, with its token, to `out` first.
+// Serves until Ctrl-C (on Linux SIGTERM too); prints the page's address and token to `out` first.
 void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& out);
 
 // A file of the page, embedded at build time ("index.html", "dygraph.js"); empty when there is

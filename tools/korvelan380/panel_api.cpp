@@ -2,9 +2,6 @@
 // checked field by field before the first call on the module.
 #include "panel_api.h"
 
-#include <unistd.h>
-
-#include <arpa/inet.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -15,6 +12,7 @@
 #include <sstream>
 
 #include "commands.h"
+#include "panel_os.h"
 #include "values.h"
 #include "wave.h"
 
@@ -422,15 +420,7 @@ ordered_json PostDio(Session& s, const json& doc) {
 
 class TemporaryFile {
  public:
-  TemporaryFile() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(dir != nullptr && *dir == '/' ? dir : "/tmp") + "/korvelan380-panel-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw ToolError("cannot make a temporary file in " + pattern, kExitFailed);
-    close(fd);
-    path_ = pattern;
-  }
+  TemporaryFile() : path_(panel_os::NewTemporaryFile()) {}
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
@@ -583,13 +573,8 @@ bool HostAllowed(std::string_view host, int port) {
   if (host.size() <= suffix.size() || host.substr(host.size() - suffix.size()) != suffix) {
     return false;
   }
-  std::string name(host.substr(0, host.size() - suffix.size()));
-  if (name == "localhost") return true;
-  unsigned char address[16];
-  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
-    return inet_pton(AF_INET6, name.substr(1, name.size() - 2).c_str(), address) == 1;
-  }
-  return inet_pton(AF_INET, name.c_str(), address) == 1;
+  const std::string name(host.substr(0, host.size() - suffix.size()));
+  return name == "localhost" || panel_os::IsNumericAddress(name);
 }
 
 bool OriginAllowed(std::string_view origin, std::string_view host) {

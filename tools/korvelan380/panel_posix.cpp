@@ -1,0 +1,96 @@
+// The panel on Linux: getrandom, xdg-open, mkstemp, and SIGINT and SIGTERM taken by sigtimedwait.
+#include <arpa/inet.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/random.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <ostream>
+#include <thread>
+
+#include "panel_os.h"
+#include "tool.h"
+
+extern char** environ;
+
+namespace korvelan380::tool::panel_os {
+
+void RandomBytes(unsigned char* bytes, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = getrandom(bytes + got, size - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw ToolError("no random numbers for the panel's token (getrandom failed)", kExitFailed);
+    }
+    got += static_cast<size_t>(n);
+  }
+}
+
+// The browser is reaped in the background, so that it leaves no zombie.
+void OpenBrowser(const std::string& url, std::ostream& out) {
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = 0;
+  const char* argv[] = {"xdg-open", url.c_str(), nullptr};
+  const int error =
+      posix_spawnp(&pid, "xdg-open", nullptr, &attributes, const_cast<char* const*>(argv), environ);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) {
+    out << "could not start xdg-open (" << std::strerror(error)
+        << "): open the address above yourself\n";
+    return;
+  }
+  std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+}
+
+std::string NewTemporaryFile() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(dir != nullptr && *dir == '/' ? dir : "/tmp") + "/korvelan380-panel-XXXXXX";
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) throw ToolError("cannot make a temporary file in " + pattern, kExitFailed);
+  close(fd);
+  return pattern;
+}
+
+bool IsNumericAddress(const std::string& name) {
+  unsigned char address[16];
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    return inet_pton(AF_INET6, name.substr(1, name.size() - 2).c_str(), address) == 1;
+  }
+  return inet_pton(AF_INET, name.c_str(), address) == 1;
+}
+
+struct Interrupts::State {
+  sigset_t signals;
+  sigset_t previous;
+};
+
+Interrupts::Interrupts() : state_(std::make_unique<State>()) {
+  sigemptyset(&state_->signals);
+  sigaddset(&state_->signals, SIGINT);
+  sigaddset(&state_->signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &state_->signals, &state_->previous);
+}
+
+Interrupts::~Interrupts() {
+  pthread_sigmask(SIG_SETMASK, &state_->previous, nullptr);
+}
+
+bool Interrupts::Wait(int milliseconds) {
+  const timespec timeout{milliseconds / 1000, (milliseconds % 1000) * 1'000'000L};
+  return sigtimedwait(&state_->signals, nullptr, &timeout) > 0;
+}
+
+}  // namespace korvelan380::tool::panel_os
