@@ -72,12 +72,18 @@ def test_capture_refuses_once_a_driver_is_loaded(tmp_path):
     assert done.stdout.startswith("refused: a libftd2xx.so is already loaded"), done.stderr
 
 
-@pytest.mark.skipif(not TOOL.exists(), reason="the korvelan380 tool is not built")
-def test_replay_answers_from_the_capture_and_reports_a_departure(tmp_path):
+def dio_input_capture(tmp_path: Path) -> Path:
+    """The tool's capture of module 0's DIO inputs reading 0xA5 on the simulated module."""
     state = ["--sim", "--sim-state", str(tmp_path / "state.json")]
     subprocess.run([str(TOOL), *state, "sim", "input", "dio", "0xA5"], check=True)
     capture = tmp_path / "c.jsonl"
     subprocess.run([str(TOOL), *state, "--capture", str(capture), "dio", "in"], check=True)
+    return capture
+
+
+@pytest.mark.skipif(not TOOL.exists(), reason="the korvelan380 tool is not built")
+def test_replay_answers_from_the_capture_and_reports_a_departure(tmp_path):
+    capture = dio_input_capture(tmp_path)
     # A fresh simulator, no module attached: only the capture can answer 0xA5.
     done = run_python(
         "import sys, korvelan380, korvelan380.sim\n"
@@ -159,10 +165,7 @@ def test_a_failed_call_fails_again_on_replay(tmp_path):
 
 @pytest.mark.skipif(not TOOL.exists(), reason="the korvelan380 tool is not built")
 def test_a_reset_ends_the_replay_and_the_model_answers_again(tmp_path):
-    state = ["--sim", "--sim-state", str(tmp_path / "state.json")]
-    subprocess.run([str(TOOL), *state, "sim", "input", "dio", "0xA5"], check=True)
-    capture = tmp_path / "c.jsonl"
-    subprocess.run([str(TOOL), *state, "--capture", str(capture), "dio", "in"], check=True)
+    capture = dio_input_capture(tmp_path)
     done = run_python(
         "import sys, korvelan380, korvelan380.sim\n"
         "sim = korvelan380.sim.activate(replay=sys.argv[1])\n"
