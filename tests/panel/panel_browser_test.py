@@ -21,6 +21,7 @@ import urllib.request
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import WebDriverWait
 
 TOOL, OUT_DIR = sys.argv[1], sys.argv[2]
@@ -63,6 +64,13 @@ def saved_module(state, serial="KORVELAN3800"):
     return registers, samples
 
 
+def type_over(field, text):
+    """Types over what a field holds without leaving it, as a user does (clearing it would take
+    the focus away, and a refresh could fill it again before the typing)."""
+    field.send_keys(Keys.CONTROL, "a")
+    field.send_keys(text)
+
+
 def browser(profile):
     options = webdriver.ChromeOptions()
     options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
@@ -89,8 +97,7 @@ def main():
 
         # Channel 0 to 2.5 V (its range is -10..10 V on a fresh module).
         entry = driver.find_element(By.ID, "out-volts-0")
-        entry.clear()
-        entry.send_keys("2.5")
+        type_over(entry, "2.5")
         driver.find_element(By.ID, "out-set-0").click()
         wait.until(lambda d: "2.5 V" in d.find_element(By.ID, "out-read-0").text)
         output = api(base, token, "output")["channels"][0]
@@ -108,10 +115,10 @@ def main():
         wait.until(lambda d: d.find_element(By.ID, "dio-out-3").is_selected())
 
         # A value the module's range cannot take is refused, and the page says why.
-        entry.clear()
-        entry.send_keys("25")
+        type_over(entry, "25")
         driver.find_element(By.ID, "out-set-0").click()
         wait.until(lambda d: "25 V is outside the range -10..10V" in d.find_element(By.ID, "errors").text)
+        assert entry.get_attribute("value") == "25", "a refresh replaced the typed value"
         driver.find_element(By.CSS_SELECTOR, "#errors .error button").click()
         assert api(base, token, "output")["channels"][0]["volts"] == 2.5
 

@@ -88,6 +88,9 @@ function buildChannel(fs) {
   slider.addEventListener('change', () => setVolts(ch, Number(slider.value)));
   set.addEventListener('click', () => setVolts(ch, Number(entry.value)));
   entry.addEventListener('keydown', (e) => { if (e.key === 'Enter') setVolts(ch, Number(entry.value)); });
+  // What the user typed stays until it is set: a refresh landing between the focus moving to
+  // Set and the click would otherwise put the read-back in its place, and set that instead.
+  entry.addEventListener('input', () => { entry.dataset.typed = '1'; });
 
   const config = el('div', { className: 'config' });
   const fields = [['mode', 3], ['select_a', 2], ['select_b', 2], ['switch_a', 1], ['switch_b', 1], ['preset_enable', 1]];
@@ -128,9 +131,11 @@ function showOutput(o, force) {
     slider.max = range.high;
     slider.step = range.step;
   }
-  if (o.volts !== null && (force || (!editing(slider) && !editing(entry)))) {
+  const typed = entry.dataset.typed === '1';
+  if (o.volts !== null && (force || (!editing(slider) && !editing(entry) && !typed))) {
     slider.value = o.volts;
     entry.value = Math.round(o.volts * 1e6) / 1e6;
+    delete entry.dataset.typed;
   }
   $('out-read-' + ch).textContent = 'read back: ' + fmtVolts(o.volts) + '  raw ' +
     (o.raw === null ? '–' : o.raw + ' (' + hex(o.raw, 4) + ')') + '  code ' + hex(o.code, 4) +
