@@ -69,9 +69,21 @@ def capture(
 
     Raises:
         SimulatorError: a ``libftd2xx.so`` (``FTD2XX.dll``) is already loaded in this process,
-            so the library has bound it or will.
+            so the library has bound it or will; or ``sim`` on Windows, where it is not
+            available.
         LibraryNotFoundError: the shim was not found.
     """
+    if limit is not None and limit <= 0:
+        raise ValueError(f"limit must be a positive number of bytes, not {limit}")
+    if sim and driver is not None:
+        raise ValueError("capture() forwards to driver or to the simulated module, not both")
+    if sim and sys.platform == "win32":
+        # The Windows shim does not say where it forwards, so sim.activate() could not find
+        # the simulator behind it.
+        raise SimulatorError(
+            "capture(sim=True) is not available on Windows: record the simulated module with "
+            "'korvelan380.exe --sim --capture FILE COMMAND'"
+        )
     from .sim import _load_as_driver, _loaded_driver
 
     if _loaded_driver() is not None:
@@ -79,10 +91,6 @@ def capture(
             f"a {SHIM_FILE} is already loaded in this process: call capture() before the first "
             "connect and before korvelan380.sim.activate(), in a fresh process"
         )
-    if limit is not None and limit <= 0:
-        raise ValueError(f"limit must be a positive number of bytes, not {limit}")
-    if sim and driver is not None:
-        raise ValueError("capture() forwards to driver or to the simulated module, not both")
     _, shim = choose(capture_candidates(), f"the recording shim {SHIM_FILE}")
     if sim:
         _, driver = choose(sim_candidates(), f"the simulated module's {SIM_FILE}")
