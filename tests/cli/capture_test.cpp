@@ -242,6 +242,16 @@ TEST_F(Capture, TheSizeLimitDropsTheOldestCallsAndSaysSo) {
   EXPECT_NE(o.err.find("a replay starts from the first call"), std::string::npos) << o.err;
 }
 
+// A capture by the shim that found no driver: it says so, and the open it recorded failed.
+void ExpectNoDriverFound(const std::string& path) {
+  const cap::Capture c = cap::ReadCapture(path);
+  EXPECT_EQ(c.header.driver, "");
+  EXPECT_NE(c.header.error.find("no driver to forward to"), std::string::npos);
+  ASSERT_FALSE(c.calls.empty());
+  EXPECT_EQ(c.calls.front().fn, cap::kOpenEx);
+  EXPECT_NE(c.calls.front().status, 0u);
+}
+
 #ifndef _WIN32
 TEST_F(Capture, WithoutADriverTheShimSaysSoAndNeverLoadsItself) {
   // Any program picks the shim up from its folder; here, no vendor driver is installed.
@@ -249,12 +259,7 @@ TEST_F(Capture, WithoutADriverTheShimSaysSoAndNeverLoadsItself) {
   const Output o =
       Exec("info", {"LD_LIBRARY_PATH=" + shimDir, "KORVELAN380_CAPTURE_FILE=any.jsonl"});
   EXPECT_EQ(o.exit, 1);
-  const cap::Capture c = cap::ReadCapture((dir_ / "any.jsonl").string());
-  EXPECT_EQ(c.header.driver, "");
-  EXPECT_NE(c.header.error.find("no driver to forward to"), std::string::npos);
-  ASSERT_FALSE(c.calls.empty());
-  EXPECT_EQ(c.calls.front().fn, cap::kOpenEx);
-  EXPECT_NE(c.calls.front().status, 0u);
+  ExpectNoDriverFound((dir_ / "any.jsonl").string());
 
   const Output self =
       Exec("info", {"LD_LIBRARY_PATH=" + shimDir, "KORVELAN380_CAPTURE_FILE=self.jsonl",
@@ -277,12 +282,7 @@ TEST_F(Capture, TheShimBesideAProgramRecordsItAndNeverLoadsItself) {
 
   const Output o = Exec("info", {"KORVELAN380_CAPTURE_FILE=any.jsonl"});
   EXPECT_EQ(o.exit, 1);
-  const cap::Capture c = cap::ReadCapture((dir_ / "any.jsonl").string());
-  EXPECT_EQ(c.header.driver, "");
-  EXPECT_NE(c.header.error.find("no driver to forward to"), std::string::npos);
-  ASSERT_FALSE(c.calls.empty());
-  EXPECT_EQ(c.calls.front().fn, cap::kOpenEx);
-  EXPECT_NE(c.calls.front().status, 0u);
+  ExpectNoDriverFound((dir_ / "any.jsonl").string());
 
   const Output self = Exec("info", {"KORVELAN380_CAPTURE_FILE=self.jsonl",
                                     "KORVELAN380_CAPTURE_DRIVER=" + (app / "FTD2XX.dll").string()});
