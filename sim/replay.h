@@ -7,7 +7,7 @@
 #include <string>
 
 #include "korvelan380_sim.h"
-#include "platform/d2xx.h"
+#include "d2xx.h"
 
 namespace korvelan380::sim::replay {
 

@@ -1,7 +1,7 @@
 /* A driver library that offers nine of the ten functions (no FT_EE_UAWrite): the library must
  * refuse to bind it. Every function it has fails, so nothing could be opened anyway. Built with
  * KORVELAN380_COMPLETE_DRIVER it offers all ten: a driver that is not the simulated module. */
-#include "platform/d2xx.h"
+#include "d2xx.h"
 
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 

@@ -5,7 +5,7 @@ namespace {
 
 bool UserAreaHoldsRecord(const DriverApi& driver, FT_HANDLE handle) {
   DWORD size = 0;
-  return driver.eeUaSize(handle, &size) == FT_OK && size >= kRecordSize;
+  return driver.FT_EE_UASize(handle, &size) == FT_OK && size >= kRecordSize;
 }
 
 }  // namespace
@@ -14,8 +14,8 @@ bool LoadCalibration(const DriverApi& driver, FT_HANDLE handle, CalibrationCopie
   if (!UserAreaHoldsRecord(driver, handle)) return false;
   CalibrationRecord buffer = DefaultCalibration();
   DWORD bytesRead = 0;  // not examined: bytes not delivered keep their default values
-  if (driver.eeUaRead(handle, reinterpret_cast<unsigned char*>(&buffer), kRecordSize, &bytesRead) !=
-      FT_OK) {
+  if (driver.FT_EE_UARead(handle, reinterpret_cast<unsigned char*>(&buffer), kRecordSize,
+                          &bytesRead) != FT_OK) {
     return false;
   }
   if (buffer.marker == kRecordMarker) {
@@ -29,7 +29,8 @@ bool LoadCalibration(const DriverApi& driver, FT_HANDLE handle, CalibrationCopie
 bool StoreCalibration(const DriverApi& driver, FT_HANDLE handle, const CalibrationRecord& record) {
   if (!UserAreaHoldsRecord(driver, handle)) return false;
   CalibrationRecord bytes = record;  // the driver takes a non-const buffer
-  return driver.eeUaWrite(handle, reinterpret_cast<unsigned char*>(&bytes), kRecordSize) == FT_OK;
+  return driver.FT_EE_UAWrite(handle, reinterpret_cast<unsigned char*>(&bytes), kRecordSize) ==
+         FT_OK;
 }
 
 }  // namespace korvelan380

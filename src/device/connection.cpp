@@ -38,11 +38,11 @@ StatusCode ConnectModule(const char* deviceId) {
   char serialNumber[kSerialNumberSize];
   BuildSerialNumber(deviceId, serialNumber);
   FT_HANDLE handle = nullptr;
-  if (driver->openEx(serialNumber, FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK) {
+  if (driver->FT_OpenEx(serialNumber, FT_OPEN_BY_SERIAL_NUMBER, &handle) != FT_OK) {
     RemoveEntry(deviceId, entry.get());  // no trace left
     return kOpenFailed;
   }
-  driver->purge(handle, FT_PURGE_RX | FT_PURGE_TX);  // the result is not consulted
+  driver->FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX);  // the result is not consulted
   entry->link.ftHandle = handle;
   entry->link.isOpen.store(true);
   // The calibration record (its result is not consulted), then the outputs' first state.
@@ -54,7 +54,7 @@ void CloseEntry(DeviceEntry& entry) {
   entry.link.isOpen.store(false);
   ModuleLock lock(entry);
   if (!lock || entry.link.ftHandle == nullptr) return;
-  entry.link.driver->close(entry.link.ftHandle);  // the result is not consulted
+  entry.link.driver->FT_Close(entry.link.ftHandle);  // the result is not consulted
   entry.link.ftHandle = nullptr;
 }
 

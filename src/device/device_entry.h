@@ -20,7 +20,7 @@ struct DeviceEntry {
   // Runs when the last holder lets the entry go. A handle that a disconnect could not close
   // (a call was stuck in the driver) is closed here, once no call can be using it.
   ~DeviceEntry() {
-    if (link.ftHandle != nullptr) link.driver->close(link.ftHandle);
+    if (link.ftHandle != nullptr) link.driver->FT_Close(link.ftHandle);
     platform::DestroyModuleMutex(ioMutex);
   }
 

@@ -26,8 +26,8 @@ bool SendFrame(Link& link, const uint8_t* frame, size_t length) {
   if (!IsOpen(link)) return false;
   DWORD written = 0;
   // The driver takes a non-const buffer but only reads it.
-  return link.driver->write(link.ftHandle, const_cast<uint8_t*>(frame), static_cast<DWORD>(length),
-                            &written) == FT_OK;
+  return link.driver->FT_Write(link.ftHandle, const_cast<uint8_t*>(frame),
+                               static_cast<DWORD>(length), &written) == FT_OK;
 }
 
 bool WriteRegisters(Link& link, const uint8_t* values, uint8_t first, uint8_t last) {
@@ -52,8 +52,8 @@ bool ReadRegisters(Link& link, uint8_t* out, uint8_t first, uint8_t last) {
     if (poll == kReplyPolls) return FailRead(link);
     if (!IsOpen(link)) return false;  // closed by a disconnect meanwhile
     DWORD got = 0;
-    if (link.driver->read(link.ftHandle, reply + received, static_cast<DWORD>(expected - received),
-                          &got) != FT_OK) {
+    if (link.driver->FT_Read(link.ftHandle, reply + received,
+                             static_cast<DWORD>(expected - received), &got) != FT_OK) {
       return FailRead(link);
     }
     // A driver reporting more than it was asked for must not move us past the buffer.
@@ -71,7 +71,7 @@ bool DrainTransmit(Link& link) {
     // Checked on every round: a module closed meanwhile must not see another driver call.
     if (!IsOpen(link)) return false;
     DWORD rxBytes = 0, txBytes = 1, eventWord = 0;
-    link.driver->getStatus(link.ftHandle, &rxBytes, &txBytes, &eventWord);
+    link.driver->FT_GetStatus(link.ftHandle, &rxBytes, &txBytes, &eventWord);
     if (txBytes == 0) return true;
     // A count that never reaches 0 (or a call that keeps failing) must not spin for ever.
     if (round % 64 == 0 && Clock::now() >= deadline) return false;
@@ -81,8 +81,8 @@ bool DrainTransmit(Link& link) {
 bool FlushReceive(Link& link) {
   if (!IsOpen(link)) return false;
   DWORD rxBytes = 0;
-  if (link.driver->getQueueStatus(link.ftHandle, &rxBytes) != FT_OK) return false;
-  if (rxBytes > 0 && link.driver->purge(link.ftHandle, FT_PURGE_RX) != FT_OK) return false;
+  if (link.driver->FT_GetQueueStatus(link.ftHandle, &rxBytes) != FT_OK) return false;
+  if (rxBytes > 0 && link.driver->FT_Purge(link.ftHandle, FT_PURGE_RX) != FT_OK) return false;
   return true;
 }
 

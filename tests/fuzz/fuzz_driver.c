@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "platform/d2xx.h"
+#include "d2xx.h"
 
 #define EXPORT __attribute__((visibility("default")))
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "korvelan380_sim.hpp"
-#include "platform/d2xx.h"
+#include "d2xx.h"
 
 extern "C" {
 FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "capture_file.h"
-#include "platform/driver_api.h"
+#include "d2xx.h"
 #include "shim_os.h"
 
 #ifdef _WIN32
@@ -34,12 +34,6 @@ namespace os = korvelan380::capture::shim_os;
 // What the calls return when no driver was found: nothing opens, no handle is valid.
 constexpr FT_STATUS kNoDriverToOpen = FT_DEVICE_NOT_FOUND;
 constexpr FT_STATUS kNoDriver = FT_INVALID_HANDLE;
-
-template <typename Function>
-bool Bind(void* library, const char* name, Function& slot) {
-  slot = reinterpret_cast<Function>(os::Symbol(library, name));
-  return slot != nullptr;
-}
 
 class Recorder {
  public:
@@ -60,7 +54,7 @@ class Recorder {
       std::fprintf(stderr, "korvelan380 capture: %s\n", header_.error.c_str());
   }
 
-  const korvelan380::DriverApi* driver() const { return loaded_ ? &driver_ : nullptr; }
+  const D2xxFunctions* driver() const { return loaded_ ? &driver_ : nullptr; }
   const std::string& driverPath() const { return header_.driver; }
 
   // The capture's number for `handle`: the one FT_OpenEx gave it, else 0.
@@ -135,14 +129,8 @@ class Recorder {
   }
 
   bool BindAll(void* library) {
-    korvelan380::DriverApi& d = driver_;
-    return Bind(library, "FT_OpenEx", d.openEx) && Bind(library, "FT_Close", d.close) &&
-           Bind(library, "FT_Read", d.read) && Bind(library, "FT_Write", d.write) &&
-           Bind(library, "FT_Purge", d.purge) &&
-           Bind(library, "FT_GetQueueStatus", d.getQueueStatus) &&
-           Bind(library, "FT_GetStatus", d.getStatus) &&
-           Bind(library, "FT_EE_UASize", d.eeUaSize) && Bind(library, "FT_EE_UARead", d.eeUaRead) &&
-           Bind(library, "FT_EE_UAWrite", d.eeUaWrite);
+    auto lookup = [library](const char* name) { return os::Symbol(library, name); };
+    return korvelan380::d2xx::Bind(driver_, lookup) == nullptr;
   }
 
   // What the file holds with a size limit: the header, the dropped line and the calls kept.
@@ -172,7 +160,7 @@ class Recorder {
   intptr_t fd_ = -1;
   cap::Header header_;
   std::string headerLine_;
-  korvelan380::DriverApi driver_;
+  D2xxFunctions driver_{};
   bool loaded_ = false;
   std::unordered_map<FT_HANDLE, uint32_t> handles_;
   uint32_t lastHandle_ = 0;
@@ -235,7 +223,7 @@ SHIM_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
     call.serial = static_cast<const char*>(arg);
   }
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->openEx(arg, flags, handle) : kNoDriverToOpen;
+  const FT_STATUS status = d != nullptr ? d->FT_OpenEx(arg, flags, handle) : kNoDriverToOpen;
   if (status == FT_OK && handle != nullptr) call.handle = TheRecorder().NewHandle(*handle);
   return Finish(call, status);
 }
@@ -243,13 +231,13 @@ SHIM_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
 SHIM_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
   cap::CallRecord call = Begin(cap::kClose, handle, 0);
   const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->close(handle) : kNoDriver);
+  return Finish(call, d != nullptr ? d->FT_Close(handle) : kNoDriver);
 }
 
 SHIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
   cap::CallRecord call = Begin(cap::kRead, handle, toRead);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->read(handle, buffer, toRead, bytesRead) : kNoDriver;
+  const FT_STATUS status = d != nullptr ? d->FT_Read(handle, buffer, toRead, bytesRead) : kNoDriver;
   if (status == FT_OK && bytesRead != nullptr && *bytesRead <= toRead)
     Keep(call.data, buffer, *bytesRead);
   return Finish(call, status);
@@ -259,7 +247,7 @@ SHIM_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DW
   cap::CallRecord call = Begin(cap::kWrite, handle, toWrite);
   Keep(call.data, buffer, toWrite);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->write(handle, buffer, toWrite, written) : kNoDriver;
+  const FT_STATUS status = d != nullptr ? d->FT_Write(handle, buffer, toWrite, written) : kNoDriver;
   if (status == FT_OK && written != nullptr) call.done = *written;
   return Finish(call, status);
 }
@@ -267,13 +255,13 @@ SHIM_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DW
 SHIM_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
   cap::CallRecord call = Begin(cap::kPurge, handle, mask);
   const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->purge(handle, mask) : kNoDriver);
+  return Finish(call, d != nullptr ? d->FT_Purge(handle, mask) : kNoDriver);
 }
 
 SHIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
   cap::CallRecord call = Begin(cap::kGetQueueStatus, handle, 0);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->getQueueStatus(handle, rxBytes) : kNoDriver;
+  const FT_STATUS status = d != nullptr ? d->FT_GetQueueStatus(handle, rxBytes) : kNoDriver;
   if (status == FT_OK && rxBytes != nullptr) call.rx = *rxBytes;
   return Finish(call, status);
 }
@@ -283,7 +271,7 @@ SHIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBy
   cap::CallRecord call = Begin(cap::kGetStatus, handle, 0);
   const auto* d = TheRecorder().driver();
   const FT_STATUS status =
-      d != nullptr ? d->getStatus(handle, rxBytes, txBytes, eventWord) : kNoDriver;
+      d != nullptr ? d->FT_GetStatus(handle, rxBytes, txBytes, eventWord) : kNoDriver;
   if (status == FT_OK && rxBytes != nullptr && txBytes != nullptr && eventWord != nullptr) {
     call.rx = *rxBytes;
     call.tx = *txBytes;
@@ -295,7 +283,7 @@ SHIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBy
 SHIM_EXPORT FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
   cap::CallRecord call = Begin(cap::kEeUaSize, handle, 0);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->eeUaSize(handle, size) : kNoDriver;
+  const FT_STATUS status = d != nullptr ? d->FT_EE_UASize(handle, size) : kNoDriver;
   if (status == FT_OK && size != nullptr) call.size = *size;
   return Finish(call, status);
 }
@@ -304,7 +292,8 @@ SHIM_EXPORT FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD 
                                    DWORD* bytesRead) {
   cap::CallRecord call = Begin(cap::kEeUaRead, handle, length);
   const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->eeUaRead(handle, data, length, bytesRead) : kNoDriver;
+  const FT_STATUS status =
+      d != nullptr ? d->FT_EE_UARead(handle, data, length, bytesRead) : kNoDriver;
   if (status == FT_OK && bytesRead != nullptr && *bytesRead <= length)
     Keep(call.data, data, *bytesRead);
   return Finish(call, status);
@@ -314,5 +303,5 @@ SHIM_EXPORT FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD
   cap::CallRecord call = Begin(cap::kEeUaWrite, handle, length);
   Keep(call.data, data, length);
   const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->eeUaWrite(handle, data, length) : kNoDriver);
+  return Finish(call, d != nullptr ? d->FT_EE_UAWrite(handle, data, length) : kNoDriver);
 }

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "capture_commands.h"
-#include "platform/d2xx.h"
+#include "d2xx.h"
 #include "simulator.h"
 #include "tool_os.h"
 
