@@ -49,40 +49,40 @@ void PutLe(uint8_t* out, uint32_t value, size_t bytes) {
   for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-std::vector<Call> SortedBySequence(std::vector<Call> calls) {
+using capture::DriverCall;
+
+// The trace's public form: in the order the calls were made.
+std::vector<Call> PublicTrace(std::vector<DriverCall> calls) {
   std::sort(calls.begin(), calls.end(),
-            [](const Call& a, const Call& b) { return a.sequence < b.sequence; });
-  return calls;
+            [](const DriverCall& a, const DriverCall& b) { return a.seq < b.seq; });
+  std::vector<Call> out;
+  out.reserve(calls.size());
+  for (DriverCall& c : calls) {
+    out.push_back(Call{c.seq, c.t0, static_cast<Fn>(c.fn), std::move(c.serial), c.arg,
+                       std::move(c.data), c.status});
+  }
+  return out;
 }
 
 }  // namespace
 
+// The public numbering is the driver list's; Any follows the last function.
+static_assert(static_cast<int>(Fn::OpenEx) == D2XX_FT_OpenEx &&
+              static_cast<int>(Fn::Close) == D2XX_FT_Close &&
+              static_cast<int>(Fn::Read) == D2XX_FT_Read &&
+              static_cast<int>(Fn::Write) == D2XX_FT_Write &&
+              static_cast<int>(Fn::Purge) == D2XX_FT_Purge &&
+              static_cast<int>(Fn::GetQueueStatus) == D2XX_FT_GetQueueStatus &&
+              static_cast<int>(Fn::GetStatus) == D2XX_FT_GetStatus &&
+              static_cast<int>(Fn::EeUaSize) == D2XX_FT_EE_UASize &&
+              static_cast<int>(Fn::EeUaRead) == D2XX_FT_EE_UARead &&
+              static_cast<int>(Fn::EeUaWrite) == D2XX_FT_EE_UAWrite &&
+              static_cast<int>(Fn::Any) == D2XX_FUNCTION_COUNT);
+
 const char* FnName(Fn fn) {
-  switch (fn) {
-    case Fn::OpenEx:
-      return "FT_OpenEx";
-    case Fn::Close:
-      return "FT_Close";
-    case Fn::Read:
-      return "FT_Read";
-    case Fn::Write:
-      return "FT_Write";
-    case Fn::Purge:
-      return "FT_Purge";
-    case Fn::GetQueueStatus:
-      return "FT_GetQueueStatus";
-    case Fn::GetStatus:
-      return "FT_GetStatus";
-    case Fn::EeUaSize:
-      return "FT_EE_UASize";
-    case Fn::EeUaRead:
-      return "FT_EE_UARead";
-    case Fn::EeUaWrite:
-      return "FT_EE_UAWrite";
-    case Fn::Any:
-      return "any";
-  }
-  return "unknown";
+  if (fn == Fn::Any) return "any";
+  const char* name = d2xx::FunctionName(static_cast<int>(fn));
+  return *name != '\0' ? name : "unknown";
 }
 
 // ---- Modules -------------------------------------------------------------------------------
@@ -258,7 +258,7 @@ std::vector<Call> Trace() {
   auto& g = Global();
   // The registry mutex keeps modules from being detached (and their calls moved) meanwhile.
   std::lock_guard registryLock(g.registryMu);
-  std::vector<Call> calls;
+  std::vector<DriverCall> calls;
   for (const auto& entry : g.modules) {
     std::lock_guard lock(entry.second->mu);
     calls.insert(calls.end(), entry.second->trace.begin(), entry.second->trace.end());
@@ -267,13 +267,13 @@ std::vector<Call> Trace() {
     std::lock_guard lock(g.orphanMu);
     calls.insert(calls.end(), g.orphanTrace.begin(), g.orphanTrace.end());
   }
-  return SortedBySequence(std::move(calls));
+  return PublicTrace(std::move(calls));
 }
 
 std::vector<Call> Trace(const std::string& serial) {
   auto& g = Global();
   std::lock_guard registryLock(g.registryMu);
-  std::vector<Call> calls;
+  std::vector<DriverCall> calls;
   auto it = g.modules.find(serial);
   if (it != g.modules.end()) {
     std::lock_guard lock(it->second->mu);
@@ -282,9 +282,9 @@ std::vector<Call> Trace(const std::string& serial) {
   {
     std::lock_guard lock(g.orphanMu);
     std::copy_if(g.orphanTrace.begin(), g.orphanTrace.end(), std::back_inserter(calls),
-                 [&](const Call& call) { return call.serial == serial; });
+                 [&](const DriverCall& call) { return call.serial == serial; });
   }
-  return SortedBySequence(std::move(calls));
+  return PublicTrace(std::move(calls));
 }
 
 void ClearTrace() {

@@ -15,70 +15,56 @@
 
 namespace {
 
-using korvelan380::sim::Call;
+using korvelan380::capture::DriverCall;
 using korvelan380::sim::Fn;
 using korvelan380::sim::detail::Global;
 using korvelan380::sim::detail::Handle;
 using korvelan380::sim::detail::HandleState;
 using korvelan380::sim::detail::Module;
 
-static_assert(std::is_same_v<decltype(&FT_OpenEx), FT_OpenEx_t>);
-static_assert(std::is_same_v<decltype(&FT_Close), FT_Close_t>);
-static_assert(std::is_same_v<decltype(&FT_Read), FT_Read_t>);
-static_assert(std::is_same_v<decltype(&FT_Write), FT_Write_t>);
-static_assert(std::is_same_v<decltype(&FT_Purge), FT_Purge_t>);
-static_assert(std::is_same_v<decltype(&FT_GetQueueStatus), FT_GetQueueStatus_t>);
-static_assert(std::is_same_v<decltype(&FT_GetStatus), FT_GetStatus_t>);
-static_assert(std::is_same_v<decltype(&FT_EE_UASize), FT_EE_UASize_t>);
-static_assert(std::is_same_v<decltype(&FT_EE_UARead), FT_EE_UARead_t>);
-static_assert(std::is_same_v<decltype(&FT_EE_UAWrite), FT_EE_UAWrite_t>);
-
 // FT_GetStatus reports this many bytes still to transmit while the module is made to look busy.
 constexpr DWORD kBusyTransmitBytes = 64;
 
-// What one call will put in the trace; `data` points at the caller's buffer until recorded.
-struct CallRecord {
-  Fn fn;
-  uint32_t arg = 0;
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  bool tracing = false;
-  uint64_t timeNs = 0;
-};
-
-CallRecord Begin(Fn fn, uint32_t arg) {
-  CallRecord record{fn, arg};
-  record.tracing = Global().tracing.load(std::memory_order_relaxed);
-  if (record.tracing) record.timeNs = korvelan380::sim::detail::NowNs();
-  return record;
+bool Tracing() {
+  return Global().tracing.load(std::memory_order_relaxed);
 }
 
-Call MakeCall(const CallRecord& record, const std::string& serial, FT_STATUS status) {
-  Call call;
-  call.sequence = Global().sequence.fetch_add(1, std::memory_order_relaxed) + 1;
-  call.timeNs = record.timeNs;
-  call.fn = record.fn;
-  call.serial = serial;
-  call.arg = record.arg;
-  if (record.data != nullptr) call.data.assign(record.data, record.data + record.size);
-  call.status = status;
+DriverCall Begin(int fn, uint32_t arg) {
+  DriverCall call;
+  call.fn = fn;
+  call.arg = arg;
+  if (Tracing()) call.t0 = korvelan380::sim::detail::NowNs();
   return call;
 }
 
+// Keeps the bytes a call took or gave, for the trace; copied only while tracing.
+void Keep(DriverCall& call, const void* data, size_t size) {
+  if (!Tracing() || data == nullptr) return;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  call.data.assign(bytes, bytes + size);
+}
+
+DriverCall Stamped(DriverCall& call, const std::string& serial, FT_STATUS status) {
+  call.seq = Global().sequence.fetch_add(1, std::memory_order_relaxed) + 1;
+  call.serial = serial;
+  call.status = status;
+  return std::move(call);
+}
+
 // Records a call that belongs to no attached module.
-FT_STATUS RecordOrphan(const CallRecord& record, const std::string& serial, FT_STATUS status) {
-  if (record.tracing) {
+FT_STATUS RecordOrphan(DriverCall& call, const std::string& serial, FT_STATUS status) {
+  if (Tracing()) {
     auto& g = Global();
-    Call call = MakeCall(record, serial, status);
+    DriverCall stamped = Stamped(call, serial, status);
     std::lock_guard lock(g.orphanMu);
-    g.orphanTrace.push_back(std::move(call));
+    g.orphanTrace.push_back(std::move(stamped));
   }
   return status;
 }
 
 // Records a call on `module`, whose mutex the caller holds.
-FT_STATUS RecordOn(Module& module, const CallRecord& record, FT_STATUS status) {
-  if (record.tracing) module.trace.push_back(MakeCall(record, module.serial, status));
+FT_STATUS RecordOn(Module& module, DriverCall& call, FT_STATUS status) {
+  if (Tracing()) module.trace.push_back(Stamped(call, module.serial, status));
   return status;
 }
 
@@ -99,7 +85,7 @@ using ModuleLock = std::unique_lock<std::mutex>;
 // and the pending fault does not fire on this call. A body that also takes the lock may wait on
 // it; if the module is detached meanwhile, the call is recorded with the calls on no module.
 template <typename Body>
-FT_STATUS OnHandle(FT_HANDLE raw, CallRecord& record, Body&& body) {
+FT_STATUS OnHandle(FT_HANDLE raw, DriverCall& record, Body&& body) {
   Handle* handle = Global().handles.Resolve(raw);
   if (handle == nullptr || handle->state.load(std::memory_order_acquire) != HandleState::kOpen) {
     return RecordOrphan(record, "", FT_INVALID_HANDLE);
@@ -112,7 +98,8 @@ FT_STATUS OnHandle(FT_HANDLE raw, CallRecord& record, Body&& body) {
         return RecordOrphan(record, "", FT_INVALID_HANDLE);
       }
       FT_STATUS status = FT_OK;
-      if (module->TakeFault(record.fn, &status)) return RecordOn(*module, record, status);
+      if (module->TakeFault(static_cast<Fn>(record.fn), &status))
+        return RecordOn(*module, record, status);
       if constexpr (std::is_invocable_v<Body, Module&, Handle&, ModuleLock&>) {
         status = body(*module, *handle, lock);
         if (!module->attached) {
@@ -127,7 +114,7 @@ FT_STATUS OnHandle(FT_HANDLE raw, CallRecord& record, Body&& body) {
   }
   // The module was detached: closing the handle still works, nothing else does.
   FT_STATUS status = FT_IO_ERROR;
-  if (record.fn == Fn::Close) status = CloseHandle(*handle) ? FT_OK : FT_INVALID_HANDLE;
+  if (record.fn == D2XX_FT_Close) status = CloseHandle(*handle) ? FT_OK : FT_INVALID_HANDLE;
   return RecordOrphan(record, handle->serial, status);
 }
 
@@ -164,15 +151,14 @@ namespace replay = korvelan380::sim::replay;
 extern "C" {
 
 FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
-  if (replay::Active()) return replay::OpenEx(arg, flags, handle);
-  CallRecord record = Begin(Fn::OpenEx, flags);
+  if (replay::Active()) return replay::FT_OpenEx(arg, flags, handle);
+  DriverCall record = Begin(D2XX_FT_OpenEx, flags);
   if (handle != nullptr) *handle = nullptr;
   if (flags != FT_OPEN_BY_SERIAL_NUMBER || arg == nullptr) {
     return RecordOrphan(record, "", FT_INVALID_PARAMETER);
   }
   const std::string serial(static_cast<const char*>(arg));
-  record.data = reinterpret_cast<const uint8_t*>(serial.data());
-  record.size = serial.size();
+  Keep(record, serial.data(), serial.size());
   if (handle == nullptr) return RecordOrphan(record, serial, FT_INVALID_PARAMETER);
 
   auto& g = Global();
@@ -199,8 +185,8 @@ FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
 }
 
 FT_STATUS FT_Close(FT_HANDLE handle) {
-  if (replay::Active()) return replay::Close(handle);
-  CallRecord record = Begin(Fn::Close, 0);
+  if (replay::Active()) return replay::FT_Close(handle);
+  DriverCall record = Begin(D2XX_FT_Close, 0);
   return OnHandle(handle, record, [&](Module& module, Handle& h) -> FT_STATUS {
     if (!CloseHandle(h)) return FT_INVALID_HANDLE;
     module.openHandle = nullptr;
@@ -210,8 +196,8 @@ FT_STATUS FT_Close(FT_HANDLE handle) {
 }
 
 FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
-  if (replay::Active()) return replay::Read(handle, buffer, toRead, bytesRead);
-  CallRecord record = Begin(Fn::Read, toRead);
+  if (replay::Active()) return replay::FT_Read(handle, buffer, toRead, bytesRead);
+  DriverCall record = Begin(D2XX_FT_Read, toRead);
   if (bytesRead != nullptr) *bytesRead = 0;
   return OnHandle(handle, record, [&](Module& module, Handle& h, ModuleLock& lock) -> FT_STATUS {
     if (buffer == nullptr || bytesRead == nullptr) return FT_INVALID_PARAMETER;
@@ -223,8 +209,7 @@ FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead
       n += WaitAndReceive(module, h, lock, out + n, limit - n);
     }
     *bytesRead = static_cast<DWORD>(n);
-    record.data = out;
-    record.size = n;
+    Keep(record, out, n);
     if (!module.attached) return FT_IO_ERROR;  // detached while the read waited
     return h.state.load(std::memory_order_acquire) == HandleState::kOpen ? FT_OK
                                                                          : FT_INVALID_HANDLE;
@@ -232,13 +217,10 @@ FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead
 }
 
 FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written) {
-  if (replay::Active()) return replay::Write(handle, buffer, toWrite, written);
-  CallRecord record = Begin(Fn::Write, toWrite);
+  if (replay::Active()) return replay::FT_Write(handle, buffer, toWrite, written);
+  DriverCall record = Begin(D2XX_FT_Write, toWrite);
   const auto* in = static_cast<const uint8_t*>(buffer);
-  if (in != nullptr) {
-    record.data = in;
-    record.size = toWrite;
-  }
+  Keep(record, in, toWrite);
   if (written != nullptr) *written = 0;
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if ((in == nullptr && toWrite > 0) || written == nullptr) return FT_INVALID_PARAMETER;
@@ -249,8 +231,8 @@ FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written
 }
 
 FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
-  if (replay::Active()) return replay::Purge(handle, mask);
-  CallRecord record = Begin(Fn::Purge, mask);
+  if (replay::Active()) return replay::FT_Purge(handle, mask);
+  DriverCall record = Begin(D2XX_FT_Purge, mask);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if ((mask & FT_PURGE_RX) != 0) module.PurgeReceive();
     return FT_OK;
@@ -258,8 +240,8 @@ FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
 }
 
 FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
-  if (replay::Active()) return replay::GetQueueStatus(handle, rxBytes);
-  CallRecord record = Begin(Fn::GetQueueStatus, 0);
+  if (replay::Active()) return replay::FT_GetQueueStatus(handle, rxBytes);
+  DriverCall record = Begin(D2XX_FT_GetQueueStatus, 0);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if (rxBytes == nullptr) return FT_INVALID_PARAMETER;
     *rxBytes = ClampToDword(module.Pending());
@@ -268,8 +250,8 @@ FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
 }
 
 FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventWord) {
-  if (replay::Active()) return replay::GetStatus(handle, rxBytes, txBytes, eventWord);
-  CallRecord record = Begin(Fn::GetStatus, 0);
+  if (replay::Active()) return replay::FT_GetStatus(handle, rxBytes, txBytes, eventWord);
+  DriverCall record = Begin(D2XX_FT_GetStatus, 0);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if (rxBytes == nullptr || txBytes == nullptr || eventWord == nullptr) {
       return FT_INVALID_PARAMETER;
@@ -286,8 +268,8 @@ FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* 
 }
 
 FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
-  if (replay::Active()) return replay::EeUaSize(handle, size);
-  CallRecord record = Begin(Fn::EeUaSize, 0);
+  if (replay::Active()) return replay::FT_EE_UASize(handle, size);
+  DriverCall record = Begin(D2XX_FT_EE_UASize, 0);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if (size == nullptr) return FT_INVALID_PARAMETER;
     *size = ClampToDword(module.eeprom.size());
@@ -296,27 +278,23 @@ FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
 }
 
 FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* bytesRead) {
-  if (replay::Active()) return replay::EeUaRead(handle, data, length, bytesRead);
-  CallRecord record = Begin(Fn::EeUaRead, length);
+  if (replay::Active()) return replay::FT_EE_UARead(handle, data, length, bytesRead);
+  DriverCall record = Begin(D2XX_FT_EE_UARead, length);
   if (bytesRead != nullptr) *bytesRead = 0;
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if (data == nullptr || bytesRead == nullptr) return FT_INVALID_PARAMETER;
     const size_t n = std::min<size_t>(length, module.eeprom.size());
     if (n != 0) std::memcpy(data, module.eeprom.data(), n);
     *bytesRead = static_cast<DWORD>(n);
-    record.data = data;
-    record.size = n;
+    Keep(record, data, n);
     return FT_OK;
   });
 }
 
 FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
-  if (replay::Active()) return replay::EeUaWrite(handle, data, length);
-  CallRecord record = Begin(Fn::EeUaWrite, length);
-  if (data != nullptr) {
-    record.data = data;
-    record.size = length;
-  }
+  if (replay::Active()) return replay::FT_EE_UAWrite(handle, data, length);
+  DriverCall record = Begin(D2XX_FT_EE_UAWrite, length);
+  Keep(record, data, length);
   return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
     if (data == nullptr && length > 0) return FT_INVALID_PARAMETER;
     // FTDI's driver refuses a write past the user area as a failed EEPROM write.

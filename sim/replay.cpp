@@ -20,7 +20,7 @@ constexpr uint32_t kMaxHandles = 1u << 16;
 
 struct State {
   std::mutex mu;
-  std::vector<cap::CallRecord> calls;
+  std::vector<cap::DriverCall> calls;
   size_t next = 0;
   std::string departure;
   // The handles handed out are addresses in here, one byte a recorded handle number.
@@ -42,18 +42,18 @@ uint32_t HandleNumber(State& s, FT_HANDLE handle) {
 }
 
 // Why `came` is not the call `expected`, or "".
-std::string Difference(const cap::CallRecord& expected, const cap::CallRecord& came) {
+std::string Difference(const cap::DriverCall& expected, const cap::DriverCall& came) {
   if (came.fn != expected.fn) return "another function";
-  if (came.fn != cap::kOpenEx && came.handle != expected.handle) return "another handle";
-  if (came.fn == cap::kOpenEx && came.serial != expected.serial) return "another serial number";
+  if (came.fn != D2XX_FT_OpenEx && came.handle != expected.handle) return "another handle";
+  if (came.fn == D2XX_FT_OpenEx && came.serial != expected.serial) return "another serial number";
   if (came.arg != expected.arg) {
-    return came.fn == cap::kPurge    ? "another mask"
-           : came.fn == cap::kOpenEx ? "other flags"
-                                     : "another length";
+    return came.fn == D2XX_FT_Purge    ? "another mask"
+           : came.fn == D2XX_FT_OpenEx ? "other flags"
+                                       : "another length";
   }
   const auto& a = expected.data;
   const auto& b = came.data;
-  if ((came.fn == cap::kWrite || came.fn == cap::kEeUaWrite) && a != b) {
+  if ((came.fn == D2XX_FT_Write || came.fn == D2XX_FT_EE_UAWrite) && a != b) {
     const size_t at = static_cast<size_t>(
         std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
     return "other bytes, from byte " + std::to_string(at);
@@ -63,14 +63,14 @@ std::string Difference(const cap::CallRecord& expected, const cap::CallRecord& c
 
 // The recorded call that answers `came`, or null once the program has departed from the capture.
 // The caller holds the mutex.
-const cap::CallRecord* Match(State& s, const cap::CallRecord& came) {
+const cap::DriverCall* Match(State& s, const cap::DriverCall& came) {
   if (!s.departure.empty()) return nullptr;
   if (s.next == s.calls.size()) {
     s.departure = "the capture's " + std::to_string(s.calls.size()) +
                   " calls are all used, and then came " + cap::DescribeInputs(came);
     return nullptr;
   }
-  const cap::CallRecord& expected = s.calls[s.next];
+  const cap::DriverCall& expected = s.calls[s.next];
   const std::string why = Difference(expected, came);
   if (!why.empty()) {
     s.departure = "call " + std::to_string(s.next + 1) + " departs from the capture (" + why +
@@ -83,19 +83,19 @@ const cap::CallRecord* Match(State& s, const cap::CallRecord& came) {
 }
 
 // Puts the call in the simulator's trace, as the model's calls are.
-void Trace(State& s, const cap::CallRecord& came, const cap::CallRecord* answer, FT_STATUS status) {
+void Trace(State& s, const cap::DriverCall& came, const cap::DriverCall* answer, FT_STATUS status) {
   auto& g = detail::Global();
   if (!g.tracing.load(std::memory_order_relaxed)) return;
-  Call call;
-  call.sequence = g.sequence.fetch_add(1, std::memory_order_relaxed) + 1;
-  call.timeNs = detail::NowNs();
-  call.fn = static_cast<Fn>(came.fn);
-  call.serial = came.fn == cap::kOpenEx ? came.serial : s.serials[came.handle];
+  cap::DriverCall call;
+  call.seq = g.sequence.fetch_add(1, std::memory_order_relaxed) + 1;
+  call.t0 = detail::NowNs();
+  call.fn = came.fn;
+  call.serial = came.fn == D2XX_FT_OpenEx ? came.serial : s.serials[came.handle];
   call.arg = came.arg;
   call.status = status;
-  if (came.fn == cap::kOpenEx) call.data.assign(came.serial.begin(), came.serial.end());
-  if (came.fn == cap::kWrite || came.fn == cap::kEeUaWrite) call.data = came.data;
-  if ((came.fn == cap::kRead || came.fn == cap::kEeUaRead) && answer != nullptr &&
+  if (came.fn == D2XX_FT_OpenEx) call.data.assign(came.serial.begin(), came.serial.end());
+  if (came.fn == D2XX_FT_Write || came.fn == D2XX_FT_EE_UAWrite) call.data = came.data;
+  if ((came.fn == D2XX_FT_Read || came.fn == D2XX_FT_EE_UARead) && answer != nullptr &&
       status == FT_OK) {
     call.data = answer->data;
   }
@@ -106,25 +106,25 @@ void Trace(State& s, const cap::CallRecord& came, const cap::CallRecord* answer,
 // Runs one call: matches it, lets `deliver` fill the outputs from the recorded call when that
 // one succeeded, and returns the recorded status (FT_IO_ERROR after a departure).
 template <typename Deliver>
-FT_STATUS Answer(cap::CallRecord& came, FT_HANDLE handle, Deliver&& deliver) {
+FT_STATUS Answer(cap::DriverCall& came, FT_HANDLE handle, Deliver&& deliver) {
   State& s = S();
   std::lock_guard lock(s.mu);
-  if (came.fn != cap::kOpenEx) came.handle = HandleNumber(s, handle);
-  const cap::CallRecord* answer = Match(s, came);
+  if (came.fn != D2XX_FT_OpenEx) came.handle = HandleNumber(s, handle);
+  const cap::DriverCall* answer = Match(s, came);
   const FT_STATUS status = answer != nullptr ? answer->status : FT_STATUS{FT_IO_ERROR};
   if (answer != nullptr && status == FT_OK) deliver(*answer, s);
   Trace(s, came, answer, status);
   return status;
 }
 
-cap::CallRecord Came(int fn, uint32_t arg) {
-  cap::CallRecord call;
+cap::DriverCall Came(int fn, uint32_t arg) {
+  cap::DriverCall call;
   call.fn = fn;
   call.arg = arg;
   return call;
 }
 
-void KeepBytes(cap::CallRecord& call, const void* data, size_t size) {
+void KeepBytes(cap::DriverCall& call, const void* data, size_t size) {
   if (data != nullptr) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     call.data.assign(bytes, bytes + size);
@@ -158,7 +158,7 @@ std::string Start(const std::string& path) {
            " oldest calls to its size limit, and a replay starts from the first call";
   }
   uint32_t highest = 0;
-  for (const cap::CallRecord& call : capture.calls) highest = std::max(highest, call.handle);
+  for (const cap::DriverCall& call : capture.calls) highest = std::max(highest, call.handle);
   if (highest >= kMaxHandles) {
     return path + ": handle " + std::to_string(highest) + " is more than a capture ever holds";
   }
@@ -169,8 +169,8 @@ std::string Start(const std::string& path) {
   s.departure.clear();
   s.slots.assign(highest + 1u, 0);
   s.serials.clear();
-  for (const cap::CallRecord& call : s.calls) {
-    if (call.fn == cap::kOpenEx && call.status == FT_OK) s.serials[call.handle] = call.serial;
+  for (const cap::DriverCall& call : s.calls) {
+    if (call.fn == D2XX_FT_OpenEx && call.status == FT_OK) s.serials[call.handle] = call.serial;
   }
   active.store(true, std::memory_order_release);
   return "";
@@ -189,26 +189,26 @@ std::string Departure(bool atEnd) {
          cap::DescribeInputs(s.calls[s.next]);
 }
 
-FT_STATUS OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
-  cap::CallRecord came = Came(cap::kOpenEx, flags);
+FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
+  cap::DriverCall came = Came(D2XX_FT_OpenEx, flags);
   if (flags == FT_OPEN_BY_SERIAL_NUMBER && arg != nullptr) {
     came.serial = static_cast<const char*>(arg);
   }
   if (handle != nullptr) *handle = nullptr;
-  return Answer(came, nullptr, [&](const cap::CallRecord& r, State& s) {
+  return Answer(came, nullptr, [&](const cap::DriverCall& r, State& s) {
     if (handle != nullptr) *handle = s.slots.data() + r.handle;
   });
 }
 
-FT_STATUS Close(FT_HANDLE handle) {
-  cap::CallRecord came = Came(cap::kClose, 0);
-  return Answer(came, handle, [](const cap::CallRecord&, State&) {});
+FT_STATUS FT_Close(FT_HANDLE handle) {
+  cap::DriverCall came = Came(D2XX_FT_Close, 0);
+  return Answer(came, handle, [](const cap::DriverCall&, State&) {});
 }
 
-FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
-  cap::CallRecord came = Came(cap::kRead, toRead);
+FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
+  cap::DriverCall came = Came(D2XX_FT_Read, toRead);
   if (bytesRead != nullptr) *bytesRead = 0;
-  return Answer(came, handle, [&](const cap::CallRecord& r, State&) {
+  return Answer(came, handle, [&](const cap::DriverCall& r, State&) {
     // The reader checked that the recorded reply fits what was asked for, as this call asks.
     if (buffer == nullptr || bytesRead == nullptr) return;
     if (!r.data.empty()) std::memcpy(buffer, r.data.data(), r.data.size());
@@ -216,57 +216,57 @@ FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
   });
 }
 
-FT_STATUS Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written) {
-  cap::CallRecord came = Came(cap::kWrite, toWrite);
+FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written) {
+  cap::DriverCall came = Came(D2XX_FT_Write, toWrite);
   KeepBytes(came, buffer, toWrite);
   if (written != nullptr) *written = 0;
-  return Answer(came, handle, [&](const cap::CallRecord& r, State&) {
+  return Answer(came, handle, [&](const cap::DriverCall& r, State&) {
     if (written != nullptr) *written = r.done;
   });
 }
 
-FT_STATUS Purge(FT_HANDLE handle, DWORD mask) {
-  cap::CallRecord came = Came(cap::kPurge, mask);
-  return Answer(came, handle, [](const cap::CallRecord&, State&) {});
+FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
+  cap::DriverCall came = Came(D2XX_FT_Purge, mask);
+  return Answer(came, handle, [](const cap::DriverCall&, State&) {});
 }
 
-FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
-  cap::CallRecord came = Came(cap::kGetQueueStatus, 0);
-  return Answer(came, handle, [&](const cap::CallRecord& r, State&) {
+FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
+  cap::DriverCall came = Came(D2XX_FT_GetQueueStatus, 0);
+  return Answer(came, handle, [&](const cap::DriverCall& r, State&) {
     if (rxBytes != nullptr) *rxBytes = r.rx;
   });
 }
 
-FT_STATUS GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventWord) {
-  cap::CallRecord came = Came(cap::kGetStatus, 0);
-  return Answer(came, handle, [&](const cap::CallRecord& r, State&) {
+FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventWord) {
+  cap::DriverCall came = Came(D2XX_FT_GetStatus, 0);
+  return Answer(came, handle, [&](const cap::DriverCall& r, State&) {
     if (rxBytes != nullptr) *rxBytes = r.rx;
     if (txBytes != nullptr) *txBytes = r.tx;
     if (eventWord != nullptr) *eventWord = r.event;
   });
 }
 
-FT_STATUS EeUaSize(FT_HANDLE handle, DWORD* size) {
-  cap::CallRecord came = Came(cap::kEeUaSize, 0);
-  return Answer(came, handle, [&](const cap::CallRecord& r, State&) {
+FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
+  cap::DriverCall came = Came(D2XX_FT_EE_UASize, 0);
+  return Answer(came, handle, [&](const cap::DriverCall& r, State&) {
     if (size != nullptr) *size = r.size;
   });
 }
 
-FT_STATUS EeUaRead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* bytesRead) {
-  cap::CallRecord came = Came(cap::kEeUaRead, length);
+FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* bytesRead) {
+  cap::DriverCall came = Came(D2XX_FT_EE_UARead, length);
   if (bytesRead != nullptr) *bytesRead = 0;
-  return Answer(came, handle, [&](const cap::CallRecord& r, State&) {
+  return Answer(came, handle, [&](const cap::DriverCall& r, State&) {
     if (data == nullptr || bytesRead == nullptr) return;
     if (!r.data.empty()) std::memcpy(data, r.data.data(), r.data.size());
     *bytesRead = static_cast<DWORD>(r.data.size());
   });
 }
 
-FT_STATUS EeUaWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
-  cap::CallRecord came = Came(cap::kEeUaWrite, length);
+FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
+  cap::DriverCall came = Came(D2XX_FT_EE_UAWrite, length);
   KeepBytes(came, data, length);
-  return Answer(came, handle, [](const cap::CallRecord&, State&) {});
+  return Answer(came, handle, [](const cap::DriverCall&, State&) {});
 }
 
 }  // namespace korvelan380::sim::replay

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <string>
 
-#include "korvelan380_sim.h"
 #include "d2xx.h"
+#include "korvelan380_sim.h"
 
 namespace korvelan380::sim::replay {
 
@@ -22,16 +22,10 @@ void Stop();
 // are a departure too.
 std::string Departure(bool atEnd);
 
-FT_STATUS OpenEx(void* arg, DWORD flags, FT_HANDLE* handle);
-FT_STATUS Close(FT_HANDLE handle);
-FT_STATUS Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead);
-FT_STATUS Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written);
-FT_STATUS Purge(FT_HANDLE handle, DWORD mask);
-FT_STATUS GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes);
-FT_STATUS GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes, DWORD* eventWord);
-FT_STATUS EeUaSize(FT_HANDLE handle, DWORD* size);
-FT_STATUS EeUaRead(FT_HANDLE handle, unsigned char* data, DWORD length, DWORD* bytesRead);
-FT_STATUS EeUaWrite(FT_HANDLE handle, unsigned char* data, DWORD length);
+// The driver functions, answered from the capture.
+#define D2XX_FUNCTION(name, ordinal, params, args) FT_STATUS name params;
+#include "d2xx_functions.inc"
+#undef D2XX_FUNCTION
 
 }  // namespace korvelan380::sim::replay
 

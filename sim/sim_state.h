@@ -58,7 +58,7 @@ struct State {
   // Calls on no attached module: unknown or closed handles, detached modules, failed opens.
   // Also the trace a module had when it was detached.
   std::mutex orphanMu;
-  std::vector<Call> orphanTrace;
+  std::vector<capture::DriverCall> orphanTrace;
 
   std::atomic<bool> tracing{true};
   std::atomic<uint64_t> sequence{0};

@@ -273,33 +273,34 @@ std::vector<uint8_t> StringDescriptor(const Chip& chip, uint8_t index) {
   return d;
 }
 
-// One control transfer: the setup packet and its data stage. The number of bytes of the data
-// stage, or a negative errno (-EPIPE: the chip stalls).
-int Control(Chip& chip, const uint8_t* setup, uint8_t* data, size_t length) {
-  const uint8_t type = setup[0];
-  const uint8_t request = setup[1];
-  const uint16_t value = static_cast<uint16_t>(setup[2] | setup[3] << 8);
-  const uint16_t index = static_cast<uint16_t>(setup[4] | setup[5] << 8);
-  auto reply = [&](const std::vector<uint8_t>& bytes) {
-    const size_t n = std::min(bytes.size(), length);
-    std::memcpy(data, bytes.data(), n);
-    return static_cast<int>(n);
-  };
-  if (type == 0x80 && request == 0x06) {  // GET_DESCRIPTOR
+// Copies what a request answers into the data stage, as much as fits; returns the bytes given.
+int Reply(uint8_t* data, size_t length, const std::vector<uint8_t>& bytes) {
+  const size_t n = std::min(bytes.size(), length);
+  std::memcpy(data, bytes.data(), n);
+  return static_cast<int>(n);
+}
+
+// A standard request addressed to the device: its descriptors, configuration and status.
+int StandardRequest(Chip& chip, uint8_t request, uint16_t value, uint8_t* data, size_t length) {
+  if (request == 0x06) {  // GET_DESCRIPTOR
     const uint8_t kind = value >> 8;
     const auto all = DeviceDescriptors();
-    if (kind == 0x01) return reply({all.begin(), all.begin() + 18});
-    if (kind == 0x02) return reply({all.begin() + 18, all.end()});
+    if (kind == 0x01) return Reply(data, length, {all.begin(), all.begin() + 18});
+    if (kind == 0x02) return Reply(data, length, {all.begin() + 18, all.end()});
     if (kind == 0x03) {
       const auto d = StringDescriptor(chip, value & 0xFF);
-      return d.empty() ? -EPIPE : reply(d);
+      return d.empty() ? -EPIPE : Reply(data, length, d);
     }
     return -EPIPE;
   }
-  if (type == 0x80 && request == 0x08) return reply({1});     // GET_CONFIGURATION
-  if (type == 0x80 && request == 0x00) return reply({0, 0});  // GET_STATUS
-  if ((type & 0x60) == 0) return 0;                           // other standard requests
-  if ((type & 0x60) != 0x40) return -EPIPE;
+  if (request == 0x08) return Reply(data, length, {1});     // GET_CONFIGURATION
+  if (request == 0x00) return Reply(data, length, {0, 0});  // GET_STATUS
+  return 0;
+}
+
+// One of the chip's vendor requests: purges, modem status, latency timer, EEPROM words.
+int VendorRequest(Chip& chip, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+                  size_t length) {
   ++chip.requests[request];
   switch (request) {
     case kReset:
@@ -309,17 +310,18 @@ int Control(Chip& chip, const uint8_t* setup, uint8_t* data, size_t length) {
       }
       return 0;
     case kGetModemStatus:
-      return reply({kModemStatus, kLineStatus});
+      return Reply(data, length, {kModemStatus, kLineStatus});
     case kSetLatencyTimer:
       chip.latencyMs = static_cast<uint8_t>(std::max<uint16_t>(1, value & 0xFF));
       return 0;
     case kGetLatencyTimer:
-      return reply({chip.latencyMs});
+      return Reply(data, length, {chip.latencyMs});
     case kReadPins:
-      return reply({0xFF});
+      return Reply(data, length, {0xFF});
     case kReadEeprom:
       if (index >= kEepromWords) return -EPIPE;
-      return reply({static_cast<uint8_t>(chip.eeprom[index]),
+      return Reply(data, length,
+                   {static_cast<uint8_t>(chip.eeprom[index]),
                     static_cast<uint8_t>(chip.eeprom[index] >> 8)});
     case kWriteEeprom:
       if (index >= kEepromWords) return -EPIPE;
@@ -339,6 +341,19 @@ int Control(Chip& chip, const uint8_t* setup, uint8_t* data, size_t length) {
     default:
       return -EPIPE;
   }
+}
+
+// One control transfer: the setup packet and its data stage. The number of bytes of the data
+// stage, or a negative errno (-EPIPE: the chip stalls).
+int Control(Chip& chip, const uint8_t* setup, uint8_t* data, size_t length) {
+  const uint8_t type = setup[0];
+  const uint8_t request = setup[1];
+  const uint16_t value = static_cast<uint16_t>(setup[2] | setup[3] << 8);
+  const uint16_t index = static_cast<uint16_t>(setup[4] | setup[5] << 8);
+  if (type == 0x80) return StandardRequest(chip, request, value, data, length);
+  if ((type & 0x60) == 0) return 0;  // other standard requests
+  if ((type & 0x60) != 0x40) return -EPIPE;
+  return VendorRequest(chip, request, value, index, data, length);
 }
 
 int Fail(int error) {

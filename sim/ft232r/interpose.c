@@ -21,11 +21,11 @@
 // The C library's functions, looked up once when the library is loaded: a lookup later could
 // wait for the loader's lock, which dlclose holds while the driver's destructor joins a thread
 // that is in read() -- a deadlock.
-#define NEXT_FUNCTIONS(X)                                                                        \
-  X(opendir)                                                                                     \
-  X(readdir)                                                                                     \
-  X(readdir64) X(closedir) X(open) X(open64) X(read) X(close) X(ioctl) X(poll) X(stat) X(stat64) \
-      X(access)
+#define NEXT_FUNCTIONS(X) \
+  X(opendir)              \
+  X(readdir)              \
+  X(readdir64)            \
+  X(closedir) X(open) X(open64) X(read) X(close) X(ioctl) X(poll) X(stat) X(stat64) X(access)
 #define DECLARE_NEXT(name) static __typeof__(&name) next_##name;
 NEXT_FUNCTIONS(DECLARE_NEXT)
 

@@ -123,10 +123,10 @@ TEST_F(Capture, TheShimChangesNothingAndRecordsEveryCall) {
 
   const cap::Capture c = cap::ReadCapture((dir_ / "s.jsonl").string());
   ASSERT_FALSE(c.calls.empty());
-  EXPECT_EQ(c.calls.front().fn, cap::kOpenEx);
+  EXPECT_EQ(c.calls.front().fn, D2XX_FT_OpenEx);
   EXPECT_EQ(c.calls.front().serial, "KORVELAN3800");
   EXPECT_EQ(c.calls.front().handle, 1u);
-  EXPECT_EQ(c.calls.back().fn, cap::kClose);
+  EXPECT_EQ(c.calls.back().fn, D2XX_FT_Close);
   for (size_t i = 0; i < c.calls.size(); ++i) {
     EXPECT_EQ(c.calls[i].seq, i + 1);
     EXPECT_LE(c.calls[i].t0, c.calls[i].t1);
@@ -233,7 +233,7 @@ TEST_F(Capture, TheSizeLimitDropsTheOldestCallsAndSaysSo) {
   const cap::Capture c = cap::ReadCapture((dir_ / "s.jsonl").string());
   EXPECT_GT(c.dropped, 0u);
   EXPECT_EQ(c.calls.front().seq, c.dropped + 1);  // the newest calls, none left out between
-  EXPECT_EQ(c.calls.back().fn, cap::kClose);
+  EXPECT_EQ(c.calls.back().fn, D2XX_FT_Close);
   EXPECT_NE(
       Exec("trace s.jsonl").out.find(std::to_string(c.dropped) + " oldest calls were dropped"),
       std::string::npos);
@@ -248,7 +248,7 @@ void ExpectNoDriverFound(const std::string& path) {
   EXPECT_EQ(c.header.driver, "");
   EXPECT_NE(c.header.error.find("no driver to forward to"), std::string::npos);
   ASSERT_FALSE(c.calls.empty());
-  EXPECT_EQ(c.calls.front().fn, cap::kOpenEx);
+  EXPECT_EQ(c.calls.front().fn, D2XX_FT_OpenEx);
   EXPECT_NE(c.calls.front().status, 0u);
 }
 
@@ -348,26 +348,26 @@ TEST(CaptureFormat, WhatIsWrittenReadsBackTheSame) {
   cap::Header header;
   header.driver = "/opt/d2xx/libftd2xx.so";
   std::string text = cap::FormatHeader(header);
-  cap::CallRecord open;
+  cap::DriverCall open;
   open.seq = 1;
-  open.fn = cap::kOpenEx;
+  open.fn = D2XX_FT_OpenEx;
   open.handle = 1;
   open.serial = std::string("K\"\\\x01\xff\n", 6);
   open.arg = 1;
   open.t0 = 5;
   open.t1 = 18446744073709551615u;
   open.thread = 42;
-  cap::CallRecord status = open;
+  cap::DriverCall status = open;
   status.seq = 2;
-  status.fn = cap::kGetStatus;
+  status.fn = D2XX_FT_GetStatus;
   status.serial.clear();
   status.rx = 3;
   status.tx = 64;
   status.event = 7;
   status.status = 4;
-  cap::CallRecord read = status;
+  cap::DriverCall read = status;
   read.seq = 3;
-  read.fn = cap::kRead;
+  read.fn = D2XX_FT_Read;
   read.arg = 8;
   read.data = {0x02, 'R', 0x00, 0x03};
   read.rx = read.tx = read.event = 0;
@@ -376,7 +376,7 @@ TEST(CaptureFormat, WhatIsWrittenReadsBackTheSame) {
   EXPECT_EQ(c.header.driver, header.driver);
   ASSERT_EQ(c.calls.size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
-    const cap::CallRecord& want = i == 0 ? open : i == 1 ? status : read;
+    const cap::DriverCall& want = i == 0 ? open : i == 1 ? status : read;
     EXPECT_EQ(cap::FormatCall(c.calls[i]), cap::FormatCall(want));
   }
   EXPECT_EQ(c.calls[0].serial, open.serial);

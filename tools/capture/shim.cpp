@@ -69,7 +69,7 @@ class Recorder {
   }
 
   // Appends the call with one write, so that a crash loses at most the call in progress.
-  void Append(cap::CallRecord& call) {
+  void Append(cap::DriverCall& call) {
     call.thread = os::ThreadId();
     std::lock_guard lock(mu_);
     call.seq = ++seq_;
@@ -185,16 +185,16 @@ __attribute__((constructor)) void StartRecording() {
 }
 #endif
 
-cap::CallRecord Begin(int fn, FT_HANDLE handle, uint32_t arg) {
-  cap::CallRecord call;
+cap::DriverCall Begin(int fn, FT_HANDLE handle, uint32_t arg) {
+  cap::DriverCall call;
   call.fn = fn;
   call.arg = arg;
-  call.handle = fn == cap::kOpenEx ? 0 : TheRecorder().HandleId(handle);
+  call.handle = fn == D2XX_FT_OpenEx ? 0 : TheRecorder().HandleId(handle);
   call.t0 = os::NowNs();
   return call;
 }
 
-FT_STATUS Finish(cap::CallRecord& call, FT_STATUS status) {
+FT_STATUS Finish(cap::DriverCall& call, FT_STATUS status) {
   call.t1 = os::NowNs();
   call.status = status;
   TheRecorder().Append(call);
@@ -218,7 +218,7 @@ SHIM_EXPORT const char* kcap_forwarded_driver(void) {
 }
 
 SHIM_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
-  cap::CallRecord call = Begin(cap::kOpenEx, nullptr, flags);
+  cap::DriverCall call = Begin(D2XX_FT_OpenEx, nullptr, flags);
   if (flags == FT_OPEN_BY_SERIAL_NUMBER && arg != nullptr) {
     call.serial = static_cast<const char*>(arg);
   }
@@ -229,13 +229,13 @@ SHIM_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
 }
 
 SHIM_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
-  cap::CallRecord call = Begin(cap::kClose, handle, 0);
+  cap::DriverCall call = Begin(D2XX_FT_Close, handle, 0);
   const auto* d = TheRecorder().driver();
   return Finish(call, d != nullptr ? d->FT_Close(handle) : kNoDriver);
 }
 
 SHIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
-  cap::CallRecord call = Begin(cap::kRead, handle, toRead);
+  cap::DriverCall call = Begin(D2XX_FT_Read, handle, toRead);
   const auto* d = TheRecorder().driver();
   const FT_STATUS status = d != nullptr ? d->FT_Read(handle, buffer, toRead, bytesRead) : kNoDriver;
   if (status == FT_OK && bytesRead != nullptr && *bytesRead <= toRead)
@@ -244,7 +244,7 @@ SHIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWOR
 }
 
 SHIM_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written) {
-  cap::CallRecord call = Begin(cap::kWrite, handle, toWrite);
+  cap::DriverCall call = Begin(D2XX_FT_Write, handle, toWrite);
   Keep(call.data, buffer, toWrite);
   const auto* d = TheRecorder().driver();
   const FT_STATUS status = d != nullptr ? d->FT_Write(handle, buffer, toWrite, written) : kNoDriver;
@@ -253,13 +253,13 @@ SHIM_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DW
 }
 
 SHIM_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
-  cap::CallRecord call = Begin(cap::kPurge, handle, mask);
+  cap::DriverCall call = Begin(D2XX_FT_Purge, handle, mask);
   const auto* d = TheRecorder().driver();
   return Finish(call, d != nullptr ? d->FT_Purge(handle, mask) : kNoDriver);
 }
 
 SHIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
-  cap::CallRecord call = Begin(cap::kGetQueueStatus, handle, 0);
+  cap::DriverCall call = Begin(D2XX_FT_GetQueueStatus, handle, 0);
   const auto* d = TheRecorder().driver();
   const FT_STATUS status = d != nullptr ? d->FT_GetQueueStatus(handle, rxBytes) : kNoDriver;
   if (status == FT_OK && rxBytes != nullptr) call.rx = *rxBytes;
@@ -268,7 +268,7 @@ SHIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
 
 SHIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes,
                                    DWORD* eventWord) {
-  cap::CallRecord call = Begin(cap::kGetStatus, handle, 0);
+  cap::DriverCall call = Begin(D2XX_FT_GetStatus, handle, 0);
   const auto* d = TheRecorder().driver();
   const FT_STATUS status =
       d != nullptr ? d->FT_GetStatus(handle, rxBytes, txBytes, eventWord) : kNoDriver;
@@ -281,7 +281,7 @@ SHIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBy
 }
 
 SHIM_EXPORT FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
-  cap::CallRecord call = Begin(cap::kEeUaSize, handle, 0);
+  cap::DriverCall call = Begin(D2XX_FT_EE_UASize, handle, 0);
   const auto* d = TheRecorder().driver();
   const FT_STATUS status = d != nullptr ? d->FT_EE_UASize(handle, size) : kNoDriver;
   if (status == FT_OK && size != nullptr) call.size = *size;
@@ -290,7 +290,7 @@ SHIM_EXPORT FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
 
 SHIM_EXPORT FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD length,
                                    DWORD* bytesRead) {
-  cap::CallRecord call = Begin(cap::kEeUaRead, handle, length);
+  cap::DriverCall call = Begin(D2XX_FT_EE_UARead, handle, length);
   const auto* d = TheRecorder().driver();
   const FT_STATUS status =
       d != nullptr ? d->FT_EE_UARead(handle, data, length, bytesRead) : kNoDriver;
@@ -300,7 +300,7 @@ SHIM_EXPORT FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD 
 }
 
 SHIM_EXPORT FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
-  cap::CallRecord call = Begin(cap::kEeUaWrite, handle, length);
+  cap::DriverCall call = Begin(D2XX_FT_EE_UAWrite, handle, length);
   Keep(call.data, data, length);
   const auto* d = TheRecorder().driver();
   return Finish(call, d != nullptr ? d->FT_EE_UAWrite(handle, data, length) : kNoDriver);

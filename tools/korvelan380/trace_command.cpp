@@ -29,7 +29,7 @@ struct Transaction {
   bool replied = false;
 };
 
-std::vector<Transaction> Transactions(const std::vector<cap::CallRecord>& calls) {
+std::vector<Transaction> Transactions(const std::vector<cap::DriverCall>& calls) {
   std::vector<Transaction> done;
   std::map<uint32_t, Transaction> open;  // by handle
   auto close = [&](uint32_t handle) {
@@ -39,11 +39,11 @@ std::vector<Transaction> Transactions(const std::vector<cap::CallRecord>& calls)
     open.erase(it);
   };
   for (size_t i = 0; i < calls.size(); ++i) {
-    const cap::CallRecord& c = calls[i];
-    if (c.fn == cap::kWrite || c.fn == cap::kClose) close(c.handle);
-    if (c.fn == cap::kWrite && c.data.size() >= 2 && c.data[0] == kStx) {
+    const cap::DriverCall& c = calls[i];
+    if (c.fn == D2XX_FT_Write || c.fn == D2XX_FT_Close) close(c.handle);
+    if (c.fn == D2XX_FT_Write && c.data.size() >= 2 && c.data[0] == kStx) {
       open[c.handle] = Transaction{i, c.t1, c.data[1] == 'R', false};
-    } else if (c.fn == cap::kRead) {
+    } else if (c.fn == D2XX_FT_Read) {
       auto it = open.find(c.handle);
       if (it == open.end() || !it->second.reply) continue;
       if (!c.data.empty() || !it->second.replied) it->second.end = c.t1;
@@ -81,9 +81,9 @@ void TraceCommand(Report& r, const std::string& path) {
 
   std::vector<TraceEntry> entries;
   entries.reserve(calls.size());
-  for (const cap::CallRecord& c : calls) {
-    TraceEntry e{c.fn, cap::FnName(c.fn), c.arg, c.status, c.data};
-    if (c.fn == cap::kOpenEx) e.data.assign(c.serial.begin(), c.serial.end());
+  for (const cap::DriverCall& c : calls) {
+    TraceEntry e{c.fn, korvelan380::d2xx::FunctionName(c.fn), c.arg, c.status, c.data};
+    if (c.fn == D2XX_FT_OpenEx) e.data.assign(c.serial.begin(), c.serial.end());
     entries.push_back(std::move(e));
   }
   const std::vector<WireLine> wire = DescribeTrace(entries);
@@ -97,7 +97,7 @@ void TraceCommand(Report& r, const std::string& path) {
   std::vector<std::pair<uint64_t, size_t>> slowest;  // round trip, transaction
   ordered_json wireJson = WireJson(wire);
   for (size_t t = 0; t < transactions.size(); ++t) {
-    const cap::CallRecord& write = calls[transactions[t].call];
+    const cap::DriverCall& write = calls[transactions[t].call];
     const uint64_t ns = transactions[t].end - write.t0;
     const size_t line = lineOf[transactions[t].call];
     roundTrip[line] = Milliseconds(ns);
@@ -112,15 +112,15 @@ void TraceCommand(Report& r, const std::string& path) {
   ordered_json failures = ordered_json::object();
   std::map<int, std::map<uint32_t, int>> failed;
   std::map<int, int> count;
-  for (const cap::CallRecord& c : calls) {
+  for (const cap::DriverCall& c : calls) {
     ++count[c.fn];
     if (c.status != 0) ++failed[c.fn][c.status];
   }
   std::string countText;
   for (const auto& [fn, n] : count) {
-    byFunction[cap::FnName(fn)] = n;
-    countText +=
-        std::string(countText.empty() ? "" : ", ") + cap::FnName(fn) + " " + std::to_string(n);
+    byFunction[korvelan380::d2xx::FunctionName(fn)] = n;
+    countText += std::string(countText.empty() ? "" : ", ") + korvelan380::d2xx::FunctionName(fn) +
+                 " " + std::to_string(n);
   }
   std::string failureText;
   for (const auto& [fn, statuses] : failed) {
@@ -133,9 +133,10 @@ void TraceCommand(Report& r, const std::string& path) {
       detail += std::string(detail.empty() ? "" : ", ") + "status " + std::to_string(status) +
                 " x" + std::to_string(n);
     }
-    failures[cap::FnName(fn)] = {{"count", total}, {"statuses", byStatus}};
-    failureText += std::string(failureText.empty() ? "" : "; ") + cap::FnName(fn) + " " +
-                   std::to_string(total) + " (" + detail + ")";
+    failures[korvelan380::d2xx::FunctionName(fn)] = {{"count", total}, {"statuses", byStatus}};
+    failureText += std::string(failureText.empty() ? "" : "; ") +
+                   korvelan380::d2xx::FunctionName(fn) + " " + std::to_string(total) + " (" +
+                   detail + ")";
   }
 
   r.json["file"] = path;

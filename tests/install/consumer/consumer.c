@@ -23,8 +23,8 @@ int main(void) {
   uint16_t raw = 0;
   CHECK(KORVELAN380_DacValSet_R("c", 0, &raw));
   /* The code reached the simulated module's output registers, high byte first. */
-  const unsigned code = (unsigned)ksim_register("KORVELAN380c", 42) << 8 |
-                        ksim_register("KORVELAN380c", 43);
+  const unsigned code =
+      (unsigned)ksim_register("KORVELAN380c", 42) << 8 | ksim_register("KORVELAN380c", 43);
   CHECK(KORVELAN380_DisConnect("c"));
   if (raw != 0x3000 || code != 0x3000) {
     fprintf(stderr, "read back raw 0x%04x, code 0x%04x; expected 0x3000\n", (unsigned)raw, code);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "driver_call.h"
 #include "korvelan380_sim.hpp"
 
 namespace korvelan380::sim::detail {
@@ -81,7 +82,7 @@ class Module {
   // Nonzero: FT_Read waits up to this long for all the bytes asked for.
   uint32_t readTimeoutMs = 0;
 
-  std::vector<Call> trace;
+  std::vector<capture::DriverCall> trace;
 
   // Counts this call of `fn` against the pending fault; true (with its status) when it fires.
   bool TakeFault(Fn fn, uint32_t* status);
@@ -108,6 +109,11 @@ class Module {
   void FinishRead();
   void FinishStream();
   size_t FeedStreamDigits(const uint8_t* data, size_t length);
+  // The byte after STX, which says what the frame is.
+  void FeedCommand(uint8_t byte, size_t remainingInWrite);
+  // A byte of a W, R or X frame's body (the hex digits of an X frame come in bulk through
+  // FeedStreamDigits), or its ETX.
+  void FeedFrameByte(uint8_t byte);
 
   // Bytes from rx_[begin] on are held back until readyNs; readyNs never decreases along the
   // deque, so the front is always the next to be released.

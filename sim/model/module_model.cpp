@@ -1,7 +1,5 @@
 #include "module_model.h"
 
-#include "sim_state.h"
-
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -168,8 +166,19 @@ size_t Module::FeedStreamDigits(const uint8_t* data, size_t length) {
   size_t nibbles = (digits_ - 2) % 4;
   uint32_t acc = acc_;
   size_t i = 0;
-  // Finishes a sample split across writes, then takes whole samples four digits at a time.
-  while (nibbles != 0 && i < length) {
+  // Whole samples four digits at a time; one digit at a time for a sample split across writes.
+  while (i < length) {
+    if (nibbles == 0 && i + 4 <= length) {
+      const int a = kHexValue[data[i]];
+      const int b = kHexValue[data[i + 1]];
+      const int c = kHexValue[data[i + 2]];
+      const int d = kHexValue[data[i + 3]];
+      if ((a | b | c | d) >= 0) {
+        samples_.push_back(static_cast<uint16_t>((a << 12) | (b << 8) | (c << 4) | d));
+        i += 4;
+        continue;
+      }
+    }
     const int v = kHexValue[data[i]];
     if (v < 0) break;
     acc = (acc << 4) | static_cast<uint32_t>(v);
@@ -178,28 +187,6 @@ size_t Module::FeedStreamDigits(const uint8_t* data, size_t length) {
       samples_.push_back(static_cast<uint16_t>(acc));
       acc = 0;
       nibbles = 0;
-    }
-  }
-  if (nibbles == 0) {
-    while (i + 4 <= length) {
-      const int a = kHexValue[data[i]];
-      const int b = kHexValue[data[i + 1]];
-      const int c = kHexValue[data[i + 2]];
-      const int d = kHexValue[data[i + 3]];
-      if ((a | b | c | d) < 0) break;
-      samples_.push_back(static_cast<uint16_t>((a << 12) | (b << 8) | (c << 4) | d));
-      i += 4;
-    }
-    while (i < length) {
-      const int v = kHexValue[data[i]];
-      if (v < 0) break;
-      acc = (acc << 4) | static_cast<uint32_t>(v);
-      ++i;
-      if (++nibbles == 4) {
-        samples_.push_back(static_cast<uint16_t>(acc));
-        acc = 0;
-        nibbles = 0;
-      }
     }
   }
   digits_ += i;
@@ -219,67 +206,64 @@ void Module::Feed(const uint8_t* data, size_t length) {
       // An STX always starts a new frame; one in the middle of a frame abandons that frame.
       if (state_ != ParseState::kIdle && state_ != ParseState::kSkip) ++protocolErrors;
       state_ = ParseState::kCommand;
-      continue;
+    } else if (state_ == ParseState::kIdle) {
+      ++protocolErrors;
+    } else if (state_ == ParseState::kCommand) {
+      FeedCommand(byte, length - i);
+    } else if (state_ != ParseState::kSkip) {
+      FeedFrameByte(byte);
     }
-    switch (state_) {
-      case ParseState::kIdle:
-        ++protocolErrors;
-        break;
-      case ParseState::kSkip:
-        break;
-      case ParseState::kCommand:
-        if (byte == 'W') {
-          StartFrame(ParseState::kWrite, 0);
-        } else if (byte == 'R') {
-          StartFrame(ParseState::kRead, 0);
-        } else if (byte == 'X') {
-          StartFrame(ParseState::kStream, length - i);
-        } else {
-          DropFrame();
-        }
-        break;
-      case ParseState::kWrite:
-      case ParseState::kRead:
-      case ParseState::kStream: {
-        if (byte == kEtx) {
-          if (state_ == ParseState::kWrite) {
-            FinishWrite();
-          } else if (state_ == ParseState::kRead) {
-            FinishRead();
-          } else {
-            FinishStream();
-          }
-          break;
-        }
-        const int v = kHexValue[byte];
-        if (v < 0) {
-          DropFrame();
-          break;
-        }
-        acc_ = (acc_ << 4) | static_cast<uint32_t>(v);
-        ++digits_;
-        if (digits_ == 2) {
-          // The first byte of every frame: W/R first register, X channel.
-          first_ = static_cast<uint8_t>(acc_);
-          acc_ = 0;
-          if (state_ == ParseState::kStream && first_ >= kStreamChannels) DropFrame();
-        } else if (state_ == ParseState::kWrite && digits_ % 2 == 0) {
-          if (first_ + valueCount_ >= kRegisterCount) {
-            DropFrame();  // the run would go past register 255
-          } else {
-            values_[valueCount_++] = static_cast<uint8_t>(acc_);
-            acc_ = 0;
-          }
-        } else if (state_ == ParseState::kRead && digits_ >= 4) {
-          if (digits_ > 4) {
-            DropFrame();
-          } else {
-            last_ = static_cast<uint8_t>(acc_);
-            acc_ = 0;
-          }
-        }
-        break;
-      }
+  }
+}
+
+void Module::FeedCommand(uint8_t byte, size_t remainingInWrite) {
+  if (byte == 'W') {
+    StartFrame(ParseState::kWrite, 0);
+  } else if (byte == 'R') {
+    StartFrame(ParseState::kRead, 0);
+  } else if (byte == 'X') {
+    StartFrame(ParseState::kStream, remainingInWrite);
+  } else {
+    DropFrame();
+  }
+}
+
+void Module::FeedFrameByte(uint8_t byte) {
+  if (byte == kEtx) {
+    if (state_ == ParseState::kWrite) {
+      FinishWrite();
+    } else if (state_ == ParseState::kRead) {
+      FinishRead();
+    } else {
+      FinishStream();
+    }
+    return;
+  }
+  const int v = kHexValue[byte];
+  if (v < 0) {
+    DropFrame();
+    return;
+  }
+  acc_ = (acc_ << 4) | static_cast<uint32_t>(v);
+  ++digits_;
+  if (digits_ == 2) {
+    // The first byte of every frame: W/R first register, X channel.
+    first_ = static_cast<uint8_t>(acc_);
+    acc_ = 0;
+    if (state_ == ParseState::kStream && first_ >= kStreamChannels) DropFrame();
+  } else if (state_ == ParseState::kWrite && digits_ % 2 == 0) {
+    if (first_ + valueCount_ >= kRegisterCount) {
+      DropFrame();  // the run would go past register 255
+    } else {
+      values_[valueCount_++] = static_cast<uint8_t>(acc_);
+      acc_ = 0;
+    }
+  } else if (state_ == ParseState::kRead && digits_ >= 4) {
+    if (digits_ > 4) {
+      DropFrame();
+    } else {
+      last_ = static_cast<uint8_t>(acc_);
+      acc_ = 0;
     }
   }
 }

@@ -1,5 +1,7 @@
 #include "capture_file.h"
 
+#include "hex.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -8,29 +10,6 @@
 
 namespace korvelan380::capture {
 namespace {
-
-constexpr const char* kNames[kFnCount] = {
-    "FT_OpenEx",         "FT_Close",     "FT_Read",      "FT_Write",     "FT_Purge",
-    "FT_GetQueueStatus", "FT_GetStatus", "FT_EE_UASize", "FT_EE_UARead", "FT_EE_UAWrite"};
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (uint8_t b : bytes) {
-    out.push_back(kHexDigits[b >> 4]);
-    out.push_back(kHexDigits[b & 15]);
-  }
-  return out;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
@@ -126,7 +105,7 @@ class FlatParser {
       } else if (e == 'u' && i_ + 4 <= s_.size()) {
         unsigned code = 0;
         for (int k = 0; k < 4; ++k) {
-          const int d = HexValue(s_[i_++]);
+          const int d = hex::DigitValue(s_[i_++]);
           if (d < 0) return false;
           code = code << 4 | static_cast<unsigned>(d);
         }
@@ -182,17 +161,9 @@ class Fields {
     return it->second.text;
   }
   std::vector<uint8_t> Bytes(const char* key) {
-    const std::string hex = Text(key, false);
     std::vector<uint8_t> bytes;
-    if (hex.size() % 2 != 0) Fail(std::string("\"") + key + "\" as pairs of hex digits");
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-      const int hi = HexValue(hex[i]);
-      const int lo = HexValue(hex[i + 1]);
-      if (hi < 0 || lo < 0) {
-        Fail(std::string("\"") + key + "\" as pairs of hex digits");
-        break;
-      }
-      bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
+    if (!hex::Decode(Text(key, false), bytes)) {
+      Fail(std::string("\"") + key + "\" as pairs of hex digits");
     }
     return bytes;
   }
@@ -207,12 +178,12 @@ class Fields {
   std::string missing_;
 };
 
-CallRecord ParseCall(const Object& object, std::string& why) {
+DriverCall ParseCall(const Object& object, std::string& why) {
   Fields f(object);
-  CallRecord call;
-  call.fn = FnFromName(f.Text("fn"));
+  DriverCall call;
+  call.fn = d2xx::FunctionFromName(f.Text("fn").c_str());
   if (call.fn < 0) {
-    why = f.missing().empty() ? "\"fn\" is not one of the ten driver functions" : f.missing();
+    why = f.missing().empty() ? "\"fn\" is not one of the driver functions" : f.missing();
     return call;
   }
   call.seq = f.Number("seq");
@@ -231,7 +202,8 @@ CallRecord ParseCall(const Object& object, std::string& why) {
   call.size = f.Word("size", false);
   why = f.missing();
   if (why.empty() && call.t1 < call.t0) why = "it returns (t1) before it was entered (t0)";
-  if (why.empty() && (call.fn == kRead || call.fn == kEeUaRead) && call.data.size() > call.arg) {
+  if (why.empty() && (call.fn == D2XX_FT_Read || call.fn == D2XX_FT_EE_UARead) &&
+      call.data.size() > call.arg) {
     why = "it read more bytes than it asked for";
   }
   return call;
@@ -242,17 +214,6 @@ std::string Line(size_t number) {
 }
 
 }  // namespace
-
-const char* FnName(int fn) {
-  return fn >= 0 && fn < kFnCount ? kNames[fn] : "";
-}
-
-int FnFromName(const std::string& name) {
-  for (int fn = 0; fn < kFnCount; ++fn) {
-    if (name == kNames[fn]) return fn;
-  }
-  return -1;
-}
 
 std::string FormatHeader(const Header& h) {
   std::string line = "{\"format\":" + Quoted(kFormatName) +
@@ -267,25 +228,26 @@ std::string FormatDropped(uint64_t dropped) {
   return "{\"dropped\":" + std::to_string(dropped) + "}\n";
 }
 
-std::string FormatCall(const CallRecord& c) {
-  std::string line = "{\"seq\":" + std::to_string(c.seq) + ",\"fn\":" + Quoted(FnName(c.fn)) +
+std::string FormatCall(const DriverCall& c) {
+  std::string line = "{\"seq\":" + std::to_string(c.seq) +
+                     ",\"fn\":" + Quoted(d2xx::FunctionName(c.fn)) +
                      ",\"handle\":" + std::to_string(c.handle);
   auto number = [&line](const char* key, uint64_t value) {
     line += std::string(",\"") + key + "\":" + std::to_string(value);
   };
-  if (c.fn == kOpenEx && !c.serial.empty()) line += ",\"serial\":" + Quoted(c.serial);
-  if (c.fn == kOpenEx || c.fn == kRead || c.fn == kWrite || c.fn == kPurge || c.fn == kEeUaRead ||
-      c.fn == kEeUaWrite) {
+  if (c.fn == D2XX_FT_OpenEx && !c.serial.empty()) line += ",\"serial\":" + Quoted(c.serial);
+  if (c.fn == D2XX_FT_OpenEx || c.fn == D2XX_FT_Read || c.fn == D2XX_FT_Write ||
+      c.fn == D2XX_FT_Purge || c.fn == D2XX_FT_EE_UARead || c.fn == D2XX_FT_EE_UAWrite) {
     number("arg", c.arg);
   }
-  if (!c.data.empty()) line += ",\"data\":\"" + Hex(c.data) + "\"";
-  if (c.fn == kWrite) number("done", c.done);
-  if (c.fn == kGetQueueStatus || c.fn == kGetStatus) number("rx", c.rx);
-  if (c.fn == kGetStatus) {
+  if (!c.data.empty()) line += ",\"data\":\"" + hex::Encode(c.data) + "\"";
+  if (c.fn == D2XX_FT_Write) number("done", c.done);
+  if (c.fn == D2XX_FT_GetQueueStatus || c.fn == D2XX_FT_GetStatus) number("rx", c.rx);
+  if (c.fn == D2XX_FT_GetStatus) {
     number("tx", c.tx);
     number("event", c.event);
   }
-  if (c.fn == kEeUaSize) number("size", c.size);
+  if (c.fn == D2XX_FT_EE_UASize) number("size", c.size);
   number("status", c.status);
   number("t0", c.t0);
   number("t1", c.t1);
@@ -336,7 +298,7 @@ Capture ParseCapture(const std::string& text, const std::string& name) {
       continue;
     }
     std::string bad;
-    CallRecord call = ParseCall(object, bad);
+    DriverCall call = ParseCall(object, bad);
     if (!bad.empty()) throw error(Line(number) + " is not a call record: " + bad);
     capture.calls.push_back(std::move(call));
   }
@@ -351,19 +313,20 @@ Capture ReadCapture(const std::string& path) {
   return ParseCapture(text, path);
 }
 
-std::string DescribeInputs(const CallRecord& c) {
-  std::string text = std::string(FnName(c.fn)) + "(";
-  if (c.fn == kOpenEx) {
+std::string DescribeInputs(const DriverCall& c) {
+  std::string text = std::string(d2xx::FunctionName(c.fn)) + "(";
+  if (c.fn == D2XX_FT_OpenEx) {
     text += "serial " + Quoted(c.serial) + ", flags " + std::to_string(c.arg);
   } else {
     text += "handle " + std::to_string(c.handle);
   }
-  if (c.fn == kRead || c.fn == kEeUaRead) text += ", " + std::to_string(c.arg) + " bytes asked";
-  if (c.fn == kPurge) text += ", mask " + std::to_string(c.arg);
-  if (c.fn == kWrite || c.fn == kEeUaWrite) {
+  if (c.fn == D2XX_FT_Read || c.fn == D2XX_FT_EE_UARead)
+    text += ", " + std::to_string(c.arg) + " bytes asked";
+  if (c.fn == D2XX_FT_Purge) text += ", mask " + std::to_string(c.arg);
+  if (c.fn == D2XX_FT_Write || c.fn == D2XX_FT_EE_UAWrite) {
     text += ", " + std::to_string(c.arg) + " bytes";
     for (size_t i = 0; i < c.data.size() && i < 24; ++i) {
-      text += " " + Hex({c.data[i]});
+      text += " " + hex::Encode(&c.data[i], 1);
     }
     if (c.data.size() > 24) text += "...";
   }
