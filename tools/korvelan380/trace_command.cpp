@@ -16,6 +16,7 @@ namespace korvelan380::tool {
 namespace {
 
 namespace cap = korvelan380::capture;
+namespace d2xx = korvelan380::d2xx;
 
 constexpr uint8_t kStx = 0x02;
 constexpr size_t kSlowest = 5;
@@ -66,63 +67,82 @@ double MillisecondsValue(uint64_t ns) {
   return static_cast<double>(ns / 1000) / 1000.0;  // to the microsecond
 }
 
-}  // namespace
-
-void TraceCommand(Report& r, const std::string& path) {
-  cap::Capture capture;
+cap::Capture ReadOrExplain(const std::string& path) {
   try {
-    capture = cap::ReadCapture(path);
+    return cap::ReadCapture(path);
   } catch (const cap::CaptureError& e) {
     ToolError error(e.what(), kExitUsage);
     error.hint = "a capture is written by 'korvelan380 --capture FILE COMMAND' or the shim";
     throw error;
   }
-  const auto& calls = capture.calls;
+}
 
+// The wire view of the calls, and which of its lines each call became (a line of its own, or
+// one more repeat of the line before).
+struct Decoded {
+  std::vector<WireLine> wire;
+  std::vector<size_t> lineOf;
+};
+
+Decoded Decode(const std::vector<cap::DriverCall>& calls) {
   std::vector<TraceEntry> entries;
   entries.reserve(calls.size());
   for (const cap::DriverCall& c : calls) {
-    TraceEntry e{c.fn, korvelan380::d2xx::FunctionName(c.fn), c.arg, c.status, c.data};
+    TraceEntry e{c.fn, d2xx::FunctionName(c.fn), c.arg, c.status, c.data};
     if (c.fn == D2XX_FT_OpenEx) e.data.assign(c.serial.begin(), c.serial.end());
     entries.push_back(std::move(e));
   }
-  const std::vector<WireLine> wire = DescribeTrace(entries);
-  // Each call became a line of its own or one more repeat of the line before.
-  std::vector<size_t> lineOf(calls.size());
-  for (size_t line = 0, call = 0; line < wire.size(); ++line) {
-    for (uint32_t k = 0; k < wire[line].repeat && call < calls.size(); ++k) lineOf[call++] = line;
+  Decoded d{DescribeTrace(entries), std::vector<size_t>(calls.size())};
+  for (size_t line = 0, call = 0; line < d.wire.size(); ++line) {
+    for (uint32_t k = 0; k < d.wire[line].repeat && call < calls.size(); ++k) {
+      d.lineOf[call++] = line;
+    }
   }
-  const std::vector<Transaction> transactions = Transactions(calls);
-  std::vector<std::string> roundTrip(wire.size());
-  std::vector<std::pair<uint64_t, size_t>> slowest;  // round trip, transaction
-  ordered_json wireJson = WireJson(wire);
-  for (size_t t = 0; t < transactions.size(); ++t) {
-    const cap::DriverCall& write = calls[transactions[t].call];
-    const uint64_t ns = transactions[t].end - write.t0;
-    const size_t line = lineOf[transactions[t].call];
-    roundTrip[line] = Milliseconds(ns);
-    wireJson[line]["round_trip_ms"] = MillisecondsValue(ns);
-    slowest.emplace_back(ns, t);
-  }
-  std::stable_sort(slowest.begin(), slowest.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
-  if (slowest.size() > kSlowest) slowest.resize(kSlowest);
+  return d;
+}
 
-  ordered_json byFunction = ordered_json::object();
-  ordered_json failures = ordered_json::object();
+// A transaction's round trip and the wire line of its frame.
+struct RoundTrip {
+  uint64_t ns;
+  size_t call;  // the FT_Write that sent the frame
+  size_t line;
+};
+
+std::vector<RoundTrip> RoundTrips(const std::vector<cap::DriverCall>& calls, const Decoded& d) {
+  std::vector<RoundTrip> trips;
+  for (const Transaction& t : Transactions(calls)) {
+    trips.push_back({t.end - calls[t.call].t0, t.call, d.lineOf[t.call]});
+  }
+  return trips;
+}
+
+// The slowest round trips, slowest first; equal ones in the order they came.
+std::vector<RoundTrip> Slowest(std::vector<RoundTrip> trips) {
+  std::stable_sort(trips.begin(), trips.end(),
+                   [](const RoundTrip& a, const RoundTrip& b) { return a.ns > b.ns; });
+  if (trips.size() > kSlowest) trips.resize(kSlowest);
+  return trips;
+}
+
+std::string Joined(const std::string& text, const char* separator, const std::string& more) {
+  return text + (text.empty() ? "" : separator) + more;
+}
+
+// The calls of each function, and the failures of each by status: as JSON and as text.
+void CountCalls(const std::vector<cap::DriverCall>& calls, ordered_json& json,
+                std::string& countText, std::string& failureText) {
   std::map<int, std::map<uint32_t, int>> failed;
   std::map<int, int> count;
   for (const cap::DriverCall& c : calls) {
     ++count[c.fn];
     if (c.status != 0) ++failed[c.fn][c.status];
   }
-  std::string countText;
+  json["by_function"] = ordered_json::object();
   for (const auto& [fn, n] : count) {
-    byFunction[korvelan380::d2xx::FunctionName(fn)] = n;
-    countText += std::string(countText.empty() ? "" : ", ") + korvelan380::d2xx::FunctionName(fn) +
-                 " " + std::to_string(n);
+    json["by_function"][d2xx::FunctionName(fn)] = n;
+    countText = Joined(countText, ", ", d2xx::FunctionName(fn) + (" " + std::to_string(n)));
   }
-  std::string failureText;
+  json["failures"] = ordered_json::object();
   for (const auto& [fn, statuses] : failed) {
     ordered_json byStatus = ordered_json::object();
     int total = 0;
@@ -130,59 +150,87 @@ void TraceCommand(Report& r, const std::string& path) {
     for (const auto& [status, n] : statuses) {
       byStatus[std::to_string(status)] = n;
       total += n;
-      detail += std::string(detail.empty() ? "" : ", ") + "status " + std::to_string(status) +
-                " x" + std::to_string(n);
+      detail = Joined(detail, ", ", "status " + std::to_string(status) + " x" + std::to_string(n));
     }
-    failures[korvelan380::d2xx::FunctionName(fn)] = {{"count", total}, {"statuses", byStatus}};
-    failureText += std::string(failureText.empty() ? "" : "; ") +
-                   korvelan380::d2xx::FunctionName(fn) + " " + std::to_string(total) + " (" +
-                   detail + ")";
+    json["failures"][d2xx::FunctionName(fn)] = {{"count", total}, {"statuses", byStatus}};
+    failureText =
+        Joined(failureText, "; ",
+               d2xx::FunctionName(fn) + (" " + std::to_string(total)) + " (" + detail + ")");
   }
+}
 
+std::string RightAligned(const std::string& text) {
+  return std::string(text.size() < 12 ? 12 - text.size() : 0, ' ') + text;
+}
+
+void ReportHeader(Report& r, const std::string& path, const cap::Capture& capture) {
   r.json["file"] = path;
   r.json["version"] = capture.header.version;
   r.json["driver"] = capture.header.driver;
   if (!capture.header.error.empty()) r.json["driver_error"] = capture.header.error;
   r.json["dropped"] = capture.dropped;
-  r.json["wire"] = wireJson;
-  ordered_json slow = ordered_json::array();
-  for (const auto& [ns, t] : slowest) {
-    const WireLine& line = wire[lineOf[transactions[t].call]];
-    slow.push_back({{"call", calls[transactions[t].call].seq},
-                    {"frame", line.frame},
-                    {"meaning", line.meaning},
-                    {"round_trip_ms", MillisecondsValue(ns)}});
-  }
-  r.json["summary"] = {{"calls", calls.size()},
-                       {"by_function", byFunction},
-                       {"failures", failures},
-                       {"slowest", slow}};
-
-  r.Line("capture " + path + ": " + std::to_string(calls.size()) + " calls, driver " +
+  r.Line("capture " + path + ": " + std::to_string(capture.calls.size()) + " calls, driver " +
          (capture.header.driver.empty() ? "(none loaded)" : capture.header.driver));
   if (!capture.header.error.empty()) r.Line("  the shim found no driver: " + capture.header.error);
   if (capture.dropped != 0) {
     r.Line("  the " + std::to_string(capture.dropped) +
            " oldest calls were dropped to keep to the capture's size limit");
   }
+}
+
+// The wire view with each frame's round trip on the left.
+void ReportWire(Report& r, const Decoded& d, const std::vector<RoundTrip>& trips) {
+  std::vector<std::string> roundTrip(d.wire.size());
+  ordered_json wireJson = WireJson(d.wire);
+  for (const RoundTrip& t : trips) {
+    roundTrip[t.line] = Milliseconds(t.ns);
+    wireJson[t.line]["round_trip_ms"] = MillisecondsValue(t.ns);
+  }
+  r.json["wire"] = wireJson;
   r.Line("on the wire (round trip of each frame on the left):");
-  std::istringstream text(FormatWire(wire, ""));
+  std::istringstream text(FormatWire(d.wire, ""));
   size_t line = 0;
   for (std::string l; std::getline(text, l); ++line) {
-    const std::string& rt = line < roundTrip.size() ? roundTrip[line] : "";
-    r.Line("  " + std::string(rt.size() < 12 ? 12 - rt.size() : 0, ' ') + rt + "  " + l);
+    r.Line("  " + RightAligned(line < roundTrip.size() ? roundTrip[line] : "") + "  " + l);
   }
+}
+
+void ReportSummary(Report& r, const std::vector<cap::DriverCall>& calls, const Decoded& d,
+                   const std::vector<RoundTrip>& trips) {
+  ordered_json summary = {{"calls", calls.size()}};
+  std::string countText, failureText;
+  CountCalls(calls, summary, countText, failureText);
+  const std::vector<RoundTrip> slowest = Slowest(trips);
+  summary["slowest"] = ordered_json::array();
+  for (const RoundTrip& t : slowest) {
+    const WireLine& line = d.wire[t.line];
+    summary["slowest"].push_back({{"call", calls[t.call].seq},
+                                  {"frame", line.frame},
+                                  {"meaning", line.meaning},
+                                  {"round_trip_ms", MillisecondsValue(t.ns)}});
+  }
+  r.json["summary"] = summary;
   r.Line("summary:");
   r.Line("  calls: " + std::to_string(calls.size()) +
          (countText.empty() ? "" : " (" + countText + ")"));
   r.Line("  failures: " + (failureText.empty() ? std::string("none") : failureText));
-  r.Line("  slowest round trips:" + std::string(slow.empty() ? " none" : ""));
-  for (const auto& [ns, t] : slowest) {
-    const WireLine& w = wire[lineOf[transactions[t].call]];
-    const std::string ms = Milliseconds(ns);
-    r.Line("  " + std::string(ms.size() < 12 ? 12 - ms.size() : 0, ' ') + ms + "  call " +
-           std::to_string(calls[transactions[t].call].seq) + "  " + w.frame + "  " + w.meaning);
+  r.Line("  slowest round trips:" + std::string(slowest.empty() ? " none" : ""));
+  for (const RoundTrip& t : slowest) {
+    const WireLine& w = d.wire[t.line];
+    r.Line("  " + RightAligned(Milliseconds(t.ns)) + "  call " + std::to_string(calls[t.call].seq) +
+           "  " + w.frame + "  " + w.meaning);
   }
+}
+
+}  // namespace
+
+void TraceCommand(Report& r, const std::string& path) {
+  const cap::Capture capture = ReadOrExplain(path);
+  const Decoded decoded = Decode(capture.calls);
+  const std::vector<RoundTrip> trips = RoundTrips(capture.calls, decoded);
+  ReportHeader(r, path, capture);
+  ReportWire(r, decoded, trips);
+  ReportSummary(r, capture.calls, decoded, trips);
 }
 
 void RegisterTrace(CommandSet& set) {
