@@ -20,8 +20,9 @@ this package belongs to; the build tree (``$KORVELAN380_BUILD_DIR/lib`` or the r
 from pathlib import Path as _Path
 
 from ._install import package_version
+from ._library import Library, load_library, loaded_library
+from ._search import library_candidates
 from .recording import capture
-from ._library import Library, library_candidates, load_library, loaded_library
 from .errors import (
     AlreadyConnectedError,
     InvalidArgumentError,

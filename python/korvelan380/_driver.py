@@ -1,6 +1,11 @@
-"""Why a connect found no module: the library returns the same status when no driver library
-loads and when the driver cannot open the module; the message tells them apart and says what
-to do next."""
+"""The D2XX driver in this process: which one is loaded, and loading one so that the library
+binds it.
+
+The library binds whatever is loaded under the driver's file name, once per process. The
+simulated module and the recording shim are drivers of that name too, so activating the one and
+capturing with the other both load through here, and the checks before a connect look here at
+what the library will bind.
+"""
 
 from __future__ import annotations
 
@@ -9,12 +14,22 @@ import os
 import sys
 from typing import List, Optional
 
-from ._native import loaded_path
+from ._search import DRIVER_FILE
 
-__all__ = ["DRIVER_FILE", "open_failed_detail"]
+__all__ = [
+    "DRIVER_FILE",
+    "DRIVER_FUNCTIONS",
+    "SERIAL_PREFIX",
+    "forwarded_driver",
+    "is_simulator",
+    "load_as_driver",
+    "loaded_driver",
+    "missing_functions",
+    "unload",
+]
 
-DRIVER_FILE = "FTD2XX.dll" if sys.platform == "win32" else "libftd2xx.so"
-#: The driver functions the library binds; a driver lacking one is not used.
+#: The driver functions the library binds, in the order of internal/d2xx/d2xx_functions.inc
+#: (which a test holds this to); a driver lacking one is not used.
 DRIVER_FUNCTIONS = (
     "FT_OpenEx",
     "FT_Close",
@@ -27,18 +42,20 @@ DRIVER_FUNCTIONS = (
     "FT_EE_UARead",
     "FT_EE_UAWrite",
 )
-_SERIAL_PREFIX = "KORVELAN380"
-_USE_SIMULATOR = (
-    "or, to use the simulated module, call korvelan380.sim.activate() before the first connect"
-)
+#: Every module's USB serial number starts with this; the rest is its deviceId.
+SERIAL_PREFIX = "KORVELAN380"
 
 
-def _missing_functions(cdll: ctypes.CDLL) -> List[str]:
-    return [name for name in DRIVER_FUNCTIONS if not hasattr(cdll, name)]
-
-
-def _already_loaded() -> Optional[ctypes.CDLL]:
-    """The driver the library bound in this process, if any (without loading one)."""
+def loaded_driver() -> Optional[ctypes.CDLL]:
+    """The driver already loaded in this process under the name the library binds, if any
+    (without loading one)."""
+    if sys.platform == "win32":
+        # A DLL loaded under the name FTD2XX.dll is the one korvelan380.dll's imports resolve to.
+        kernel32 = ctypes.WinDLL("kernel32")  # type: ignore[attr-defined]
+        kernel32.GetModuleHandleW.restype = ctypes.c_void_p
+        kernel32.GetModuleHandleW.argtypes = [ctypes.c_wchar_p]
+        handle = kernel32.GetModuleHandleW(DRIVER_FILE)
+        return ctypes.CDLL(DRIVER_FILE, handle=handle) if handle else None
     no_load = getattr(os, "RTLD_NOLOAD", None)
     if no_load is None:
         return None
@@ -48,8 +65,17 @@ def _already_loaded() -> Optional[ctypes.CDLL]:
         return None
 
 
-def _unload(cdll: ctypes.CDLL) -> None:
-    # Let go of a driver loaded only to look at it, so that a later sim.activate() still works.
+def load_as_driver(path: str) -> ctypes.CDLL:
+    """Loads ``path`` so that the library, loaded later, binds it: on Windows by its full path
+    (the name it is loaded under is FTD2XX.dll), elsewhere globally, under its soname."""
+    if sys.platform == "win32":
+        return ctypes.CDLL(path)
+    return ctypes.CDLL(path, mode=os.RTLD_GLOBAL | os.RTLD_NOW)
+
+
+def unload(cdll: ctypes.CDLL) -> None:
+    """Lets go of a driver loaded only to look at it, so that a later ``sim.activate()`` can
+    still put the simulated module in its place."""
     try:
         import _ctypes
 
@@ -58,51 +84,27 @@ def _unload(cdll: ctypes.CDLL) -> None:
         pass
 
 
-def _no_driver_loaded(serial: str, doctor: str) -> str:
-    """The library holds no driver: it found none, or found one it could not use."""
+def forwarded_driver(driver: ctypes.CDLL) -> Optional[ctypes.CDLL]:
+    """The driver that the recording shim ``driver`` forwards to, as the shim loaded it; None
+    when ``driver`` is not the shim (or is the Windows shim, which does not say), or forwards
+    nowhere."""
     try:
-        cdll = ctypes.CDLL(DRIVER_FILE)
-    except OSError as error:
-        return (
-            f"no driver library loads ({error}): install the vendor's D2XX driver, so that the "
-            f"system loader finds {DRIVER_FILE}, {_USE_SIMULATOR}"
-        )
-    where = loaded_path(cdll) or DRIVER_FILE
-    missing = _missing_functions(cdll)
-    _unload(cdll)
-    if missing:
-        return (
-            f"the driver library {where} loads but lacks {', '.join(missing)}, so it is not "
-            f"used: install the vendor's D2XX driver in its place, {_USE_SIMULATOR}"
-        )
-    return (
-        f"the driver library {where} loads now but was not bound; check the serial number "
-        f"({serial}) and run {doctor}"
-    )
+        forwarded = ctypes.CFUNCTYPE(ctypes.c_char_p)(("kcap_forwarded_driver", driver))()
+    except AttributeError:
+        return None
+    if not forwarded:
+        return None
+    try:
+        return ctypes.CDLL(os.fsdecode(forwarded), mode=os.RTLD_NOLOAD | os.RTLD_NOW)
+    except OSError:
+        return None
 
 
-def open_failed_detail(device_id: Optional[str]) -> str:
-    """Why connecting ``device_id`` failed with status 4, and the next step."""
-    device = device_id or ""
-    serial = _SERIAL_PREFIX + device
-    doctor = f"`korvelan380 -d {device} doctor`" if device else "`korvelan380 doctor`"
-    try:
-        bound = _already_loaded()
-        if bound is None:
-            return _no_driver_loaded(serial, doctor)
-        if hasattr(bound, "ksim_is_attached"):
-            bound.ksim_is_attached.argtypes = (ctypes.c_char_p,)
-            if not bound.ksim_is_attached(serial.encode("latin-1")):
-                return (
-                    f"the simulated module is active but no module {serial} is attached: "
-                    f'korvelan380.sim.active().attach("{device}") attaches one'
-                )
-            return f"the simulated module {serial} refused to open (a fault set by fail_call?)"
-        where = loaded_path(bound) or DRIVER_FILE
-        return (
-            f"the driver ({where}) loads but cannot open a module with the serial number "
-            f"{serial}: check that the module is plugged in, that its serial number is {serial} "
-            f"and that no other program has it open; {doctor} (the command-line tool) looks into it"
-        )
-    except Exception as error:  # the diagnosis must never hide the failure it explains
-        return f"the driver could not be examined ({error})"
+def is_simulator(cdll: ctypes.CDLL) -> bool:
+    """Whether ``cdll`` is the simulated module (it has the control interface)."""
+    return hasattr(cdll, "ksim_reset")
+
+
+def missing_functions(cdll: ctypes.CDLL) -> List[str]:
+    """The driver functions ``cdll`` lacks: with any missing, the library does not use it."""
+    return [name for name in DRIVER_FUNCTIONS if not hasattr(cdll, name)]

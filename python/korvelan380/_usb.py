@@ -8,17 +8,20 @@ import os
 import sys
 from typing import Optional
 
+from ._driver import (
+    DRIVER_FILE,
+    forwarded_driver,
+    is_simulator,
+    loaded_driver,
+    missing_functions,
+    unload,
+)
 from .errors import OpenFailedError
 
 __all__ = ["usb_bus_problem", "require_usb_bus", "USB_BUS_DIR"]
 
 #: Where libusb, inside FTDI's driver, finds the devices.
 USB_BUS_DIR = "/dev/bus/usb"
-_DRIVER_FILE = "libftd2xx.so"
-
-
-_FUNCTIONS = ("FT_OpenEx", "FT_Close", "FT_Read", "FT_Write", "FT_Purge", "FT_GetQueueStatus",
-              "FT_GetStatus", "FT_EE_UASize", "FT_EE_UARead", "FT_EE_UAWrite")
 
 
 def _driver_would_open() -> bool:
@@ -26,33 +29,28 @@ def _driver_would_open() -> bool:
     loader's) is a complete driver other than our simulated module, which needs no bus. A
     driver loaded only to look at it, and found to be neither, is let go again, so that the
     simulated module can still be activated."""
+    bound = loaded_driver()
+    if bound is not None:
+        return _complete_driver(bound)
     try:
-        return _complete_driver(ctypes.CDLL(_DRIVER_FILE, mode=os.RTLD_NOLOAD | os.RTLD_NOW))
-    except OSError:
-        pass
-    try:
-        driver = ctypes.CDLL(_DRIVER_FILE, mode=os.RTLD_LAZY)
+        driver = ctypes.CDLL(DRIVER_FILE, mode=os.RTLD_LAZY)
     except OSError:
         return False  # the library's own status says what is wrong
     if _complete_driver(driver):
         return True
-    import _ctypes
-
-    _ctypes.dlclose(driver._handle)
+    unload(driver)
     return False
 
 
 def _complete_driver(driver: ctypes.CDLL) -> bool:
     if hasattr(driver, "kcap_forwarded_driver"):
-        # The recording shim: what matters is the driver it forwards to, which it has loaded.
-        forwarded = ctypes.CFUNCTYPE(ctypes.c_char_p)(("kcap_forwarded_driver", driver))()
-        if not forwarded:
-            return False  # it forwards nowhere: the library's own status says so
-        try:
-            driver = ctypes.CDLL(forwarded.decode(), mode=os.RTLD_NOLOAD | os.RTLD_NOW)
-        except OSError:
+        # The recording shim: what matters is the driver it forwards to, which it has loaded
+        # (none: the library's own status says so).
+        forwarded = forwarded_driver(driver)
+        if forwarded is None:
             return False
-    return not hasattr(driver, "ksim_reset") and all(hasattr(driver, f) for f in _FUNCTIONS)
+        driver = forwarded
+    return not is_simulator(driver) and not missing_functions(driver)
 
 
 def usb_bus_problem() -> Optional[str]:

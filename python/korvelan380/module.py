@@ -7,28 +7,15 @@ import os
 import sys
 import threading
 from ctypes import byref, c_uint8, c_uint16, c_uint32
-from typing import Any, Dict, List, Optional, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
+from . import values
 from ._buffers import pinned_uint16, raw_from_volts
-from ._library import (
-    CalibrationGainsStruct,
-    CalibrationOffsetsStruct,
-    DacChannelSettingsStruct,
-    Library,
-    load_library,
-)
+from ._library import Library, load_library
+from ._prototypes import CalibrationGainsStruct, CalibrationOffsetsStruct, DacChannelSettingsStruct
 from ._usb import require_usb_bus
 from .errors import InvalidArgumentError, NotConnectedError, TransferFailedError
-from .values import (
-    CALIBRATION_ENTRIES,
-    RAW_MAX,
-    Calibration,
-    DacChannelSettings,
-    FifoChannelStatus,
-    FifoStatus,
-    Range,
-    Selection,
-)
+from .values import Calibration, DacChannelSettings, FifoStatus, Range, Selection
 
 __all__ = ["Module", "connect", "disconnect_all", "connected_modules", "MAX_SAMPLES"]
 
@@ -49,6 +36,14 @@ _stdout_lock = threading.Lock()
 # connection ended behind its back and the Module that connected the deviceId again both name
 # it. Reentrant, so that a locked method may call another. The few entries are never removed.
 _module_locks: Dict[bytes, "threading.RLock"] = {}
+
+
+# An argument of an export, to be checked before the call: (what it is, value, bits).
+_Field = Tuple[str, Any, int]
+
+
+def _channel(channel: Any) -> _Field:
+    return ("channel", channel, 8)
 
 
 def _module_lock(device_id: bytes) -> "threading.RLock":
@@ -176,6 +171,15 @@ class Module:
     def _u8(self, value: Any, what: str, export: str) -> int:
         return self._uint(value, 8, what, export)
 
+    def _call(self, export: str, *fields: _Field, out: Any = None) -> Any:
+        """Calls ``export`` on this module with each field checked to fit its C parameter, in
+        order, once the module is known to be connected; then ``out``, the C value the export
+        writes, which it gives back."""
+        lib = self._live(export)
+        args = [self._uint(value, bits, what, export) for what, value, bits in fields]
+        getattr(lib, export)(self._id, *args, *(() if out is None else (byref(out),)))
+        return out
+
     def _range_of(self, channel: int, export: str) -> Range:
         """The range the module reports for channel 0 or 1, for a volts conversion."""
         index = self.get_range(channel)
@@ -205,9 +209,8 @@ class Module:
         lib = self._live("KORVELAN380_Calib_Val_Set")
         offsets = CalibrationOffsetsStruct()
         gains = CalibrationGainsStruct()
-        for i in range(CALIBRATION_ENTRIES):
-            offsets.offset[i] = calibration.offsets[i]
-            gains.gain[i] = calibration.gains[i]
+        offsets.offset[:] = calibration.offsets
+        gains.gain[:] = calibration.gains
         lib.KORVELAN380_Calib_Val_Set(self._id, byref(offsets), byref(gains), 1 if save else 0)
 
     def store_calibration(self, calibration: Optional[Calibration] = None) -> None:
@@ -222,62 +225,36 @@ class Module:
     def calibrated_from_raw(self, channel: int, output_range: int, raw: int) -> int:
         """The calibrated 16-bit code that rawValue ``raw`` (low 14 bits) becomes on channel
         0 or 1 in ``output_range``, with the module's working calibration. No transfer."""
-        export = "KORVELANGetCalibedVal"
-        lib = self._live(export)
-        code = c_uint16()
-        lib.KORVELANGetCalibedVal(
-            self._id,
-            self._u8(channel, "channel", export),
-            self._u8(output_range, "range", export),
-            self._uint(raw, 16, "raw value", export),
-            byref(code),
-        )
-        return code.value
+        fields = (_channel(channel), ("range", output_range, 8), ("raw value", raw, 16))
+        return self._call("KORVELANGetCalibedVal", *fields, out=c_uint16()).value
 
     def raw_from_calibrated(self, channel: int, output_range: int, code: int) -> int:
         """The rawValue (0 to 0x3FFF) that calibrated ``code`` stands for; InvalidArgumentError
         when it stands for none. No transfer."""
-        export = "KORVELANGetRawValFromCalibed"
-        lib = self._live(export)
-        raw = c_uint16()
-        lib.KORVELANGetRawValFromCalibed(
-            self._id,
-            self._u8(channel, "channel", export),
-            self._u8(output_range, "range", export),
-            self._uint(code, 16, "code", export),
-            byref(raw),
-        )
-        return raw.value
+        fields = (_channel(channel), ("range", output_range, 8), ("code", code, 16))
+        return self._call("KORVELANGetRawValFromCalibed", *fields, out=c_uint16()).value
 
     # ---- Digital I/O -----------------------------------------------------------------------
 
     def set_dio_direction(self, direction: int) -> None:
         """Writes the digital port's direction byte."""
-        export = "KORVELAN380_Dio_Dir"
-        self._live(export).KORVELAN380_Dio_Dir(self._id, self._u8(direction, "direction", export))
+        self._call("KORVELAN380_Dio_Dir", ("direction", direction, 8))
 
     def get_dio_direction(self) -> int:
         """Reads the digital port's direction byte back."""
-        value = c_uint8()
-        self._live("KORVELAN380_Dio_Dir_R").KORVELAN380_Dio_Dir_R(self._id, byref(value))
-        return value.value
+        return self._call("KORVELAN380_Dio_Dir_R", out=c_uint8()).value
 
     def set_dio_output(self, value: int) -> None:
         """Writes the digital port's output byte."""
-        export = "KORVELAN380_Dio_Out"
-        self._live(export).KORVELAN380_Dio_Out(self._id, self._u8(value, "output", export))
+        self._call("KORVELAN380_Dio_Out", ("output", value, 8))
 
     def get_dio_output(self) -> int:
         """Reads the digital port's output byte back."""
-        value = c_uint8()
-        self._live("KORVELAN380_Dio_Out_R").KORVELAN380_Dio_Out_R(self._id, byref(value))
-        return value.value
+        return self._call("KORVELAN380_Dio_Out_R", out=c_uint8()).value
 
     def read_dio_input(self) -> int:
         """Reads the digital port's input byte."""
-        value = c_uint8()
-        self._live("KORVELAN380_Dio_In").KORVELAN380_Dio_In(self._id, byref(value))
-        return value.value
+        return self._call("KORVELAN380_Dio_In", out=c_uint8()).value
 
     # ---- DAC channel and range -------------------------------------------------------------
 
@@ -301,10 +278,7 @@ class Module:
 
     def get_channel_settings(self, channel: int) -> DacChannelSettings:
         """Reads channel 0's or 1's configuration back."""
-        export = "KORVELAN380_DacChSet_R"
-        lib = self._live(export)
-        s = DacChannelSettingsStruct()
-        lib.KORVELAN380_DacChSet_R(self._id, self._u8(channel, "channel", export), byref(s))
+        s = self._call("KORVELAN380_DacChSet_R", _channel(channel), out=DacChannelSettingsStruct())
         return DacChannelSettings(
             mode=s.mode,
             select_a=s.selectA,
@@ -319,25 +293,17 @@ class Module:
     def set_range(self, channel: int, output_range: Union[Range, int]) -> None:
         """Selects the output range of channel 0, 1 or 2 (channel 2 takes channel 0's
         calibration)."""
-        export = "KORVELAN380_RangeSet"
         with self._lock:
-            self._live(export).KORVELAN380_RangeSet(
-                self._id,
-                self._u8(channel, "channel", export),
-                self._u8(output_range, "range", export),
-            )
+            self._call("KORVELAN380_RangeSet", _channel(channel), ("range", output_range, 8))
 
     def get_range(self, channel: int) -> Union[Range, int]:
         """The range channel 0 or 1 holds: a :class:`Range`, or the plain number when the
         module holds one that is not a range."""
-        export = "KORVELAN380_RangeSet_R"
-        lib = self._live(export)
-        value = c_uint8()
-        lib.KORVELAN380_RangeSet_R(self._id, self._u8(channel, "channel", export), byref(value))
+        value = self._call("KORVELAN380_RangeSet_R", _channel(channel), out=c_uint8()).value
         try:
-            return Range(value.value)
+            return Range(value)
         except ValueError:
-            return value.value
+            return value
 
     # ---- DAC values ------------------------------------------------------------------------
 
@@ -347,7 +313,7 @@ class Module:
         export = "KORVELAN380_DacValSet"
         lib = self._live(export)
         value = self._uint(raw, 16, "raw value", export)
-        if value > RAW_MAX:
+        if value > values.RAW_MAX:
             raise InvalidArgumentError(
                 1, export, self.device_id, f"raw value {value} is outside 0..0x3FFF"
             )
@@ -355,11 +321,7 @@ class Module:
 
     def get_raw(self, channel: int) -> int:
         """Reads channel 0's or 1's output back as a rawValue."""
-        export = "KORVELAN380_DacValSet_R"
-        lib = self._live(export)
-        value = c_uint16()
-        lib.KORVELAN380_DacValSet_R(self._id, self._u8(channel, "channel", export), byref(value))
-        return value.value
+        return self._call("KORVELAN380_DacValSet_R", _channel(channel), out=c_uint16()).value
 
     def set_volts(self, channel: int, volts: float) -> None:
         """Sets channel 0's or 1's output to the rawValue nearest ``volts`` in the range the
@@ -382,20 +344,12 @@ class Module:
 
     def set_code(self, channel: int, code: int) -> None:
         """Writes a calibrated 16-bit code to channel 0's or 1's output unchanged."""
-        export = "KORVELAN380_DacValSet_NoCalibed"
-        self._live(export).KORVELAN380_DacValSet_NoCalibed(
-            self._id, self._u8(channel, "channel", export), self._uint(code, 16, "code", export)
-        )
+        self._call("KORVELAN380_DacValSet_NoCalibed", _channel(channel), ("code", code, 16))
 
     def get_code(self, channel: int) -> int:
         """Reads channel 0's or 1's output code unchanged."""
-        export = "KORVELAN380_DacValSet_NoCalibed_R"
-        lib = self._live(export)
-        value = c_uint16()
-        lib.KORVELAN380_DacValSet_NoCalibed_R(
-            self._id, self._u8(channel, "channel", export), byref(value)
-        )
-        return value.value
+        code = self._call("KORVELAN380_DacValSet_NoCalibed_R", _channel(channel), out=c_uint16())
+        return code.value
 
     # ---- Waveform and FIFO -----------------------------------------------------------------
 
@@ -446,8 +400,7 @@ class Module:
 
     def clear_fifo(self, channel: int) -> None:
         """Clears channel 0's or 1's FIFO (channel 2 clears channel 0's)."""
-        export = "KORVELAN380_Fifo_Clr"
-        self._live(export).KORVELAN380_Fifo_Clr(self._id, self._u8(channel, "channel", export))
+        self._call("KORVELAN380_Fifo_Clr", _channel(channel))
 
     def fifo_status(self) -> FifoStatus:
         """Both channels' FIFO status, read in one transaction."""
@@ -457,52 +410,36 @@ class Module:
         counter = (c_uint32 * 2)()
         lib.KORVELAN380_Fifo_Status(self._id, flag7, flag6, counter)
         return FifoStatus(
-            *(FifoChannelStatus(bool(flag7[c]), bool(flag6[c]), counter[c]) for c in (0, 1))
+            *(values.FifoChannelStatus(bool(flag7[c]), bool(flag6[c]), counter[c]) for c in (0, 1))
         )
 
     # ---- Trigger and gate ------------------------------------------------------------------
 
     def start(self, channel: int) -> None:
         """Triggers channel 0, 1 or 2 to start."""
-        export = "KORVELAN380_Trigger"
-        self._live(export).KORVELAN380_Trigger(self._id, self._u8(channel, "channel", export), 1)
+        self._call("KORVELAN380_Trigger", _channel(channel), ("start", 1, 8))
 
     def stop(self, channel: int) -> None:
         """Triggers channel 0, 1 or 2 to stop."""
-        export = "KORVELAN380_Trigger"
-        self._live(export).KORVELAN380_Trigger(self._id, self._u8(channel, "channel", export), 0)
+        self._call("KORVELAN380_Trigger", _channel(channel), ("start", 0, 8))
 
     def trigger_status(self, channel: int) -> bool:
         """The trigger status of channel 0 or 1 (channel 2 reads channel 0's)."""
-        export = "KORVELAN380_Trigger_Stat"
-        lib = self._live(export)
-        value = c_uint8()
-        lib.KORVELAN380_Trigger_Stat(self._id, self._u8(channel, "channel", export), byref(value))
-        return bool(value.value)
+        return bool(self._call("KORVELAN380_Trigger_Stat", _channel(channel), out=c_uint8()).value)
 
     def set_gate(self, channel: int, gate: bool) -> None:
         """Opens (True) or closes (False) the gate of channel 0, 1 or 2."""
-        export = "KORVELAN380_GateSet"
-        self._live(export).KORVELAN380_GateSet(
-            self._id, self._u8(channel, "channel", export), self._u8(gate, "gate", export)
-        )
+        self._call("KORVELAN380_GateSet", _channel(channel), ("gate", gate, 8))
 
     def get_gate(self, channel: int) -> bool:
         """Reads the gate of channel 0, 1 or 2 back."""
-        export = "KORVELAN380_GateSet_R"
-        lib = self._live(export)
-        value = c_uint8()
-        lib.KORVELAN380_GateSet_R(self._id, self._u8(channel, "channel", export), byref(value))
-        return bool(value.value)
+        return bool(self._call("KORVELAN380_GateSet_R", _channel(channel), out=c_uint8()).value)
 
     # ---- Selection and clock ---------------------------------------------------------------
 
     def set_external_select(self, low: int, high: int) -> None:
         """Selects the external signals: ``low`` and ``high`` 0 to 4."""
-        export = "KORVELAN380_Exs_Sel"
-        self._live(export).KORVELAN380_Exs_Sel(
-            self._id, self._u8(low, "low", export), self._u8(high, "high", export)
-        )
+        self._call("KORVELAN380_Exs_Sel", ("low", low, 8), ("high", high, 8))
 
     def get_external_select(self) -> Selection:
         """Reads the external-signal selection back (any nibbles the module holds)."""
@@ -513,19 +450,11 @@ class Module:
 
     def set_clock(self, channel: int, setting: int) -> None:
         """Loads a clock setting (at least 99, 32 bits) into channel 0's, 1's or 2's clock."""
-        export = "KORVELAN380_Clock_Gen"
-        self._live(export).KORVELAN380_Clock_Gen(
-            self._id,
-            self._u8(channel, "channel", export),
-            self._uint(setting, 32, "clock setting", export),
-        )
+        self._call("KORVELAN380_Clock_Gen", _channel(channel), ("clock setting", setting, 32))
 
     def set_exio_select(self, low: int, high: int) -> None:
         """Selects the EXIO signals: ``low`` and ``high`` 0 to 6."""
-        export = "KORVELAN380_EXIO_Sel"
-        self._live(export).KORVELAN380_EXIO_Sel(
-            self._id, self._u8(low, "low", export), self._u8(high, "high", export)
-        )
+        self._call("KORVELAN380_EXIO_Sel", ("low", low, 8), ("high", high, 8))
 
     def get_exio_select(self, *, quiet: bool = False) -> Selection:
         """Reads the EXIO selection back.
@@ -546,9 +475,7 @@ class Module:
 
     def read_exio(self) -> int:
         """Reads the EXIO input byte."""
-        value = c_uint8()
-        self._live("KORVELAN380_EXIO_In").KORVELAN380_EXIO_In(self._id, byref(value))
-        return value.value
+        return self._call("KORVELAN380_EXIO_In", out=c_uint8()).value
 
 
 class _stdout_to_devnull:

@@ -31,11 +31,20 @@ import os
 import sys
 import threading
 from array import array
-from ctypes import c_char_p, c_int, c_size_t, c_uint8, c_uint32, c_void_p
+from ctypes import c_char_p, c_int, c_size_t, c_uint8, c_uint16, c_uint32, c_void_p
 from dataclasses import dataclass
-from typing import List, Optional, Set, Union
+from typing import Any, Callable, List, Optional, Set, Union
 
-from ._library import SIM_FILE, choose, sim_candidates
+from ._driver import (
+    DRIVER_FILE,
+    SERIAL_PREFIX,
+    forwarded_driver,
+    is_simulator,
+    load_as_driver,
+    loaded_driver,
+)
+from ._once import LoadedOnce
+from ._search import choose, sim_candidates
 from .errors import LibraryNotFoundError, SimulatorError
 
 __all__ = [
@@ -49,8 +58,6 @@ __all__ = [
     "serial_of",
 ]
 
-#: Every module's USB serial number starts with this; the rest is its deviceId.
-SERIAL_PREFIX = "KORVELAN380"
 #: FT_IO_ERROR, the status an injected fault returns by default.
 FT_IO_ERROR = 4
 
@@ -73,7 +80,8 @@ def _serial(device_id_or_serial: str) -> str:
 
 
 class Fn(enum.IntEnum):
-    """The driver functions, in the numbering of the trace and of fault injection."""
+    """The driver functions, in the numbering of the trace and of fault injection: the order
+    of internal/d2xx/d2xx_functions.inc, which a test holds this to."""
 
     OPEN_EX = 0
     CLOSE = 1
@@ -134,6 +142,8 @@ _SIGNATURES = {
     "ksim_trace_data": (c_size_t, (c_size_t, c_void_p, c_size_t)),
     "ksim_clear_trace": (None, ()),
     "ksim_set_tracing": (None, (c_int,)),
+    "ksim_replay_start": (c_int, (c_char_p, c_char_p, c_size_t)),
+    "ksim_replay_departure": (c_size_t, (c_int, c_char_p, c_size_t)),
 }
 
 
@@ -147,6 +157,27 @@ def _u32(value: int, what: str) -> int:
     if not 0 <= value <= 0xFFFFFFFF:
         raise ValueError(f"{what} {value} is outside 0..2**32-1")
     return value
+
+
+def _read_all(read: Callable[[Any, int], int], item: Any = c_uint8) -> bytes:
+    """All that a control function gives which copies up to ``size`` items into a buffer and
+    returns how many it has: it is asked how many first, and again should that have grown
+    meanwhile."""
+    size = read(None, 0)
+    while True:
+        out = (item * size)()
+        got = read(out if size else None, size)
+        if got <= size:
+            return bytes(out)[: got * ctypes.sizeof(item)]
+        size = got
+
+
+def _read_text(read: Callable[[Any, int], int]) -> str:
+    """The text a control function copies into a buffer, NUL-terminated, asked its length
+    first (the trace's snapshot does not change in between)."""
+    out = ctypes.create_string_buffer(read(None, 0) + 1)
+    read(out, len(out))
+    return out.value.decode("latin-1")
 
 
 class SimModule:
@@ -224,13 +255,7 @@ class SimModule:
 
     def eeprom(self) -> bytes:
         """The EEPROM user area."""
-        size = self._c.ksim_eeprom(self._s, None, 0)
-        while True:
-            out = (c_uint8 * size)()
-            got = self._c.ksim_eeprom(self._s, out, size)
-            if got <= size:
-                return bytes(out)[:got]
-            size = got
+        return _read_all(lambda out, size: self._c.ksim_eeprom(self._s, out, size))
 
     def set_ideal_calibration(self) -> None:
         """Writes a calibration record to the EEPROM that makes every calibrated code equal
@@ -242,16 +267,10 @@ class SimModule:
     def stream_samples(self, channel: int) -> "array[int]":
         """The samples of the last complete waveform stream to channel 0 or 1, as received."""
         ch = _byte(channel, "channel")
-        size = self._c.ksim_stream_samples(self._s, ch, None, 0)
-        while True:
-            out = array("H", bytes(2 * size))
-            got = self._c.ksim_stream_samples(
-                self._s, ch, out.buffer_info()[0] if size else None, size
-            )
-            if got <= size:
-                del out[got:]
-                return out
-            size = got
+        samples = _read_all(
+            lambda out, size: self._c.ksim_stream_samples(self._s, ch, out, size), c_uint16
+        )
+        return array("H", samples)
 
     def stream_count(self, channel: int) -> int:
         """How many complete waveform streams channel 0 or 1 has received."""
@@ -384,29 +403,39 @@ class Simulator:
         """Every driver call since the last reset or clear, in order; with ``serial`` (a
         serial number or a deviceId), only that module's."""
         key = _serial(serial).encode("latin-1") if serial is not None else None
-        c = self._c
-        calls = []
         with self._trace_lock:
-            for i in range(c.ksim_trace_count(key)):
-                name = ctypes.create_string_buffer(64)
-                length = c.ksim_trace_serial(i, name, 64)
-                if length >= 64:
-                    name = ctypes.create_string_buffer(length + 1)
-                    c.ksim_trace_serial(i, name, length + 1)
-                size = c.ksim_trace_data(i, None, 0)
-                data = (c_uint8 * size)()
-                if size:
-                    c.ksim_trace_data(i, data, size)
-                calls.append(
-                    Call(
-                        fn=Fn(c.ksim_trace_fn(i)),
-                        serial=name.value.decode("latin-1"),
-                        arg=c.ksim_trace_arg(i),
-                        data=bytes(data),
-                        status=c.ksim_trace_status(i),
-                    )
-                )
-        return calls
+            # The count takes the snapshot that the calls by index then read.
+            return [self._traced_call(i) for i in range(self._c.ksim_trace_count(key))]
+
+    def _traced_call(self, index: int) -> Call:
+        c = self._c
+        return Call(
+            fn=Fn(c.ksim_trace_fn(index)),
+            serial=_read_text(lambda out, size: c.ksim_trace_serial(index, out, size)),
+            arg=c.ksim_trace_arg(index),
+            data=_read_all(lambda out, size: c.ksim_trace_data(index, out, size)),
+            status=c.ksim_trace_status(index),
+        )
+
+    def start_replay(self, path: str) -> None:
+        """Has the simulated module answer every driver call from the capture ``path`` from now
+        on, until :meth:`reset` (what ``activate(replay=path)`` does).
+
+        Raises:
+            SimulatorError: the capture cannot be replayed; the message says why.
+        """
+        error = ctypes.create_string_buffer(1024)
+        if self._c.ksim_replay_start(os.fsencode(path), error, len(error)) != 1:
+            raise SimulatorError(error.value.decode("utf-8", "replace"))
+
+    def replay_departure(self, at_end: bool = True) -> Optional[str]:
+        """The replay's first departure from its capture ("call 12 departs from the capture
+        ...: expected ..., came ..."), or None. With ``at_end``, recorded calls never made
+        count as one: ask once the session is over."""
+        text = ctypes.create_string_buffer(2048)
+        if self._c.ksim_replay_departure(1 if at_end else 0, text, len(text)) == 0:
+            return None
+        return text.value.decode("utf-8", "replace")
 
     def clear_trace(self) -> None:
         """Forgets the calls traced so far."""
@@ -417,60 +446,68 @@ class Simulator:
         self._c.ksim_set_tracing(1 if on else 0)
 
 
-_lock = threading.Lock()
-_active: Optional[Simulator] = None
+def _simulator_in_process(driver: ctypes.CDLL) -> Optional[ctypes.CDLL]:
+    """The simulated module already loaded as the driver, or behind the recording shim that is
+    (``korvelan380.capture(path, sim=True)``; the shim stays the library's driver)."""
+    if is_simulator(driver):
+        return driver
+    forwarded = forwarded_driver(driver)
+    return forwarded if forwarded is not None and is_simulator(forwarded) else None
 
 
-def _loaded_driver() -> Optional[ctypes.CDLL]:
-    """The driver already loaded in this process under the name the library binds, if any."""
-    if sys.platform == "win32":
-        # A DLL loaded under the name FTD2XX.dll is the one korvelan380.dll's imports resolve to.
-        kernel32 = ctypes.WinDLL("kernel32")  # type: ignore[attr-defined]
-        kernel32.GetModuleHandleW.restype = c_void_p
-        kernel32.GetModuleHandleW.argtypes = [ctypes.c_wchar_p]
-        handle = kernel32.GetModuleHandleW(SIM_FILE)
-        return ctypes.CDLL(SIM_FILE, handle=handle) if handle else None
+def _use_loaded(loaded: ctypes.CDLL, path: Optional[str]) -> Simulator:
+    control = _simulator_in_process(loaded)
+    if control is None:
+        raise SimulatorError(
+            f"another {DRIVER_FILE} (not the simulated module) is already loaded in this "
+            "process, and the library binds its driver once per process: activate the "
+            "simulator before the first connect, in a fresh process (to record the "
+            "simulated module, korvelan380.capture(path, sim=True) first)"
+        )
+    return Simulator(control, path or control._name)
+
+
+def _load(path: Optional[str]) -> Simulator:
+    """Loads the simulated module as the driver the library will bind."""
+    origin, chosen = choose(sim_candidates(path), f"the simulated module's {DRIVER_FILE}")
     try:
-        return ctypes.CDLL(SIM_FILE, mode=os.RTLD_NOLOAD | os.RTLD_NOW)
-    except OSError:
-        return None
+        cdll = load_as_driver(chosen)
+    except OSError as error:
+        raise LibraryNotFoundError(f"{chosen} (from {origin}) could not be loaded: {error}")
+    if not is_simulator(cdll):
+        raise SimulatorError(f"{chosen} is not the simulated module (it has no ksim_reset)")
+    bound = loaded_driver()
+    if bound is None or not is_simulator(bound):
+        raise SimulatorError(
+            f"{chosen} was loaded but not under the soname {DRIVER_FILE}: the library would "
+            "not bind it"
+        )
+    return Simulator(cdll, chosen)
 
 
-def _load_as_driver(path: str) -> ctypes.CDLL:
-    """Loads the simulator so that the library, loaded later, binds it: on Windows by its full
-    path (the name it is loaded under is FTD2XX.dll), elsewhere globally, under its soname."""
-    if sys.platform == "win32":
-        return ctypes.CDLL(path)
-    return ctypes.CDLL(path, mode=os.RTLD_GLOBAL | os.RTLD_NOW)
+def _first_activation(path: Optional[str]) -> Simulator:
+    if sys.platform != "win32" and not hasattr(os, "RTLD_NOLOAD"):
+        raise SimulatorError("the simulated module works on Linux and Windows only")
+    loaded = loaded_driver()
+    return _use_loaded(loaded, path) if loaded is not None else _load(path)
 
 
-def _simulator_behind_shim(driver: ctypes.CDLL) -> Optional[ctypes.CDLL]:
-    """The simulated module that the recording shim loaded here forwards to, if it does
-    (``korvelan380.capture(path, sim=True)``); the shim itself stays the library's driver."""
-    try:
-        forwarded = ctypes.CFUNCTYPE(ctypes.c_char_p)(("kcap_forwarded_driver", driver))()
-    except AttributeError:
-        return None  # not the shim (or the Windows shim, which does not say)
-    if not forwarded:
-        return None
-    cdll = ctypes.CDLL(os.fsdecode(forwarded))  # the one the shim loaded: the same library
-    return cdll if _is_simulator(cdll) else None
+def _another_simulator(active_path: str) -> Exception:
+    return SimulatorError(
+        f"the simulated module is already active from {active_path}; "
+        "one simulator serves a process"
+    )
 
 
-def _is_simulator(cdll: ctypes.CDLL) -> bool:
-    try:
-        getattr(cdll, "ksim_reset")
-        return True
-    except AttributeError:
-        return False
+_simulator: LoadedOnce[Simulator] = LoadedOnce()
 
 
 def activate(path: Optional[str] = None, replay: Optional[str] = None) -> Simulator:
     """Makes the simulated module the driver of this process and returns its control.
 
     With ``replay``, the simulated module answers every driver call from that capture file
-    instead (see :mod:`korvelan380.recording`; its ``replay_departure`` tells where the session
-    departed from the recording).
+    instead (see :meth:`Simulator.start_replay`; :meth:`Simulator.replay_departure` tells where
+    the session departed from the recording).
 
     Call it before the library's first successful connect. Calling it again returns the same
     :class:`Simulator`. When the process already has the simulator loaded (e.g. through
@@ -483,55 +520,12 @@ def activate(path: Optional[str] = None, replay: Optional[str] = None) -> Simula
             so the library has bound it or will; or the platform has no simulator; or the
             capture to replay cannot be replayed.
     """
-    simulator = _activate(path)
+    simulator = _simulator.get(path, lambda: _first_activation(path), _another_simulator)
     if replay is not None:
-        from .recording import start_replay
-
-        start_replay(simulator, os.fspath(replay))
+        simulator.start_replay(os.fspath(replay))
     return simulator
-
-
-def _activate(path: Optional[str]) -> Simulator:
-    global _active
-    with _lock:
-        if _active is not None:
-            if path is not None and os.path.realpath(path) != os.path.realpath(_active.path):
-                raise SimulatorError(
-                    f"the simulated module is already active from {_active.path}; "
-                    "one simulator serves a process"
-                )
-            return _active
-        if sys.platform != "win32" and not hasattr(os, "RTLD_NOLOAD"):
-            raise SimulatorError("the simulated module works on Linux and Windows only")
-        loaded = _loaded_driver()
-        if loaded is not None:
-            control = loaded if _is_simulator(loaded) else _simulator_behind_shim(loaded)
-            if control is None:
-                raise SimulatorError(
-                    f"another {SIM_FILE} (not the simulated module) is already loaded in this "
-                    "process, and the library binds its driver once per process: activate the "
-                    "simulator before the first connect, in a fresh process (to record the "
-                    "simulated module, korvelan380.capture(path, sim=True) first)"
-                )
-            _active = Simulator(control, path or control._name)
-            return _active
-        origin, chosen = choose(sim_candidates(path), f"the simulated module's {SIM_FILE}")
-        try:
-            cdll = _load_as_driver(chosen)
-        except OSError as error:
-            raise LibraryNotFoundError(f"{chosen} (from {origin}) could not be loaded: {error}")
-        if not _is_simulator(cdll):
-            raise SimulatorError(f"{chosen} is not the simulated module (it has no ksim_reset)")
-        bound = _loaded_driver()
-        if bound is None or not _is_simulator(bound):
-            raise SimulatorError(
-                f"{chosen} was loaded but not under the soname {SIM_FILE}: the library would "
-                "not bind it"
-            )
-        _active = Simulator(cdll, chosen)
-        return _active
 
 
 def active() -> Optional[Simulator]:
     """The simulator if :func:`activate` has been called in this process, else None."""
-    return _active
+    return _simulator.value

@@ -10,15 +10,15 @@ import pytest
 import korvelan380
 from korvelan380 import LibraryNotFoundError
 from korvelan380._install import install_record, package_version
-from korvelan380._library import (
+from korvelan380._native import file_version
+from korvelan380._search import (
     PACKAGE_DIR,
-    check_version,
     choose,
     dll_directories,
     library_candidates,
     sim_candidates,
 )
-from korvelan380._native import file_version
+from korvelan380._version import check_version
 from test_sim import run_python
 
 INSTALLED = Path("/opt/k/lib/python3.11/site-packages/korvelan380")

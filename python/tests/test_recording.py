@@ -140,7 +140,7 @@ def test_a_failed_call_fails_again_on_replay(tmp_path):
     # Recorded: the simulated module behind the shim, its second write after the connect failing.
     recorded = run_python(
         "import ctypes, sys, korvelan380\n"
-        "from korvelan380._library import choose, sim_candidates\n"
+        "from korvelan380._search import choose, sim_candidates\n"
         "_, path = choose(sim_candidates(), 'the simulated module')\n"
         "korvelan380.capture(sys.argv[1], driver=path)\n"
         "sim = ctypes.CDLL(path)\n"

@@ -69,21 +69,21 @@ cd "$work" # not the source tree, whose python/ folder holds the package too
 PYTHONPATH="$work/site" "$python" - "$work/site/korvelan380" "$version" <<'PY'
 import struct, sys
 from pathlib import Path
-from korvelan380 import _library
+from korvelan380 import _search, _version
 from korvelan380.errors import LibraryNotFoundError
 
 package, version = Path(sys.argv[1]), sys.argv[2]
 environ = {"PATH": r"C:\Windows\system32;C:\elsewhere"}
-origin, chosen = _library.choose(
-    _library.library_candidates(environ=environ, package_dir=package, platform="win32"), "dll")
+origin, chosen = _search.choose(
+    _search.library_candidates(environ=environ, package_dir=package, platform="win32"), "dll")
 assert (origin, chosen) == ("package", str(package / "_lib" / "korvelan380.dll")), chosen
-origin, sim = _library.choose(
-    _library.sim_candidates(environ=environ, package_dir=package, platform="win32"), "sim")
+origin, sim = _search.choose(
+    _search.sim_candidates(environ=environ, package_dir=package, platform="win32"), "sim")
 assert (origin, sim) == ("package", str(package / "_lib" / "sim" / "FTD2XX.dll")), sim
 from korvelan380 import recording
-origin, shim = _library.choose(recording.capture_candidates({}, package, "win32"), "shim")
+origin, shim = _search.choose(recording.capture_candidates({}, package, "win32"), "shim")
 assert (origin, shim) == ("package", str(package / "_lib" / "capture" / "FTD2XX.dll")), shim
-_library.check_version(chosen, origin, package_dir=package)  # the wheel's own: accepted
+_version.check_version(chosen, origin, package_dir=package)  # the wheel's own: accepted
 
 # The same DLL with the version resource of another release: the resource starts three 16-bit
 # fields before its key; the fixed part, after the key, holds the signature and then the
@@ -100,7 +100,7 @@ stale = package / "_lib" / "stale" / "korvelan380.dll"
 stale.parent.mkdir()
 stale.write_bytes(bytes(data))
 try:
-    _library.check_version(str(stale), "KORVELAN380_LIBRARY", package_dir=package)
+    _version.check_version(str(stale), "KORVELAN380_LIBRARY", package_dir=package)
 except LibraryNotFoundError as error:
     message = str(error)
 else:

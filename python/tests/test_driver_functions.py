@@ -1,0 +1,48 @@
+"""The package's driver functions are the repository's one list of them,
+internal/d2xx/d2xx_functions.inc: the same names in the same order, which is also the trace's
+numbering that sim.Fn gives."""
+
+import re
+
+import pytest
+
+from korvelan380._driver import DRIVER_FUNCTIONS
+from korvelan380.sim import Fn
+from test_sim import PYTHON_DIR
+
+FUNCTIONS_INC = PYTHON_DIR.parent / "internal" / "d2xx" / "d2xx_functions.inc"
+
+
+def listed_functions():
+    """The names of the D2XX_FUNCTION(name, ordinal, ...) lines, in order."""
+    text = FUNCTIONS_INC.read_text(encoding="utf-8")
+    return re.findall(r"^D2XX_FUNCTION\(\s*(\w+)\s*,", text, re.MULTILINE)
+
+
+def enum_name(function):
+    """sim.Fn's name for a driver function: FT_GetQueueStatus -> GET_QUEUE_STATUS,
+    FT_EE_UASize -> EE_UA_SIZE."""
+    words = re.findall(r"[A-Z]+(?=[A-Z][a-z]|_|$)|[A-Z][a-z]+", function[len("FT_"):])
+    return "_".join(word.upper() for word in words)
+
+
+@pytest.fixture(scope="module")
+def listed():
+    if not FUNCTIONS_INC.exists():
+        pytest.skip(f"{FUNCTIONS_INC} is not here (not run from the source tree)")
+    functions = listed_functions()
+    assert len(functions) >= 10, f"{FUNCTIONS_INC} lists only {functions}"
+    return functions
+
+
+def test_the_package_binds_the_listed_functions_in_order(listed):
+    assert list(DRIVER_FUNCTIONS) == listed
+
+
+def test_sim_fn_numbers_the_functions_as_the_list_orders_them(listed):
+    numbered = [(fn.name, fn.value) for fn in Fn if fn is not Fn.ANY]
+    assert numbered == [(enum_name(name), index) for index, name in enumerate(listed)]
+
+
+def test_any_comes_after_every_function(listed):
+    assert Fn.ANY == len(listed)
