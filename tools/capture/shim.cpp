@@ -201,6 +201,14 @@ FT_STATUS Finish(cap::DriverCall& call, FT_STATUS status) {
   return status;
 }
 
+// The real driver's function, called with the caller's arguments; without a driver, the status
+// a call on a handle gets.
+template <typename Function, typename... Args>
+FT_STATUS Forward(Function D2xxFunctions::*function, Args... args) {
+  const D2xxFunctions* d = TheRecorder().driver();
+  return d != nullptr ? (d->*function)(args...) : kNoDriver;
+}
+
 // Outputs are recorded only from calls that succeeded: a driver that fails may leave them as the
 // caller had them.
 void Keep(std::vector<uint8_t>& out, const void* data, size_t size) {
@@ -230,14 +238,12 @@ SHIM_EXPORT FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle) {
 
 SHIM_EXPORT FT_STATUS FT_Close(FT_HANDLE handle) {
   cap::DriverCall call = Begin(D2XX_FT_Close, handle, 0);
-  const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->FT_Close(handle) : kNoDriver);
+  return Finish(call, Forward(&D2xxFunctions::FT_Close, handle));
 }
 
 SHIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWORD* bytesRead) {
   cap::DriverCall call = Begin(D2XX_FT_Read, handle, toRead);
-  const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->FT_Read(handle, buffer, toRead, bytesRead) : kNoDriver;
+  const FT_STATUS status = Forward(&D2xxFunctions::FT_Read, handle, buffer, toRead, bytesRead);
   if (status == FT_OK && bytesRead != nullptr && *bytesRead <= toRead)
     Keep(call.data, buffer, *bytesRead);
   return Finish(call, status);
@@ -246,22 +252,19 @@ SHIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void* buffer, DWORD toRead, DWOR
 SHIM_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void* buffer, DWORD toWrite, DWORD* written) {
   cap::DriverCall call = Begin(D2XX_FT_Write, handle, toWrite);
   Keep(call.data, buffer, toWrite);
-  const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->FT_Write(handle, buffer, toWrite, written) : kNoDriver;
+  const FT_STATUS status = Forward(&D2xxFunctions::FT_Write, handle, buffer, toWrite, written);
   if (status == FT_OK && written != nullptr) call.done = *written;
   return Finish(call, status);
 }
 
 SHIM_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, DWORD mask) {
   cap::DriverCall call = Begin(D2XX_FT_Purge, handle, mask);
-  const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->FT_Purge(handle, mask) : kNoDriver);
+  return Finish(call, Forward(&D2xxFunctions::FT_Purge, handle, mask));
 }
 
 SHIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
   cap::DriverCall call = Begin(D2XX_FT_GetQueueStatus, handle, 0);
-  const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->FT_GetQueueStatus(handle, rxBytes) : kNoDriver;
+  const FT_STATUS status = Forward(&D2xxFunctions::FT_GetQueueStatus, handle, rxBytes);
   if (status == FT_OK && rxBytes != nullptr) call.rx = *rxBytes;
   return Finish(call, status);
 }
@@ -269,9 +272,8 @@ SHIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD* rxBytes) {
 SHIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBytes,
                                    DWORD* eventWord) {
   cap::DriverCall call = Begin(D2XX_FT_GetStatus, handle, 0);
-  const auto* d = TheRecorder().driver();
   const FT_STATUS status =
-      d != nullptr ? d->FT_GetStatus(handle, rxBytes, txBytes, eventWord) : kNoDriver;
+      Forward(&D2xxFunctions::FT_GetStatus, handle, rxBytes, txBytes, eventWord);
   if (status == FT_OK && rxBytes != nullptr && txBytes != nullptr && eventWord != nullptr) {
     call.rx = *rxBytes;
     call.tx = *txBytes;
@@ -282,8 +284,7 @@ SHIM_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE handle, DWORD* rxBytes, DWORD* txBy
 
 SHIM_EXPORT FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
   cap::DriverCall call = Begin(D2XX_FT_EE_UASize, handle, 0);
-  const auto* d = TheRecorder().driver();
-  const FT_STATUS status = d != nullptr ? d->FT_EE_UASize(handle, size) : kNoDriver;
+  const FT_STATUS status = Forward(&D2xxFunctions::FT_EE_UASize, handle, size);
   if (status == FT_OK && size != nullptr) call.size = *size;
   return Finish(call, status);
 }
@@ -291,9 +292,7 @@ SHIM_EXPORT FT_STATUS FT_EE_UASize(FT_HANDLE handle, DWORD* size) {
 SHIM_EXPORT FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD length,
                                    DWORD* bytesRead) {
   cap::DriverCall call = Begin(D2XX_FT_EE_UARead, handle, length);
-  const auto* d = TheRecorder().driver();
-  const FT_STATUS status =
-      d != nullptr ? d->FT_EE_UARead(handle, data, length, bytesRead) : kNoDriver;
+  const FT_STATUS status = Forward(&D2xxFunctions::FT_EE_UARead, handle, data, length, bytesRead);
   if (status == FT_OK && bytesRead != nullptr && *bytesRead <= length)
     Keep(call.data, data, *bytesRead);
   return Finish(call, status);
@@ -302,6 +301,5 @@ SHIM_EXPORT FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD 
 SHIM_EXPORT FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
   cap::DriverCall call = Begin(D2XX_FT_EE_UAWrite, handle, length);
   Keep(call.data, data, length);
-  const auto* d = TheRecorder().driver();
-  return Finish(call, d != nullptr ? d->FT_EE_UAWrite(handle, data, length) : kNoDriver);
+  return Finish(call, Forward(&D2xxFunctions::FT_EE_UAWrite, handle, data, length));
 }
