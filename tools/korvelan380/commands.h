@@ -69,8 +69,6 @@ uint8_t ParseChannel(const std::string& text, uint8_t highest);
 
 // ---- Outputs: range, out, read, channel ----
 void RegisterOutputs(CommandSet& set);
-// The output of channel 0 or 1: volts, raw value and code, as JSON.
-ordered_json ReadOutput(Session& s, uint8_t channel);
 std::string OutputText(const ordered_json& output);
 void RangeCommand(Session& s, Report& r, const std::string& channel, const std::string& range);
 void OutCommand(Session& s, Report& r, const std::string& channel, const std::string& value);

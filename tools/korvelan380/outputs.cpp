@@ -34,29 +34,6 @@ uint8_t ParseChannel(const std::string& text, uint8_t highest) {
                    (highest == 1 ? std::string("0 or 1") : "0, 1 or " + std::to_string(highest)));
 }
 
-ordered_json ReadOutput(Session& s, uint8_t channel) {
-  uint16_t code = 0;
-  s.Check("KORVELAN380_DacValSet_NoCalibed_R",
-          KORVELAN380_DacValSet_NoCalibed_R(s.id(), channel, &code));
-  const uint8_t index = ReadRange(s, channel);
-  ordered_json out = {{"channel", channel},
-                      {"range", RangeJson(index)},
-                      {"volts", nullptr},
-                      {"raw", nullptr},
-                      {"code", code}};
-  // The raw value is the code read converted for the range read, as KORVELAN380_DacValSet_R
-  // does it; converted here, the two registers are read once each. A code that stands for no
-  // raw value of the range has none.
-  const Range* range = RangeOf(index);
-  uint16_t raw = 0;
-  if (range != nullptr &&
-      KORVELANGetRawValFromCalibed(s.id(), channel, index, code, &raw) == KORVELAN380_OK) {
-    out["volts"] = VoltsFromRaw(raw, *range);
-    out["raw"] = raw;
-  }
-  return out;
-}
-
 std::string OutputText(const ordered_json& o) {
   std::string text = "channel " + std::to_string(o["channel"].get<int>()) + ": ";
   if (o["raw"].is_null()) {
@@ -89,22 +66,7 @@ void RangeCommand(Session& s, Report& r, const std::string& channelText, const s
 
 void OutCommand(Session& s, Report& r, const std::string& channelText, const std::string& text) {
   const uint8_t channel = ParseChannel(channelText, 1);
-  const OutputValue value = Take(ParseOutputValue(text));
-  ordered_json requested;
-  if (const auto* volts = std::get_if<Volts>(&value)) {
-    const Range& range = ChannelRange(s, channel);
-    const uint16_t raw = Take(RawFromVolts(volts->volts, range));
-    s.Check("KORVELAN380_DacValSet", KORVELAN380_DacValSet(s.id(), channel, raw));
-    requested = {{"volts", volts->volts}, {"raw", raw}};
-  } else if (const auto* raw = std::get_if<Raw>(&value)) {
-    s.Check("KORVELAN380_DacValSet", KORVELAN380_DacValSet(s.id(), channel, raw->raw));
-    requested = {{"raw", raw->raw}};
-  } else {
-    const uint16_t code = std::get<Code>(value).code;
-    s.Check("KORVELAN380_DacValSet_NoCalibed",
-            KORVELAN380_DacValSet_NoCalibed(s.id(), channel, code));
-    requested = {{"code", code}};
-  }
+  const ordered_json requested = SetOutput(s, channel, Take(ParseOutputValue(text)));
   const ordered_json output = ReadOutput(s, channel);
   r.json = {{"channel", channel}, {"requested", requested}, {"output", output}};
   r.Line(OutputText(output));

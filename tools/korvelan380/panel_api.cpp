@@ -139,15 +139,11 @@ ordered_json PostOutput(Session& s, const json& doc) {
     throw BadRequest("give one of 'volts', 'raw' or 'code'");
   }
   if (volts) {
-    const auto parsed = RawFromVolts(*volts, ChannelRange(s, channel));
-    if (!parsed) throw BadRequest(parsed.error);
-    s.Check("KORVELAN380_DacValSet", KORVELAN380_DacValSet(s.id(), channel, *parsed));
+    SetOutput(s, channel, Volts{*volts});
   } else if (raw) {
-    s.Check("KORVELAN380_DacValSet",
-            KORVELAN380_DacValSet(s.id(), channel, static_cast<uint16_t>(*raw)));
+    SetOutput(s, channel, Raw{static_cast<uint16_t>(*raw)});
   } else {
-    s.Check("KORVELAN380_DacValSet_NoCalibed",
-            KORVELAN380_DacValSet_NoCalibed(s.id(), channel, static_cast<uint16_t>(*code)));
+    SetOutput(s, channel, Code{static_cast<uint16_t>(*code)});
   }
   return {{"output", ReadOutput(s, channel)}};
 }

@@ -72,4 +72,44 @@ ordered_json SettingsJson(const DacChannelSettings& set) {
           {"mode_parameter", set.modeParameter}};
 }
 
+ordered_json ReadOutput(Session& s, uint8_t channel) {
+  uint16_t code = 0;
+  s.Check("KORVELAN380_DacValSet_NoCalibed_R",
+          KORVELAN380_DacValSet_NoCalibed_R(s.id(), channel, &code));
+  const uint8_t index = ReadRange(s, channel);
+  ordered_json out = {{"channel", channel},
+                      {"range", RangeJson(index)},
+                      {"volts", nullptr},
+                      {"raw", nullptr},
+                      {"code", code}};
+  // The raw value is the code read converted for the range read, as KORVELAN380_DacValSet_R
+  // does it; converted here, the two registers are read once each. A code that stands for no
+  // raw value of the range has none.
+  const Range* range = RangeOf(index);
+  uint16_t raw = 0;
+  if (range != nullptr &&
+      KORVELANGetRawValFromCalibed(s.id(), channel, index, code, &raw) == KORVELAN380_OK) {
+    out["volts"] = VoltsFromRaw(raw, *range);
+    out["raw"] = raw;
+  }
+  return out;
+}
+
+ordered_json SetOutput(Session& s, uint8_t channel, const OutputValue& value) {
+  if (const auto* volts = std::get_if<Volts>(&value)) {
+    const auto raw = RawFromVolts(volts->volts, ChannelRange(s, channel));
+    if (!raw) throw UsageError(raw.error);
+    s.Check("KORVELAN380_DacValSet", KORVELAN380_DacValSet(s.id(), channel, *raw));
+    return {{"volts", volts->volts}, {"raw", *raw}};
+  }
+  if (const auto* raw = std::get_if<Raw>(&value)) {
+    s.Check("KORVELAN380_DacValSet", KORVELAN380_DacValSet(s.id(), channel, raw->raw));
+    return {{"raw", raw->raw}};
+  }
+  const uint16_t code = std::get<Code>(value).code;
+  s.Check("KORVELAN380_DacValSet_NoCalibed",
+          KORVELAN380_DacValSet_NoCalibed(s.id(), channel, code));
+  return {{"code", code}};
+}
+
 }  // namespace korvelan380::tool

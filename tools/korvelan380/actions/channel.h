@@ -1,5 +1,5 @@
-// A channel's range and configuration, as the command line and the panel both read and write
-// them.
+// A channel's range, output and configuration, as the command line and the panel both read and
+// write them.
 #ifndef KORVELAN380_TOOL_ACTIONS_CHANNEL_H
 #define KORVELAN380_TOOL_ACTIONS_CHANNEL_H
 
@@ -18,6 +18,14 @@ const Range& ChannelRange(Session& s, uint8_t channel, uint8_t* indexOut = nullp
 
 // {"index", "name"}; the name is null for a value that is no range.
 ordered_json RangeJson(unsigned index);
+
+// Sets the output: volts as the nearest raw value of the channel's range (outside it, a usage
+// error before anything is written), a raw value, or a code as given. Returns what was asked:
+// {"volts", "raw"}, {"raw"} or {"code"}.
+ordered_json SetOutput(Session& s, uint8_t channel, const OutputValue& value);
+// The output as the module reports it: its code, and the raw value and volts the code stands for
+// in the channel's range (null when it stands for none).
+ordered_json ReadOutput(Session& s, uint8_t channel);
 
 // Writes the configuration. A combination the library refuses for the mode (it sends nothing)
 // is its status error, with what each mode takes as the hint.
