@@ -299,6 +299,81 @@ TEST_F(Waveforms, CodesGoToTheFifoUncalibrated) {
   EXPECT_EQ(Run({"wave", "1", "--sine", "--codes"}).exit, 2);
 }
 
+// What spreadsheets write: a header line naming the columns, the column taken by name or number,
+// or the only one there is.
+TEST_F(Waveforms, AHeaderLineNamesTheColumns) {
+  WriteFile("one.csv", "volts\n1.0\n-1.0\n");
+  Ok({"wave", "1", Path("one.csv")});
+  EXPECT_EQ(Saved().streams[1], Sent({9011, 7373}));
+  WriteFile("sheet.csv", "\"Time (s)\";\"Volts\"\r\n0;-1.0\r\n1;1.0\r\n");
+  Ok({"wave", "1", Path("sheet.csv"), "--column", "Volts"});
+  EXPECT_EQ(Saved().streams[1], Sent({7373, 9011}));
+  Ok({"wave", "0", Path("sheet.csv"), "--column", "2"});
+  EXPECT_EQ(Saved().streams[0], Sent({7373, 9011}));
+  EXPECT_EQ(Saved().streamCounts[1], 2u);
+}
+
+// Input the reader cannot take is refused with its line before the module is asked anything:
+// not even the range is read.
+TEST_F(Waveforms, BadSamplesAreRefusedBeforeTheModuleIsAsked) {
+  WriteFile("sheet.csv", "time,volts\n0,1.0\n");
+  WriteFile("plain.txt", "1.0\n2.0\n");
+  WriteFile("gap.csv", "a,b\n1,2\n3\n");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{Path("sheet.csv")},
+       Path("sheet.csv") +
+           " line 1 names several columns (time, volts): choose one by number or by name"},
+      {{Path("sheet.csv"), "--column", "amps"},
+       Path("sheet.csv") + " line 1 names no column 'amps' (its columns: time, volts)"},
+      {{Path("sheet.csv"), "--column", "0"}, "columns are counted from 1"},
+      {{Path("gap.csv"), "--column", "2"}, Path("gap.csv") + " line 3 has no column 2"},
+      {{Path("plain.txt"), "--column", "volts"},
+       Path("plain.txt") + ": the first line names no columns, so none is 'volts'"},
+      {{Path("plain.txt"), "--codes"}, "'1.0' is not a valid code"},
+      {{"-"}, "standard input holds no samples"},
+  };
+  Ok({"info"});
+  for (const auto& [words, message] : cases) {
+    std::vector<std::string> args = {"--trace", "--json", "wave", "1"};
+    args.insert(args.end(), words.begin(), words.end());
+    SCOPED_TRACE(words.front());
+    const Result r = Run(args, "# nothing\n");
+    EXPECT_EQ(r.exit, 2);
+    const json doc = r.Json();
+    EXPECT_NE(doc["error"]["message"].get<std::string>().find(message), std::string::npos)
+        << doc["error"]["message"];
+    ASSERT_TRUE(doc.contains("trace"));
+    const std::vector<std::string> frames = Frames(doc);
+    EXPECT_FALSE(Has(frames, "R 23 23")) << "the range was read";
+    EXPECT_FALSE(Has(frames, "X 01")) << "a waveform was sent";
+  }
+}
+
+// Volts and raw values reach the DAC through the calibration whichever way they are loaded, and
+// codes as given. Channel 1's -10..10V entry here is 256 codes above the ideal.
+TEST_F(Waveforms, VoltsAndRawValuesAreCalibratedIntoMemoryAndFifoCodesGoAsGiven) {
+  Ok({"calib", "export", Path("cal.json")});
+  json cal = json::parse(std::ifstream(Path("cal.json")));
+  cal["entries"][7]["offset"] = 0x2100;
+  std::ofstream(Path("cal.json")) << cal.dump();
+  Ok({"calib", "import", Path("cal.json"), "--save"});
+  WriteFile("volts.txt", "1.0\n-1.0\n");
+  const std::vector<uint16_t> calibrated = Sent({9011 + 256, 7373 + 256});
+
+  Ok({"wave", "1", Path("volts.txt")});
+  EXPECT_EQ(Saved().streams[1], calibrated);
+  const json fifo = Ok({"wave", "1", Path("volts.txt"), "--fifo", "--json"}).Json();
+  EXPECT_EQ(fifo["load"], "KORVELAN380_Fifo_ImgSet");
+  EXPECT_EQ(fifo["calibrated"], true);
+  EXPECT_EQ(Saved().streams[1], calibrated);
+  Ok({"wave", "1", "-", "--raw", "--fifo"}, "9011\n7373\n");
+  EXPECT_EQ(Saved().streams[1], calibrated);
+  const json codes = Ok({"wave", "1", "-", "--codes", "--json"}, "9011\n7373\n").Json();
+  EXPECT_EQ(codes["calibrated"], false);
+  EXPECT_EQ(Saved().streams[1], Sent({9011, 7373}));
+  EXPECT_EQ(Saved().streamCounts[1], 4u);
+}
+
 TEST_F(Waveforms, GeneratorsInVolts) {
   Ok({"wave", "0", "--square", "--samples", "4", "--amplitude", "1", "--offset", "0"});
   EXPECT_EQ(Saved().streams[0], Sent({9011, 9011, 7373, 7373}));

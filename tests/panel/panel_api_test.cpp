@@ -133,6 +133,60 @@ TEST_F(PanelApiTest, WaveformsArePlottedClippedAndLoaded) {
   EXPECT_EQ(r.body["loaded"], "fifo");
 }
 
+// The stream bodies that went on the wire since `before`: "N samples" and the first code.
+std::vector<std::string> StreamsSince(const json& before, const json& after) {
+  std::vector<std::string> streams;
+  for (size_t i = before.size(); i < after.size(); ++i) {
+    const std::string meaning = after[i]["meaning"];
+    if (meaning.rfind("stream body", 0) == 0) {
+      streams.push_back(after[i]["frame"].get<std::string>() + ", " + meaning);
+    }
+  }
+  return streams;
+}
+
+// The same samples as `korvelan380 wave` takes them: a CSV column by name or number; volts and
+// raw values through the calibration into memory or FIFO, codes into the FIFO as given. Channel
+// 1's -10..10V entry is set 256 codes above the ideal, so that a calibration skipped shows.
+TEST_F(PanelApiTest, CsvSamplesAreCalibratedUnlessTheyAreCodes) {
+  ASSERT_EQ(P().Post("range", json{{"channel", 1}, {"range", 0}}).status, 200);
+  const json ideal = P().Get("calib").body["document"];
+  json offset = ideal;
+  offset["entries"][7]["offset"] = 0x2100;
+  ASSERT_EQ(P().Post("calib", json{{"document", offset}, {"save", false}}).status, 200);
+
+  // 1.0 V is raw 9011, its code 9267 here, sent as 0x2430 (the lowest two bits cleared).
+  const std::string calibrated = "2 samples, stream body, four hex digits a sample, starting 2430";
+  const std::string csv = "\"Time (s)\";Volts\r\n0;1.0\r\n1;-1.0\r\n";
+  const json loads[] = {
+      {{"channel", 1}, {"csv", csv}, {"column", "Volts"}, {"load", "memory"}},
+      {{"channel", 1}, {"csv", csv}, {"column", 2}, {"load", "fifo"}},
+      {{"channel", 1}, {"csv", "raw\n9011\n7373\n"}, {"units", "raw"}, {"load", "fifo"}},
+  };
+  for (const json& load : loads) {
+    SCOPED_TRACE(load.dump());
+    const json before = P().Wire();
+    const Reply r = P().Post("wave", load);
+    ASSERT_EQ(r.status, 200) << r.body;
+    EXPECT_NEAR(r.body["volts"][0].get<double>(), 1.0, 0.001);
+    EXPECT_EQ(StreamsSince(before, P().Wire()), std::vector<std::string>{calibrated});
+  }
+
+  const json before = P().Wire();
+  const Reply codes = P().Post(
+      "wave",
+      json{{"channel", 1}, {"csv", "9011\n0xFFFF\n"}, {"units", "codes"}, {"load", "fifo"}});
+  ASSERT_EQ(codes.status, 200) << codes.body;
+  EXPECT_EQ(codes.body["units"], "codes");
+  // What the calibration makes of code 9011: raw 8755, 0.687256 V; 0xFFFF stands for none.
+  EXPECT_NEAR(codes.body["volts"][0].get<double>(), -10 + 8755 * 20.0 / 16384, 1e-6);
+  EXPECT_EQ(codes.body["volts"][1], nullptr);
+  EXPECT_EQ(
+      StreamsSince(before, P().Wire()),
+      std::vector<std::string>{"2 samples, stream body, four hex digits a sample, starting 2330"});
+  ASSERT_EQ(P().Post("calib", json{{"document", ideal}, {"save", false}}).status, 200);
+}
+
 TEST_F(PanelApiTest, FifoTriggerGateSelectionsAndClock) {
   Reply r = P().Post("fifo", json{{"action", "clear"}, {"channel", 1}});
   ASSERT_EQ(r.status, 200) << r.body;
@@ -238,7 +292,13 @@ TEST_F(PanelApiTest, BadRequestsAreRefusedBeforeTheModuleIsWritten) {
       {"wave", R"({"channel": 0, "shape": "sine", "samples": 524289})", "1 to 524288"},
       {"wave", R"({"channel": 0, "shape": "sine", "cycles": 0})", "'cycles'"},
       {"wave", R"({"channel": 0, "shape": "sine", "load": "flash"})", "memory, fifo"},
-      {"wave", R"({"channel": 0, "csv": "1,2\n3,4\n", "load": "memory"})", "--column"},
+      {"wave", R"({"channel": 0, "csv": "1,2\n3,4\n", "load": "memory"})", "choose a column"},
+      {"wave", R"({"channel": 0, "csv": "t,v\n1,2\n", "column": "volts"})", "no column 'volts'"},
+      {"wave", R"({"channel": 0, "csv": "1\n", "units": "amps"})", "volts, raw, codes"},
+      {"wave", R"({"channel": 0, "csv": "70000\n", "units": "codes"})", "0 to 65535"},
+      {"wave", R"({"channel": 0, "csv": "1\n", "units": "codes", "load": "memory"})",
+       "codes go to the FIFO as given"},
+      {"wave", R"({"channel": 0, "shape": "sine", "units": "raw"})", "the shapes make volts"},
       {"wave", R"({"channel": 0, "csv": "1\nabc\n", "load": "memory"})", "line 2"},
       {"wave", R"({"channel": 0, "csv": "# nothing\n"})", "no samples"},
       {"fifo", R"({"action": "flush", "channel": 0})", "'action' is one of clear"},
@@ -326,6 +386,39 @@ TEST_F(PanelApiTest, TokenHostAndOriginAreChecked) {
   EXPECT_EQ(dygraph->status, 200);
   EXPECT_NE(dygraph->body.find("Dygraph"), std::string::npos);
   EXPECT_EQ(status({}, "/dygraph.js"), 403);
+}
+
+// The calibration goes out and back as data: with no folder for temporary files, the round trip
+// still works. (Under Wine the folder is left as it is: Wine needs its own.)
+TEST(PanelCalibration, RoundTripsWithoutTemporaryFiles) {
+  const auto dir = TestDir("calib");
+  const std::string none = (dir / "no such folder").string();
+  const char* saved = std::getenv("TMPDIR");
+  const std::string previous = saved != nullptr ? saved : "";
+  if (!WindowsTool()) setenv("TMPDIR", none.c_str(), 1);
+  Panel panel((dir / "state.json").string(), "3");
+  if (saved != nullptr) {
+    setenv("TMPDIR", previous.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+
+  const Reply got = panel.Get("calib");
+  ASSERT_EQ(got.status, 200) << got.body;
+  json document = got.body["document"];
+  document["entries"][4]["gain_bits"] = "0x7FC12345";  // a NaN with a payload
+  document["entries"][4].erase("gain");
+  document["entries"][9]["offset"] = 4321;
+  const Reply set = panel.Post("calib", json{{"document", document}, {"save", true}});
+  ASSERT_EQ(set.status, 200) << set.body;
+  const json back = panel.Get("calib").body;
+  EXPECT_EQ(back["entries"], set.body["entries"]);
+  EXPECT_EQ(back["entries"][4]["gain_bits"], "0x7FC12345");
+  EXPECT_EQ(back["entries"][4]["gain"], nullptr);
+  EXPECT_EQ(back["document"]["entries"][9]["offset"], 4321);
+  EXPECT_EQ(back["summary"], "2 of 14 entries differ from ideal");
+  EXPECT_FALSE(std::filesystem::exists(none));
+  std::filesystem::remove_all(dir);
 }
 
 // A stop by signal disconnects the module and keeps what was set in the state file.

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 
+#include "actions/errors.h"
 #include "commands.h"
 #include "session.h"
 #include "tool.h"
@@ -83,16 +84,6 @@ Outcome Execute(const Command& command, const Options& options) {
     o.wire = DescribeTrace(session->sim()->Trace());
   }
   return o;
-}
-
-ordered_json ErrorJson(const ToolError& e) {
-  ordered_json error = {{"message", e.what()}};
-  if (!e.call.empty()) {
-    error["call"] = e.call;
-    error["status"] = e.status;
-  }
-  if (!e.hint.empty()) error["hint"] = e.hint;
-  return error;
 }
 
 int Render(const Outcome& o, bool json, std::ostream& out, std::ostream& err) {

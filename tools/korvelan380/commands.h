@@ -69,11 +69,6 @@ uint8_t ParseChannel(const std::string& text, uint8_t highest);
 
 // ---- Outputs: range, out, read, channel ----
 void RegisterOutputs(CommandSet& set);
-ordered_json RangeJson(unsigned index);
-// Channel 0's or 1's range register.
-uint8_t ReadRange(Session& s, uint8_t channel);
-// The output of channel 0 or 1: volts, raw value and code, as JSON.
-ordered_json ReadOutput(Session& s, uint8_t channel);
 std::string OutputText(const ordered_json& output);
 void RangeCommand(Session& s, Report& r, const std::string& channel, const std::string& range);
 void OutCommand(Session& s, Report& r, const std::string& channel, const std::string& value);
@@ -86,7 +81,6 @@ struct ChannelArgs {
            modeParameter;
   }
 };
-ordered_json ReadChannelSettings(Session& s, uint8_t channel);
 void ChannelCommand(Session& s, Report& r, const std::string& channel, const ChannelArgs& args);
 
 // ---- Ports and controls: dio, fifo, trigger, gate, select, clock, exio ----
@@ -107,6 +101,7 @@ struct WaveArgs {
   std::string column;
   bool raw = false;
   bool codes = false;
+  bool fifo = false;  // the FIFO rather than the memory; codes always go there
   std::string shape;  // sine, square, triangle, saw
   uint32_t samples = 1024;
   double cycles = 1;
@@ -118,8 +113,7 @@ void WaveCommand(Session& s, Report& r, const WaveArgs& args, std::istream& in);
 
 // ---- Calibration: calib show, export, import ----
 void RegisterCalib(CommandSet& set);
-ordered_json CalibrationSummary(Session& s);
-// The calib subcommands; the panel's calibration endpoint uses them too.
+// The calib subcommands.
 void CalibShow(Session& s, Report& r);
 void CalibExport(Session& s, Report& r, const std::string& path);
 void CalibImport(Session& s, Report& r, const std::string& path, bool save);

@@ -1,4 +1,6 @@
 // info: every setting the module reports, in one look.
+#include "actions/calibration.h"
+#include "actions/channel.h"
 #include "commands.h"
 #include "values.h"
 
@@ -66,7 +68,7 @@ void InfoCommand(Session& s, Report& r) {
 
   r.json["fifo"] = ReadFifo(s);
   r.text += FifoText(r.json["fifo"]);
-  r.json["calibration"] = CalibrationSummary(s);
+  r.json["calibration"] = CalibrationSummary(ReadCalibration(s));
   r.Line("calibration: " + r.json["calibration"]["summary"].get<std::string>());
   r.Line("(clock settings are write-only: the module does not report them)");
 }

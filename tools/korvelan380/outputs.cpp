@@ -3,24 +3,12 @@
 #include <cmath>
 #include <memory>
 
+#include "actions/channel.h"
 #include "commands.h"
 #include "values.h"
 
 namespace korvelan380::tool {
 namespace {
-
-const Range& KnownRange(Session& s, uint8_t channel) {
-  const uint8_t index = ReadRange(s, channel);
-  const Range* range = RangeOf(index);
-  if (range == nullptr) {
-    ToolError error("channel " + std::to_string(channel) + "'s range register reads " +
-                        std::to_string(index) + ", which is no output range",
-                    kExitFailed);
-    error.hint = "select one first: korvelan380 range " + std::to_string(channel) + " RANGE";
-    throw error;
-  }
-  return *range;
-}
 
 // A preset or output given in volts or as a raw value, for the channel's current range.
 uint16_t RawFor(Session& s, uint8_t channel, const std::string& text, const char* what) {
@@ -29,7 +17,7 @@ uint16_t RawFor(Session& s, uint8_t channel, const std::string& text, const char
   if (std::holds_alternative<Code>(value)) {
     throw UsageError(std::string(what) + " is a raw value or volts, not a code");
   }
-  return Take(RawFromVolts(std::get<Volts>(value).volts, KnownRange(s, channel)));
+  return Take(RawFromVolts(std::get<Volts>(value).volts, ChannelRange(s, channel)));
 }
 
 uint8_t SmallNumber(const std::optional<std::string>& text, const char* what) {
@@ -44,41 +32,6 @@ uint8_t ParseChannel(const std::string& text, uint8_t highest) {
   }
   throw UsageError("'" + text + "' is not a channel here: give " +
                    (highest == 1 ? std::string("0 or 1") : "0, 1 or " + std::to_string(highest)));
-}
-
-ordered_json RangeJson(unsigned index) {
-  return {
-      {"index", index},
-      {"name", RangeOf(index) != nullptr ? ordered_json(RangeName(index)) : ordered_json(nullptr)}};
-}
-
-uint8_t ReadRange(Session& s, uint8_t channel) {
-  uint8_t index = 0;
-  s.Check("KORVELAN380_RangeSet_R", KORVELAN380_RangeSet_R(s.id(), channel, &index));
-  return index;
-}
-
-ordered_json ReadOutput(Session& s, uint8_t channel) {
-  uint16_t code = 0;
-  s.Check("KORVELAN380_DacValSet_NoCalibed_R",
-          KORVELAN380_DacValSet_NoCalibed_R(s.id(), channel, &code));
-  const uint8_t index = ReadRange(s, channel);
-  ordered_json out = {{"channel", channel},
-                      {"range", RangeJson(index)},
-                      {"volts", nullptr},
-                      {"raw", nullptr},
-                      {"code", code}};
-  // The raw value is the code read converted for the range read, as KORVELAN380_DacValSet_R
-  // does it; converted here, the two registers are read once each. A code that stands for no
-  // raw value of the range has none.
-  const Range* range = RangeOf(index);
-  uint16_t raw = 0;
-  if (range != nullptr &&
-      KORVELANGetRawValFromCalibed(s.id(), channel, index, code, &raw) == KORVELAN380_OK) {
-    out["volts"] = VoltsFromRaw(raw, *range);
-    out["raw"] = raw;
-  }
-  return out;
 }
 
 std::string OutputText(const ordered_json& o) {
@@ -113,22 +66,7 @@ void RangeCommand(Session& s, Report& r, const std::string& channelText, const s
 
 void OutCommand(Session& s, Report& r, const std::string& channelText, const std::string& text) {
   const uint8_t channel = ParseChannel(channelText, 1);
-  const OutputValue value = Take(ParseOutputValue(text));
-  ordered_json requested;
-  if (const auto* volts = std::get_if<Volts>(&value)) {
-    const Range& range = KnownRange(s, channel);
-    const uint16_t raw = Take(RawFromVolts(volts->volts, range));
-    s.Check("KORVELAN380_DacValSet", KORVELAN380_DacValSet(s.id(), channel, raw));
-    requested = {{"volts", volts->volts}, {"raw", raw}};
-  } else if (const auto* raw = std::get_if<Raw>(&value)) {
-    s.Check("KORVELAN380_DacValSet", KORVELAN380_DacValSet(s.id(), channel, raw->raw));
-    requested = {{"raw", raw->raw}};
-  } else {
-    const uint16_t code = std::get<Code>(value).code;
-    s.Check("KORVELAN380_DacValSet_NoCalibed",
-            KORVELAN380_DacValSet_NoCalibed(s.id(), channel, code));
-    requested = {{"code", code}};
-  }
+  const ordered_json requested = SetOutput(s, channel, Take(ParseOutputValue(text)));
   const ordered_json output = ReadOutput(s, channel);
   r.json = {{"channel", channel}, {"requested", requested}, {"output", output}};
   r.Line(OutputText(output));
@@ -136,25 +74,6 @@ void OutCommand(Session& s, Report& r, const std::string& channelText, const std
       output["volts"].get<double>() != requested["volts"].get<double>()) {
     r.Line("  the nearest step to " + FormatVolts(requested["volts"].get<double>()));
   }
-}
-
-ordered_json ReadChannelSettings(Session& s, uint8_t channel) {
-  DacChannelSettings got{};
-  const StatusCode status = KORVELAN380_DacChSet_R(s.id(), channel, &got);
-  // 1 here means the preset code stands for no raw value: the other fields are read.
-  if (status != KORVELAN380_INVALID_ARGUMENT) s.Check("KORVELAN380_DacChSet_R", status);
-  ordered_json out = {{"mode", got.mode},        {"select_a", got.selectA},
-                      {"select_b", got.selectB}, {"switch_a", got.switchA},
-                      {"switch_b", got.switchB}, {"preset_enable", got.presetEnable},
-                      {"preset", nullptr},       {"mode_parameter", got.modeParameter}};
-  if (status == KORVELAN380_OK) {
-    const Range* range = RangeOf(ReadRange(s, channel));
-    out["preset"] = {
-        {"raw", got.presetValue},
-        {"volts", range != nullptr ? ordered_json(VoltsFromRaw(got.presetValue, *range))
-                                   : ordered_json(nullptr)}};
-  }
-  return out;
 }
 
 void ChannelCommand(Session& s, Report& r, const std::string& channelText, const ChannelArgs& a) {
@@ -175,24 +94,8 @@ void ChannelCommand(Session& s, Report& r, const std::string& channelText, const
       set.modeParameter =
           static_cast<uint16_t>(Take(ParseUnsigned(*a.modeParameter, 0xFFFF, "mode parameter")));
     }
-    const StatusCode status = KORVELAN380_DacChSet(s.id(), channel, &set);
-    if (status == KORVELAN380_INVALID_ARGUMENT) {
-      ToolError error = StatusError("KORVELAN380_DacChSet", status, s.options().device);
-      error.hint =
-          "mode 0 takes nothing else; mode 1: selectors 0-2, switches and preset enable 0-1; "
-          "mode 2: selectors 0-2, switch B and preset enable 0-1; mode 3: selectors 0-1, "
-          "preset enable 0-1";
-      throw error;
-    }
-    s.Check("KORVELAN380_DacChSet", status);
-    r.json["written"] = {{"mode", set.mode},
-                         {"select_a", set.selectA},
-                         {"select_b", set.selectB},
-                         {"switch_a", set.switchA},
-                         {"switch_b", set.switchB},
-                         {"preset_enable", set.presetEnable},
-                         {"preset_raw", set.presetValue},
-                         {"mode_parameter", set.modeParameter}};
+    ConfigureChannel(s, channel, set);
+    r.json["written"] = SettingsJson(set);
   }
   const ordered_json got = ReadChannelSettings(s, channel);
   r.json["read_back"] = got;

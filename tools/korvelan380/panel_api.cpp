@@ -5,16 +5,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <sstream>
 
+#include "actions/calibration.h"
+#include "actions/channel.h"
+#include "actions/errors.h"
+#include "actions/waveform.h"
 #include "commands.h"
+#include "core/samples.h"
 #include "panel_os.h"
 #include "values.h"
-#include "wave.h"
 
 namespace korvelan380::tool {
 namespace {
@@ -104,19 +106,6 @@ std::string Choice(const json& doc, const char* key,
   return *text;
 }
 
-// The range the module reports for the channel; its index too, when asked for.
-const Range& CurrentRange(Session& s, uint8_t channel, uint8_t* indexOut = nullptr) {
-  const uint8_t index = ReadRange(s, channel);
-  if (indexOut != nullptr) *indexOut = index;
-  const Range* range = RangeOf(index);
-  if (range == nullptr) {
-    throw ToolError("channel " + std::to_string(channel) + "'s range register reads " +
-                        std::to_string(index) + ", which is no output range: select one first",
-                    kExitFailed);
-  }
-  return *range;
-}
-
 ordered_json RangesJson() {
   ordered_json ranges = ordered_json::array();
   for (const Range& r : kRanges) {
@@ -150,15 +139,11 @@ ordered_json PostOutput(Session& s, const json& doc) {
     throw BadRequest("give one of 'volts', 'raw' or 'code'");
   }
   if (volts) {
-    const auto parsed = RawFromVolts(*volts, CurrentRange(s, channel));
-    if (!parsed) throw BadRequest(parsed.error);
-    s.Check("KORVELAN380_DacValSet", KORVELAN380_DacValSet(s.id(), channel, *parsed));
+    SetOutput(s, channel, Volts{*volts});
   } else if (raw) {
-    s.Check("KORVELAN380_DacValSet",
-            KORVELAN380_DacValSet(s.id(), channel, static_cast<uint16_t>(*raw)));
+    SetOutput(s, channel, Raw{static_cast<uint16_t>(*raw)});
   } else {
-    s.Check("KORVELAN380_DacValSet_NoCalibed",
-            KORVELAN380_DacValSet_NoCalibed(s.id(), channel, static_cast<uint16_t>(*code)));
+    SetOutput(s, channel, Code{static_cast<uint16_t>(*code)});
   }
   return {{"output", ReadOutput(s, channel)}};
 }
@@ -201,113 +186,133 @@ ordered_json PostChannel(Session& s, const json& doc) {
   if (presetVolts && presetRaw) throw BadRequest("give 'preset_volts' or 'preset_raw', not both");
   if (presetRaw) set.presetValue = static_cast<uint16_t>(*presetRaw);
   if (presetVolts) {
-    const auto parsed = RawFromVolts(*presetVolts, CurrentRange(s, channel));
+    const auto parsed = RawFromVolts(*presetVolts, ChannelRange(s, channel));
     if (!parsed) throw BadRequest(parsed.error);
     set.presetValue = *parsed;
   }
-  const StatusCode status = KORVELAN380_DacChSet(s.id(), channel, &set);
-  if (status == KORVELAN380_INVALID_ARGUMENT) {
-    // Refused by the library before anything was sent: a bad combination for the mode.
-    ToolError error = StatusError("KORVELAN380_DacChSet", status, s.options().device);
-    error.exit = kExitUsage;
-    error.hint =
-        "mode 0 takes nothing else; mode 1: selectors 0-2, switches and preset enable 0-1; "
-        "mode 2: selectors 0-2, switch B and preset enable 0-1; mode 3: selectors 0-1, "
-        "preset enable 0-1";
-    throw error;
-  }
-  s.Check("KORVELAN380_DacChSet", status);
+  ConfigureChannel(s, channel, set);
   return {{"channel", channel}, {"settings", ReadChannelSettings(s, channel)}};
 }
 
 // ---- waveforms ----
 
-ordered_json PostWave(Session& s, const json& doc) {
-  OnlyFields(doc, {"channel", "shape", "samples", "cycles", "amplitude", "offset", "csv", "column",
-                   "load", "clip"});
-  const uint8_t channel = Channel(doc, 1);
-  const bool generated = doc.contains("shape");
-  if (generated == doc.contains("csv")) throw BadRequest("give a 'shape' or a 'csv', not both");
-  const uint32_t count = Whole(doc, "samples", 1, kSampleLimit, false).value_or(1024);
-  const double cycles = Number(doc, "cycles").value_or(1);
-  if (cycles <= 0 || cycles > count) {
+// A /api/wave request, checked in full before the module is asked anything.
+struct WaveRequest {
+  uint8_t channel = 0;
+  std::optional<Generator> generator;
+  std::vector<double> samples;  // from the CSV
+  Units units = Units::kVolts;
+  std::optional<WaveTarget> target;  // none: plotted only
+  bool clip = false;
+};
+
+Generator WaveGenerator(const json& doc) {
+  Generator g;
+  g.shape = Choice(doc, "shape", {"sine", "square", "triangle", "saw"});
+  g.samples = Whole(doc, "samples", 1, kSampleLimit, false).value_or(1024);
+  g.cycles = Number(doc, "cycles").value_or(1);
+  if (g.cycles <= 0 || g.cycles > g.samples) {
     throw BadRequest("'cycles' is more than 0 and at most the number of samples");
   }
-  const auto amplitude = Number(doc, "amplitude");
-  const auto offset = Number(doc, "offset");
+  g.amplitude = Number(doc, "amplitude");
+  g.offset = Number(doc, "offset");
+  return g;
+}
+
+std::vector<double> CsvSamples(const json& doc, Units units) {
+  for (const char* key : {"samples", "cycles", "amplitude", "offset"}) {
+    if (doc.contains(key)) {
+      throw BadRequest("'samples', 'cycles', 'amplitude' and 'offset' go with a 'shape'");
+    }
+  }
   std::string column;
   if (doc.contains("column")) {
     column = doc["column"].is_number_unsigned() ? std::to_string(doc["column"].get<uint64_t>())
                                                 : Text(doc, "column").value_or("");
   }
-  std::string load;
-  if (doc.contains("load")) load = Choice(doc, "load", {"memory", "fifo"});
-  const bool clip = Flag(doc, "clip").value_or(false);
-  std::string shape;
-  if (generated) {
-    shape = Choice(doc, "shape", {"sine", "square", "triangle", "saw"});
-  } else {
-    Text(doc, "csv");  // checks its type before the module is read
-    if (doc.contains("samples") || doc.contains("cycles") || amplitude || offset) {
-      throw BadRequest("'samples', 'cycles', 'amplitude' and 'offset' go with a 'shape'");
-    }
+  std::istringstream csv(Text(doc, "csv").value_or(""));
+  std::vector<double> samples;
+  try {
+    samples = ReadSamples(csv, "the CSV", column, units).values;
+  } catch (const SampleError& e) {
+    throw BadRequest(e.what());
   }
+  if (samples.size() > kSampleLimit) {
+    throw BadRequest("the CSV holds " + std::to_string(samples.size()) +
+                     " samples: the module takes at most " + std::to_string(kSampleLimit));
+  }
+  return samples;
+}
 
-  uint8_t rangeIndex = 0;
-  const Range& range = CurrentRange(s, channel, &rangeIndex);
-  std::vector<double> volts;
-  if (generated) {
-    const double a = amplitude.value_or(range.span / 2 * 0.9);
-    const double o = offset.value_or(range.bottom + range.span / 2);
-    volts.resize(count);
-    for (uint32_t i = 0; i < count; ++i) {
-      volts[i] = o + a * Shape(shape, std::fmod(cycles * i / count, 1.0));
+WaveRequest ParseWave(const json& doc) {
+  OnlyFields(doc, {"channel", "shape", "samples", "cycles", "amplitude", "offset", "csv", "column",
+                   "units", "load", "clip"});
+  WaveRequest w;
+  w.channel = Channel(doc, 1);
+  if (doc.contains("shape") == doc.contains("csv")) {
+    throw BadRequest("give a 'shape' or a 'csv', not both");
+  }
+  if (doc.contains("units")) {
+    const std::string units = Choice(doc, "units", {"volts", "raw", "codes"});
+    w.units = units == "raw" ? Units::kRaw : units == "codes" ? Units::kCodes : Units::kVolts;
+  }
+  if (doc.contains("load")) {
+    w.target =
+        Choice(doc, "load", {"memory", "fifo"}) == "fifo" ? WaveTarget::kFifo : WaveTarget::kMemory;
+  }
+  if (w.units == Units::kCodes && w.target == WaveTarget::kMemory) {
+    throw BadRequest("codes go to the FIFO as given: the memory calibrates what it takes");
+  }
+  w.clip = Flag(doc, "clip").value_or(false);
+  if (doc.contains("shape")) {
+    if (w.units != Units::kVolts) {
+      throw BadRequest("the shapes make volts: 'units' goes with a 'csv'");
     }
+    w.generator = WaveGenerator(doc);
   } else {
-    std::istringstream csv(doc["csv"].get<std::string>());
-    volts = ReadSamples(csv, "the CSV", column, Units::kVolts);
-    if (volts.empty()) throw BadRequest("the CSV holds no samples");
-    if (volts.size() > kSampleLimit) {
-      throw BadRequest("the CSV holds " + std::to_string(volts.size()) +
-                       " samples: the module takes at most " + std::to_string(kSampleLimit));
+    w.samples = CsvSamples(doc, w.units);
+  }
+  return w;
+}
+
+// What each sample stands for in volts, for the plot: volts as given (outside the range too),
+// and for codes what the module's calibration makes of them (null where nothing).
+ordered_json PlottedVolts(Session& s, const Waveform& w, const std::vector<double>& given) {
+  ordered_json volts = ordered_json::array();
+  for (size_t i = 0; i < w.values.size(); ++i) {
+    uint16_t raw = w.values[i];
+    if (w.units == Units::kVolts) {
+      volts.push_back(Micro(given[i]));
+    } else if (w.range == nullptr ||
+               (w.units == Units::kCodes &&
+                KORVELANGetRawValFromCalibed(s.id(), w.channel, w.rangeIndex, w.values[i], &raw) !=
+                    KORVELAN380_OK)) {
+      volts.push_back(nullptr);
+    } else {
+      volts.push_back(Micro(VoltsFromRaw(raw, *w.range)));
     }
   }
+  return volts;
+}
 
-  ordered_json clipped = ordered_json::array();
-  ordered_json plotted = ordered_json::array();
-  std::vector<uint16_t> raw(volts.size());
-  for (size_t i = 0; i < volts.size(); ++i) {
-    if (!(volts[i] >= range.bottom && volts[i] <= range.Top())) clipped.push_back(i);
-    raw[i] = ClippedRaw(volts[i], range);
-    plotted.push_back(Micro(volts[i]));
-  }
-  ordered_json reply = {{"channel", channel},
+ordered_json PostWave(Session& s, const json& doc) {
+  WaveRequest request = ParseWave(doc);
+  const uint8_t rangeIndex = WaveRange(s, request.channel, request.units);
+  if (request.generator) request.samples = Generate(*request.generator, kRanges[rangeIndex]);
+  const Waveform w = MakeWaveform(request.channel, rangeIndex, request.units, request.samples);
+  ordered_json reply = {{"channel", w.channel},
                         {"range", RangeJson(rangeIndex)},
-                        {"limits", {{"low", range.bottom}, {"high", range.Top()}}},
-                        {"count", volts.size()},
-                        {"volts", std::move(plotted)},
-                        {"clipped", clipped},
+                        {"limits", w.range != nullptr ? ordered_json{{"low", w.range->bottom},
+                                                                     {"high", w.range->Top()}}
+                                                      : ordered_json(nullptr)},
+                        {"units", UnitsName(w.units)},
+                        {"count", w.values.size()},
+                        {"volts", PlottedVolts(s, w, request.samples)},
+                        {"clipped", w.clipped},
                         {"loaded", nullptr}};
-  if (load.empty()) return reply;
-  if (!clipped.empty() && !clip) {
-    throw BadRequest(std::to_string(clipped.size()) + " of " + std::to_string(volts.size()) +
-                     " samples lie outside the range " + range.name + ": its limits are " +
-                     FormatVolts(range.bottom) + " to " + FormatVolts(range.Top()) +
-                     " ('clip': true holds them at the limits)");
-  }
-  const auto n = static_cast<int32_t>(raw.size());
-  if (load == "memory") {
-    s.Check("KORVELAN380_WavImgSet", KORVELAN380_WavImgSet(s.id(), channel, raw.data(), n));
-  } else {
-    // The FIFO takes codes as they are: each sample is calibrated here first.
-    std::vector<uint16_t> codes(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-      s.Check("KORVELANGetCalibedVal",
-              KORVELANGetCalibedVal(s.id(), channel, rangeIndex, raw[i], &codes[i]));
-    }
-    s.Check("KORVELAN380_Fifo_ImgSet", KORVELAN380_Fifo_ImgSet(s.id(), channel, codes.data(), n));
-  }
-  reply["loaded"] = load;
+  if (!request.target) return reply;
+  LoadWaveform(s, w, *request.target, request.clip, "'clip': true holds them at the limits");
+  reply["loaded"] = *request.target == WaveTarget::kFifo ? "fifo" : "memory";
   return reply;
 }
 
@@ -416,35 +421,13 @@ ordered_json PostDio(Session& s, const json& doc) {
   return ReadDio(s);
 }
 
-// ---- calibration: the tool's own export and import, through a file of their own ----
-
-class TemporaryFile {
- public:
-  TemporaryFile() : path_(panel_os::NewTemporaryFile()) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// ---- calibration: the document `calib export` writes, as data ----
 
 ordered_json GetCalib(Session& s) {
-  Report shown;
-  CalibShow(s, shown);
-  TemporaryFile file;
-  Report exported;
-  CalibExport(s, exported, file.path());
-  std::ifstream in(file.path());
-  std::stringstream content;
-  content << in.rdbuf();
-  return {{"entries", shown.json["entries"]},
-          {"summary", CalibrationSummary(s)["summary"]},
-          {"document", ordered_json::parse(content.str())}};
+  const Calibration c = ReadCalibration(s);
+  return {{"entries", EntriesJson(c)},
+          {"summary", CalibrationSummary(c)["summary"]},
+          {"document", CalibrationDocument(s, c)}};
 }
 
 ordered_json PostCalib(Session& s, const json& doc) {
@@ -454,33 +437,10 @@ ordered_json PostCalib(Session& s, const json& doc) {
   }
   const auto save = Flag(doc, "save");
   if (!save) throw BadRequest("'save' is missing: true also stores it in the EEPROM");
-  TemporaryFile file;
-  {
-    std::ofstream out(file.path(), std::ios::trunc);
-    out << doc["document"].dump();
-    if (!out.flush()) throw ToolError("cannot write " + file.path(), kExitFailed);
-  }
-  Report imported;
-  try {
-    CalibImport(s, imported, file.path(), *save);
-  } catch (ToolError& e) {
-    // The file is the panel's own: the message names the calibration instead.
-    std::string message = e.what();
-    if (message.rfind(file.path(), 0) == 0) {
-      message = "the calibration" + message.substr(file.path().size());
-    }
-    ToolError renamed(message, e.exit);
-    renamed.call = e.call;
-    renamed.status = e.status;
-    throw renamed;
-  }
-  return {{"saved", *save}, {"entries", imported.json["entries"]}};
+  const Calibration now =
+      ImportCalibration(s, ParseCalibration(doc["document"], "the calibration"), *save);
+  return {{"saved", *save}, {"entries", EntriesJson(now)}};
 }
-
-ordered_json ErrorBody(const std::string& message) {
-  return {{"error", {{"message", message}}}};
-}
-
 }  // namespace
 
 ordered_json PanelApi::Info() {
@@ -531,7 +491,7 @@ ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
   for (const Route& r : routes) {
     if (r.name == endpoint) route = &r;
   }
-  if (route == nullptr) return {404, ErrorBody("no endpoint /api/" + std::string(endpoint))};
+  if (route == nullptr) return {404, ErrorDocument("no endpoint /api/" + std::string(endpoint))};
 
   if (session_.sim() != nullptr) {
     std::lock_guard<std::mutex> lock(wireMu_);
@@ -539,32 +499,31 @@ ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
   }
   try {
     if (endpoint == "info" || endpoint == "wire") {
-      if (method != "GET") return {405, ErrorBody("/api/" + std::string(endpoint) + " takes GET")};
+      if (method != "GET")
+        return {405, ErrorDocument("/api/" + std::string(endpoint) + " takes GET")};
       if (endpoint == "info") return {200, Info()};
       if (session_.sim() == nullptr) {
-        return {404, ErrorBody("the wire log is kept for the simulated module (--sim) only")};
+        return {404, ErrorDocument("the wire log is kept for the simulated module (--sim) only")};
       }
       return {200, Wire()};
     }
     if (method == "GET" && route->get) return {200, route->get(session_)};
     if (method == "POST" && route->post) return {200, route->post(session_, ParseBody(body))};
-    return {405, ErrorBody("/api/" + std::string(endpoint) + " takes " +
-                           (route->get && route->post ? "GET or POST"
-                            : route->get              ? "GET"
-                                                      : "POST"))};
+    return {405, ErrorDocument("/api/" + std::string(endpoint) + " takes " +
+                               (route->get && route->post ? "GET or POST"
+                                : route->get              ? "GET"
+                                                          : "POST"))};
   } catch (const BadRequest& e) {
-    return {400, ErrorBody(e.what())};
+    return {400, ErrorDocument(e.what())};
   } catch (const ToolError& e) {
-    ordered_json error = {{"message", e.what()}};
-    if (!e.call.empty()) {
-      error["call"] = e.call;
-      error["status"] = e.status;
-      error["meaning"] = StatusMeaning(e.status, session_.options().device);
-    }
-    if (!e.hint.empty()) error["hint"] = e.hint;
-    return {e.exit == kExitUsage ? 400 : 500, {{"error", error}}};
+    const std::string meaning =
+        e.call.empty() ? "" : StatusMeaning(e.status, session_.options().device);
+    // Refused by the library before anything was sent: the values were wrong, not the module.
+    const bool refused =
+        e.exit == kExitUsage || (!e.call.empty() && e.status == KORVELAN380_INVALID_ARGUMENT);
+    return {refused ? 400 : 500, {{"error", ErrorJson(e, meaning)}}};
   } catch (const std::exception& e) {
-    return {500, ErrorBody(std::string("unexpected error: ") + e.what())};
+    return {500, ErrorDocument(std::string("unexpected error: ") + e.what())};
   }
 }
 

@@ -187,6 +187,7 @@ async function waveBody(load) {
     if (!file) throw new Error('pick a CSV file first');
     body.csv = await file.text();
     if (f.column.value !== '') body.column = f.column.value;
+    body.units = f.units.value;
   } else {
     body.shape = waveSource();
     body.samples = Number(f.samples.value);
@@ -213,9 +214,12 @@ async function wave(load) {
 function plotWave(doc) {
   lastWave = doc;
   const clipped = new Set(doc.clipped);
-  const data = doc.volts.map((v, i) => [i, v, clipped.has(i) ? v : null, doc.limits.low, doc.limits.high]);
-  $('wave-summary').textContent = doc.count + ' samples for channel ' + doc.channel + ' in range ' +
-    doc.range.name + ' (' + fmtVolts(doc.limits.low) + ' to ' + fmtVolts(doc.limits.high) + '); ' +
+  // Codes for a channel whose range register reads no range have no limits, nor volts.
+  const limits = doc.limits || { low: null, high: null };
+  const data = doc.volts.map((v, i) => [i, v, clipped.has(i) ? v : null, limits.low, limits.high]);
+  $('wave-summary').textContent = doc.count + ' samples (' + doc.units + ') for channel ' + doc.channel +
+    ' in range ' + (doc.range.name || 'none') +
+    (doc.limits ? ' (' + fmtVolts(limits.low) + ' to ' + fmtVolts(limits.high) + ')' : '') + '; ' +
     (doc.clipped.length ? doc.clipped.length + ' outside the limits (red)' : 'none outside the limits') +
     (doc.loaded ? '; loaded into the ' + doc.loaded : '; not loaded');
   const dashed = [6, 4];

@@ -1,0 +1,41 @@
+// The module's calibration as data, for the command line's files and the panel's JSON alike:
+// read, exported as a document, checked and imported from one. Gains travel as their 32-bit
+// patterns beside the decimal value, so that NaN payloads and -0.0 come back bit for bit.
+#ifndef KORVELAN380_TOOL_ACTIONS_CALIBRATION_H
+#define KORVELAN380_TOOL_ACTIONS_CALIBRATION_H
+
+#include <cstddef>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "session.h"
+
+namespace korvelan380::tool {
+
+inline constexpr size_t kCalibrationEntries = KORVELAN380_CALIBRATION_ENTRIES;
+inline constexpr size_t kRangesPerChannel = 7;
+
+struct Calibration {
+  CalibrationOffsets offsets{};
+  CalibrationGains gains{};
+};
+
+Calibration ReadCalibration(Session& s);
+// Whether the entry converts every raw value to itself.
+bool IsIdeal(const Calibration& c, size_t entry);
+// Each entry: its channel and range, gain (null where JSON has no number), gain_bits, offset and
+// whether it is ideal.
+ordered_json EntriesJson(const Calibration& c);
+// {"format", "version", "device", "entries"}: what `calib export` writes and the panel gives.
+ordered_json CalibrationDocument(Session& s, const Calibration& c);
+// The calibration a document holds, all 14 entries checked. Throws a usage error "NAME: what is
+// wrong", `name` being what the user knows the document as (a file, "the calibration").
+Calibration ParseCalibration(const nlohmann::json& doc, const std::string& name);
+// Sets the calibration (and stores it in the EEPROM when `save`); returns it as read back.
+Calibration ImportCalibration(Session& s, const Calibration& c, bool save);
+// {"summary", "ideal_entries", "entries"}: one line for people, and the count of ideal entries.
+ordered_json CalibrationSummary(const Calibration& c);
+
+}  // namespace korvelan380::tool
+
+#endif  // KORVELAN380_TOOL_ACTIONS_CALIBRATION_H
