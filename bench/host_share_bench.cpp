@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "instant_driver.h"
 #include "korvelan380.h"
 #include "report.h"
+#include "stub_driver.h"
 
 namespace korvelan380::bench {
 namespace {
@@ -46,16 +46,16 @@ void TimeExport(benchmark::State& state, Call&& call) {
     state.SkipWithError("connect failed");
     return;
   }
-  const uint64_t frames = instant_driver_frames_written();
-  const uint64_t replies = instant_driver_replies_asked();
+  const uint64_t frames = stub_driver_frames_written();
+  const uint64_t replies = stub_driver_replies_asked();
   for (auto _ : state) {
     if (call(module.id()) != KORVELAN380_OK) {
       state.SkipWithError("the export failed");
       return;
     }
   }
-  const double microframes = static_cast<double>(instant_driver_frames_written() - frames +
-                                                 instant_driver_replies_asked() - replies);
+  const double microframes = static_cast<double>(stub_driver_frames_written() - frames +
+                                                 stub_driver_replies_asked() - replies);
   state.counters["microframes"] = microframes / static_cast<double>(state.iterations());
 }
 

@@ -53,6 +53,14 @@ class Calibration : public ModuleTest {
     ASSERT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
     ASSERT_EQ(KORVELAN380_Connect(kId), KORVELAN380_OK);
   }
+  // The working copy holds these, bit for bit (NaN payloads and signed zeros included).
+  static void ExpectWorkingCopy(const CalibrationGains& gains, const CalibrationOffsets& offsets) {
+    CalibrationOffsets gotOffsets;
+    CalibrationGains gotGains;
+    EXPECT_EQ(KORVELAN380_Calib_Val_Get(kId, &gotOffsets, &gotGains), KORVELAN380_OK);
+    EXPECT_EQ(std::memcmp(&gotGains, &gains, sizeof gains), 0);
+    EXPECT_EQ(std::memcmp(&gotOffsets, &offsets, sizeof offsets), 0);
+  }
 };
 
 TEST_F(Calibration, BlankUserAreaIsInitialisedOnceWithTheDefaultRecord) {
@@ -88,11 +96,7 @@ TEST_F(Calibration, StoredRecordIsLoadedIntoTheWorkingCopy) {
   sim::SetEeprom(serial, RecordBytes(gains, offsets));
   ASSERT_EQ(KORVELAN380_Connect(kId), KORVELAN380_OK);
   EXPECT_TRUE(EepromWrites().empty());
-  CalibrationOffsets gotOffsets;
-  CalibrationGains gotGains;
-  EXPECT_EQ(KORVELAN380_Calib_Val_Get(kId, &gotOffsets, &gotGains), KORVELAN380_OK);
-  EXPECT_EQ(std::memcmp(&gotGains, &gains, sizeof gains), 0);
-  EXPECT_EQ(std::memcmp(&gotOffsets, &offsets, sizeof offsets), 0);
+  ExpectWorkingCopy(gains, offsets);
 }
 
 TEST_F(Calibration, UserAreaTooSmallIsNeitherReadNorWritten) {
@@ -123,11 +127,7 @@ TEST_F(Calibration, GetAfterSetReturnsTheSameBitsNaNPayloadsIncluded) {
   const CalibrationGains gains = SomeGains();
   const CalibrationOffsets offsets = SomeOffsets();
   EXPECT_EQ(KORVELAN380_Calib_Val_Set(kId, &offsets, &gains, 0), KORVELAN380_OK);
-  CalibrationOffsets gotOffsets;
-  CalibrationGains gotGains;
-  EXPECT_EQ(KORVELAN380_Calib_Val_Get(kId, &gotOffsets, &gotGains), KORVELAN380_OK);
-  EXPECT_EQ(std::memcmp(&gotGains, &gains, sizeof gains), 0);
-  EXPECT_EQ(std::memcmp(&gotOffsets, &offsets, sizeof offsets), 0);
+  ExpectWorkingCopy(gains, offsets);
   EXPECT_TRUE(Calls().empty());  // neither touches the module
 }
 
@@ -154,11 +154,7 @@ TEST_F(Calibration, SavedValuesSurviveADisconnect) {
   EXPECT_EQ(writes[0].arg, 88u);
   EXPECT_EQ(writes[0].data, RecordBytes(gains, offsets));
   Reconnect();
-  CalibrationOffsets gotOffsets;
-  CalibrationGains gotGains;
-  EXPECT_EQ(KORVELAN380_Calib_Val_Get(kId, &gotOffsets, &gotGains), KORVELAN380_OK);
-  EXPECT_EQ(std::memcmp(&gotGains, &gains, sizeof gains), 0);
-  EXPECT_EQ(std::memcmp(&gotOffsets, &offsets, sizeof offsets), 0);
+  ExpectWorkingCopy(gains, offsets);
 }
 
 TEST_F(Calibration, StoreIsAgainstTheRecordFoundAtConnect) {

@@ -2,39 +2,25 @@
 // library binds is decided once per process. Built for Linux and for Windows, where the programs
 // run through cmd.exe.
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "capture_file.h"
+#include "support/program.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace cap = korvelan380::capture;
+using korvelan380::test::ProgramOptions;
+using korvelan380::test::ReadText;
+using korvelan380::test::WriteText;
+using Output = korvelan380::test::ProgramOutput;
 using nlohmann::json;
-
-struct Output {
-  int exit = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void Spill(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // A path of the build machine as this program sees it: under Wine the build's / is drive Z:.
 fs::path Native(const std::string& path) {
@@ -44,57 +30,22 @@ fs::path Native(const std::string& path) {
   return path;
 }
 
-int RunShell(const std::string& command, std::string& out) {
-#ifdef _WIN32
-  FILE* pipe = _popen(command.c_str(), "r");
-#else
-  FILE* pipe = popen(command.c_str(), "r");
-#endif
-  if (pipe == nullptr) return -1;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-#ifdef _WIN32
-  return _pclose(pipe);  // the program's exit status
-#else
-  const int status = pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-}
-
-class Capture : public ::testing::Test {
+class Capture : public korvelan380::test::TempFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::path(::testing::TempDir()) /
-           ("korvelan380_capture_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // Runs `korvelan380 ARGS` in `cwd` (the test's folder by default) with the variables `env`
   // ("NAME=VALUE") set, the simulator's state in the test's folder, so that every run of a test
   // shares one state file.
-  Output Exec(const std::string& args, const std::vector<std::string>& env = {},
-              fs::path cwd = {}) {
-    if (cwd.empty()) cwd = dir_;
-    const std::string errFile = (dir_ / "stderr").string();
+  Output Exec(const std::string& args, std::vector<std::string> env = {}, fs::path cwd = {}) {
 #ifdef _WIN32
     // The simulated module by name: the tool's own fallback is a path of the build machine.
-    std::string command = "cd /d " + cwd.string() + " && set \"LOCALAPPDATA=" + dir_.string() +
-                          "\" && set \"KORVELAN380_SIM_LIBRARY=" +
-                          (Native(KORVELAN380_SIM_DIR) / "FTD2XX.dll").string() + "\" && ";
-    for (const std::string& assignment : env) command += "set \"" + assignment + "\" && ";
+    env.insert(env.begin(), {"LOCALAPPDATA=" + dir_.string(),
+                             "KORVELAN380_SIM_LIBRARY=" +
+                                 (Native(KORVELAN380_SIM_DIR) / "FTD2XX.dll").string()});
 #else
-    std::string command = "cd " + cwd.string() + " && env XDG_STATE_HOME=" + dir_.string();
-    for (const std::string& assignment : env) command += " " + assignment;
-    command += " ";
+    env.insert(env.begin(), "XDG_STATE_HOME=" + dir_.string());
 #endif
-    command += tool_.string() + " " + args + " 2>" + errFile;
-    Output o;
-    o.exit = RunShell(command, o.out);
-    o.err = Slurp(errFile);
-    return o;
+    return korvelan380::test::RunProgram(tool_.string() + " " + args,
+                                         ProgramOptions{env, cwd.empty() ? dir_ : cwd});
   }
 
   // The capture's wire view, without the round trips the trace adds.
@@ -106,7 +57,6 @@ class Capture : public ::testing::Test {
     return wire;
   }
 
-  fs::path dir_;
   fs::path tool_ = Native(KORVELAN380_TOOL_PATH);
 };
 
@@ -171,13 +121,13 @@ TEST_F(Capture, ReplayReportsTheFirstDeparture) {
 
   // A changed reply: the last reply record is no longer an 'R' record, so the library throws the
   // reply away and asks the driver what is waiting, where the capture closes the module.
-  std::string text = Slurp(dir_ / "s.jsonl");
+  std::string text = ReadText(dir_ / "s.jsonl");
   const size_t reply = text.rfind("\"fn\":\"FT_Read\"");
   ASSERT_NE(reply, std::string::npos);
   const size_t data = text.find("\"data\":\"", reply) + 8;
   ASSERT_EQ(text.substr(data, 4), "0252");
   text.replace(data + 2, 2, "58");
-  Spill(dir_ / "changed.jsonl", text);
+  WriteText(dir_ / "changed.jsonl", text);
   o = Exec("--replay changed.jsonl read 0");
   EXPECT_EQ(o.exit, 1);
   EXPECT_NE(o.err.find("the replay departed from the capture"), std::string::npos) << o.err;
@@ -186,9 +136,9 @@ TEST_F(Capture, ReplayReportsTheFirstDeparture) {
       << o.err;
 
   // A program that stops early leaves recorded calls unmade.
-  text = Slurp(dir_ / "s.jsonl");
+  text = ReadText(dir_ / "s.jsonl");
   const size_t last = text.rfind("{\"seq\"");
-  Spill(dir_ / "longer.jsonl", text + text.substr(last));
+  WriteText(dir_ / "longer.jsonl", text + text.substr(last));
   o = Exec("--replay longer.jsonl read 0");
   EXPECT_EQ(o.exit, 1);
   EXPECT_NE(o.err.find("the program stopped after"), std::string::npos) << o.err;
@@ -196,7 +146,7 @@ TEST_F(Capture, ReplayReportsTheFirstDeparture) {
 
 TEST_F(Capture, BadCapturesAreRefusedWithExitStatus2) {
   ASSERT_EQ(Exec("--sim --capture s.jsonl read 0").exit, 0);
-  const std::string good = Slurp(dir_ / "s.jsonl");
+  const std::string good = ReadText(dir_ / "s.jsonl");
   const size_t secondLine = good.find('\n') + 1;
   std::string future = good;
   future.replace(future.find("\"version\":1"), 11, "\"version\":2");
@@ -218,7 +168,7 @@ TEST_F(Capture, BadCapturesAreRefusedWithExitStatus2) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string file = std::string(c.name) + ".jsonl";
-    Spill(dir_ / file, c.text);
+    WriteText(dir_ / file, c.text);
     for (const std::string& command : {"trace " + file, "--replay " + file + " read 0"}) {
       const Output o = Exec(command);
       EXPECT_EQ(o.exit, 2) << command;
@@ -305,7 +255,7 @@ TEST_F(Capture, TraceMatchesTheGoldenDecode) {
   const fs::path data = Native(KORVELAN380_TEST_DATA) / "capture";
   const Output o = Exec("trace session.jsonl", {}, data);
   ASSERT_EQ(o.exit, 0) << o.err;
-  EXPECT_EQ(o.out, Slurp(data / "session.trace.txt"));
+  EXPECT_EQ(o.out, ReadText(data / "session.trace.txt"));
 }
 
 TEST_F(Capture, TraceAsDataHasTheRoundTripsAndTheSummary) {

@@ -1,51 +1,26 @@
 // The tool as a program: what reaches its standard output, and what it finds on its own.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
+
+#include "support/program.h"
+#include "support/temp_folder.h"
 
 namespace {
 
+using Output = korvelan380::test::ProgramOutput;
 using nlohmann::json;
 
-struct Output {
-  int exit = -1;
-  std::string out;
-  std::string err;
-};
-
-class Program : public ::testing::Test {
+class Program : public korvelan380::test::TempFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::path(::testing::TempDir()) /
-           ("korvelan380_program_" +
-            std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  // Runs `env ENV korvelan380 ARGS` through the shell, XDG_STATE_HOME in the test's folder.
+  // Runs `env ENV korvelan380 ARGS`, XDG_STATE_HOME in the test's folder.
   Output Exec(const std::string& args, const std::string& env = "") {
-    const std::string errFile = (dir_ / "stderr").string();
-    const std::string command = "env XDG_STATE_HOME=" + dir_.string() + " " + env + " " +
-                                KORVELAN380_TOOL_PATH + " " + args + " 2>" + errFile;
-    Output o;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) o.out.append(buffer, n);
-    const int status = pclose(pipe);
-    o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    o.err.assign(std::istreambuf_iterator<char>(err), {});
-    return o;
+    std::vector<std::string> vars = {"XDG_STATE_HOME=" + dir_.string()};
+    if (!env.empty()) vars.push_back(env);
+    return korvelan380::test::RunProgram(std::string(KORVELAN380_TOOL_PATH) + " " + args, {vars});
   }
-
-  std::filesystem::path dir_;
 };
 
 TEST_F(Program, KeepsTheLibrarysOwnPrintOutOfItsOutput) {

@@ -1,11 +1,10 @@
 // Running the tool's commands in this process, against the simulated module, each test with a
-// state file of its own.
+// folder and a state file of its own (support/temp_folder.h).
 #ifndef KORVELAN380_TESTS_CLI_SUPPORT_H
 #define KORVELAN380_TESTS_CLI_SUPPORT_H
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -14,6 +13,8 @@
 #include <vector>
 
 #include "korvelan380_sim.hpp"
+#include "support/program.h"
+#include "support/temp_folder.h"
 #include "tool.h"
 
 namespace korvelan380::test {
@@ -21,24 +22,17 @@ namespace korvelan380::test {
 namespace sim = korvelan380::sim;
 using nlohmann::json;
 
-struct Result {
-  int exit = -1;
-  std::string out;
-  std::string err;
+// What a command gave, as a program's run gives it (support/program.h).
+struct Result : ProgramOutput {
   json Json() const { return json::parse(out); }
 };
 
-class CliTest : public ::testing::Test {
+class CliTest : public TempFolderTest {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::path(::testing::TempDir()) /
-           (std::string("korvelan380_cli_") + info->test_suite_name() + "_" + info->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    state_ = (dir_ / "state.json").string();
+    TempFolderTest::SetUp();
+    state_ = Path("state.json");
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // korvelan380 --sim --sim-state STATE ARGS..., with `input` as standard input.
   Result Run(std::vector<std::string> args, const std::string& input = "") {
@@ -88,12 +82,6 @@ class CliTest : public ::testing::Test {
     doc["modules"][serial] = hex;
     std::ofstream(state_) << doc.dump();
   }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  void WriteFile(const std::string& name, const std::string& content) const {
-    std::ofstream(Path(name)) << content;
-  }
-
-  std::filesystem::path dir_;
   std::string state_;
 };
 

@@ -1,32 +1,22 @@
 // Without a USB bus FTDI's driver crashes opening a module: the tool must say so, not crash.
 // Any libftd2xx.so that is not our simulated module stands in for FTDI's here.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "support/program.h"
+
 namespace {
 
-struct Output {
-  int exit = -1;
-  std::string out;
-};
+using Output = korvelan380::test::ProgramOutput;
 
-// Runs the tool with only standard output captured (standard error goes into it too).
+// Runs the tool with its standard error in its standard output.
 Output Tool(const std::string& args, const std::string& driverDir) {
-  const std::string command = "env XDG_STATE_HOME=" + ::testing::TempDir() +
-                              " LD_LIBRARY_PATH=" + driverDir + " " + KORVELAN380_TOOL_PATH + " " +
-                              args + " 2>&1";
-  Output o;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) o.out.append(buffer, n);
-  const int status = pclose(pipe);
-  o.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return o;
+  return korvelan380::test::RunProgram(
+      std::string(KORVELAN380_TOOL_PATH) + " " + args,
+      {{"XDG_STATE_HOME=" + ::testing::TempDir(), "LD_LIBRARY_PATH=" + driverDir}, {}, true});
 }
 
 class NoUsbBus : public ::testing::Test {

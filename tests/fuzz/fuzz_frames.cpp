@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "korvelan380_sim.hpp"
 #include "d2xx.h"
+#include "korvelan380_sim.hpp"
 
 extern "C" {
 FT_STATUS FT_OpenEx(void* arg, DWORD flags, FT_HANDLE* handle);

@@ -7,9 +7,7 @@
 #include "device/device_table.h"
 #include "korvelan380.h"
 #include "link/transactions.h"
-
-extern "C" void FuzzDriverScript(const uint8_t* reply, size_t replySize, const uint8_t* pieces,
-                                 size_t pieceSize, const uint8_t* eeprom, size_t eepromSize);
+#include "stub_driver.h"
 
 namespace {
 
@@ -17,7 +15,7 @@ korvelan380::DeviceEntry* Connected() {
   static std::shared_ptr<korvelan380::DeviceEntry> entry = [] {
     // The connect reads the initialised flag: answer it with 1.
     static const uint8_t flag[] = {0x02, 'R', 0x01, 0x03};
-    FuzzDriverScript(flag, sizeof flag, nullptr, 0, nullptr, 0);
+    stub_driver_script(flag, sizeof flag, nullptr, 0, nullptr, 0);
     KORVELAN380_Connect("fuzz");
     return korvelan380::FindEntry("fuzz");
   }();
@@ -37,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t first = data[0], last = data[1];
   size_t pieces = data[2];
   if (pieces > size - 3) pieces = size - 3;
-  FuzzDriverScript(data + 3 + pieces, size - 3 - pieces, data + 3, pieces, nullptr, 0);
+  stub_driver_script(data + 3 + pieces, size - 3 - pieces, data + 3, pieces, nullptr, 0);
   uint8_t out[256];
   std::memset(out, 0xEE, sizeof out);
   korvelan380::DeviceEntry* entry = Connected();

@@ -6,19 +6,13 @@
 # and through pkg-config, compiling the header as C and as C++; the examples, built from the
 # copy's own sources and run against its simulated module; the tool; the Python package.
 set -euo pipefail
+# shellcheck source=SCRIPTDIR/../support/check_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/check_lib.sh"
 mode="$1" build="$(cd "$2" && pwd)" source="$(cd "$3" && pwd)" version="$4"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 # Nothing from the caller's environment may point elsewhere.
 unset KORVELAN380_LIBRARY KORVELAN380_SIM_LIBRARY KORVELAN380_BUILD_DIR LD_LIBRARY_PATH PYTHONPATH \
   PKG_CONFIG_PATH CMAKE_PREFIX_PATH
 export PYTHONDONTWRITEBYTECODE=1
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-step() { printf '\n-- %s\n' "$*"; }
 
 case "$mode" in
   prefix)

@@ -434,15 +434,10 @@ TEST(PanelStop, InterruptDisconnectsAndSavesTheModule) {
     EXPECT_NE(panel.Output().find("panel stopped; module 5 disconnected"), std::string::npos)
         << panel.Output();
 
-    const std::string read =
-        ToolShellCommand("--sim --sim-state '" + ToolPath(state) + "' -d 5 read 0 --json");
-    FILE* pipe = popen(read.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-    EXPECT_EQ(pclose(pipe), 0) << out;
-    EXPECT_DOUBLE_EQ(json::parse(out)["volts"].get<double>(), volts);
+    const ProgramOutput read =
+        RunTool("--sim --sim-state '" + ToolPath(state) + "' -d 5 read 0 --json");
+    EXPECT_EQ(read.exit, 0) << read.out << read.err;
+    EXPECT_DOUBLE_EQ(json::parse(read.out)["volts"].get<double>(), volts);
   }
   std::filesystem::remove_all(dir);
 }
@@ -450,17 +445,11 @@ TEST(PanelStop, InterruptDisconnectsAndSavesTheModule) {
 // A name to listen on could resolve to anywhere: it is refused before anything starts.
 TEST(PanelListen, ANameIsRefused) {
   const auto dir = TestDir("listen");
-  const std::string command =
-      ToolShellCommand("--sim --sim-state '" + ToolPath((dir / "state.json").string()) +
-                       "' panel --listen panel.example 2>&1");
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string out;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-  const int status = pclose(pipe);
-  EXPECT_EQ(WEXITSTATUS(status), 2) << out;
-  EXPECT_NE(out.find("--listen takes an address in digits"), std::string::npos) << out;
+  const ProgramOutput o = RunTool("--sim --sim-state '" + ToolPath((dir / "state.json").string()) +
+                                      "' panel --listen panel.example",
+                                  true);
+  EXPECT_EQ(o.exit, 2) << o.out;
+  EXPECT_NE(o.out.find("--listen takes an address in digits"), std::string::npos) << o.out;
   std::filesystem::remove_all(dir);
 }
 

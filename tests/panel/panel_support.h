@@ -20,6 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "support/program.h"
+#include "support/temp_folder.h"
+
 extern char** environ;
 
 namespace korvelan380::test {
@@ -166,10 +169,12 @@ class Panel {
 
 // A folder of the test's own, removed afterwards.
 inline std::filesystem::path TestDir(const std::string& name) {
-  const auto dir = std::filesystem::path(::testing::TempDir()) / ("korvelan380_panel_" + name);
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  return dir;
+  return FreshTempFolder("korvelan380_panel_" + name);
+}
+
+// The tool's command for the shell with `args` after it, run to its end.
+inline ProgramOutput RunTool(const std::string& args, bool mergeErr = false) {
+  return RunProgram(ToolShellCommand(args), {{}, {}, mergeErr});
 }
 
 }  // namespace korvelan380::test

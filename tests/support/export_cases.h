@@ -37,6 +37,8 @@ struct Outputs {
 struct ExportCase {
   std::string name;
   std::function<StatusCode(Outputs&)> call;
+  // Reads a reply from the module (a case that does not has no reply to withhold or cut short).
+  bool readsReply = false;
   // The status of a failed driver call where it is not 5.
   std::map<sim::Fn, StatusCode> unreported = {};
   // A failed call writes none of its outputs (false where a call fills them one by one).
@@ -55,99 +57,116 @@ inline std::vector<ExportCase> ExportCases(const char* id = kCaseId) {
   static const std::vector<uint16_t> samples(100, 0x1234);
   using F = sim::Fn;
   std::vector<ExportCase> cases = {
-      {"Connect",
-       [=](Outputs&) { return KORVELAN380_Connect(id); },
+      {.name = "Connect",
+       .call = [=](Outputs&) { return KORVELAN380_Connect(id); },
+       .readsReply = true,
        // the open fails with 4; the purge and the calibration load are not reported
-       {{F::OpenEx, 4}, {F::Purge, 0}, {F::EeUaSize, 0}, {F::EeUaRead, 0}, {F::EeUaWrite, 0}},
-       true,
-       false,
-       true,
-       false},
-      {"DisConnect",
-       [=](Outputs&) { return KORVELAN380_DisConnect(id); },
-       {{F::Close, 0}},
-       true,
-       false,
-       false,
-       true},
-      {"Calib_Val_Set",
-       [=](Outputs&) {
-         CalibrationOffsets offsets{};
-         CalibrationGains gains{};
-         gains.gain[0] = 0.5f;  // differs from the stored record, so it is stored
-         return KORVELAN380_Calib_Val_Set(id, &offsets, &gains, 1);
-       }},
-      {"Calib_Val_Get",
-       [=](Outputs& o) { return KORVELAN380_Calib_Val_Get(id, &o.offsets, &o.gains); }},
-      {"KORVELANGetCalibedVal",
-       [=](Outputs& o) { return KORVELANGetCalibedVal(id, 0, 3, 0x1000, &o.words[0]); }},
-      {"KORVELANGetRawValFromCalibed",
-       [=](Outputs& o) { return KORVELANGetRawValFromCalibed(id, 1, 5, 0x1000, &o.words[0]); }},
-      {"Dio_Dir", [=](Outputs&) { return KORVELAN380_Dio_Dir(id, 0x5A); }, {{F::GetStatus, 0}}},
-      {"Dio_Dir_R",
-       [=](Outputs& o) { return KORVELAN380_Dio_Dir_R(id, &o.bytes[0]); },
-       {},
-       true,
-       true},
-      {"Dio_Out", [=](Outputs&) { return KORVELAN380_Dio_Out(id, 0xA5); }, {{F::GetStatus, 0}}},
-      {"Dio_Out_R",
-       [=](Outputs& o) { return KORVELAN380_Dio_Out_R(id, &o.bytes[0]); },
-       {},
-       true,
-       true},
-      {"Dio_In",
-       [=](Outputs& o) { return KORVELAN380_Dio_In(id, &o.bytes[0]); },
-       {{F::GetStatus, 0}},
-       true,
-       true},
-      {"Exs_Sel", [=](Outputs&) { return KORVELAN380_Exs_Sel(id, 1, 2); }},
-      {"Exs_Sel_R",
-       [=](Outputs& o) { return KORVELAN380_Exs_Sel_R(id, &o.bytes[0], &o.bytes[1]); },
-       {},
-       true,
-       true},
-      {"Clock_Gen", [=](Outputs&) { return KORVELAN380_Clock_Gen(id, 1, 123456); }},
-      {"EXIO_Sel", [=](Outputs&) { return KORVELAN380_EXIO_Sel(id, 6, 0); }},
-      {"EXIO_Sel_R",
-       [=](Outputs& o) { return KORVELAN380_EXIO_Sel_R(id, &o.bytes[0], &o.bytes[1]); },
-       {},
-       true,
-       true},
-      {"EXIO_In", [=](Outputs& o) { return KORVELAN380_EXIO_In(id, &o.bytes[0]); }},
-      {"DacChSet",
-       [=](Outputs&) {
-         DacChannelSettings s{};
-         s.mode = 2;
-         s.selectA = 1;
-         s.presetEnable = 1;
-         s.presetValue = 0x1234;
-         s.modeParameter = 0xBEEF;
-         return KORVELAN380_DacChSet(id, 1, &s);
-       }},
-      {"DacChSet_R",
-       [=](Outputs& o) { return KORVELAN380_DacChSet_R(id, 0, &o.settings); },
-       {},
-       false},
-      {"RangeSet", [=](Outputs&) { return KORVELAN380_RangeSet(id, 2, 6); }},
-      {"RangeSet_R", [=](Outputs& o) { return KORVELAN380_RangeSet_R(id, 1, &o.bytes[0]); }},
-      {"DacValSet", [=](Outputs&) { return KORVELAN380_DacValSet(id, 0, 0x2ABC); }},
-      {"DacValSet_R", [=](Outputs& o) { return KORVELAN380_DacValSet_R(id, 0, &o.words[0]); }},
-      {"DacValSet_NoCalibed",
-       [=](Outputs&) { return KORVELAN380_DacValSet_NoCalibed(id, 1, 0xFFFF); }},
-      {"DacValSet_NoCalibed_R",
-       [=](Outputs& o) { return KORVELAN380_DacValSet_NoCalibed_R(id, 1, &o.words[0]); }},
-      {"WavImgSet", [=](Outputs&) { return KORVELAN380_WavImgSet(id, 0, samples.data(), 100); }},
-      {"Fifo_ImgSet",
-       [=](Outputs&) { return KORVELAN380_Fifo_ImgSet(id, 1, samples.data(), 100); }},
-      {"Fifo_Clr", [=](Outputs&) { return KORVELAN380_Fifo_Clr(id, 1); }},
-      {"Fifo_Status",
-       [=](Outputs& o) {
-         return KORVELAN380_Fifo_Status(id, &o.bytes[0], &o.bytes[2], o.counters);
-       }},
-      {"Trigger", [=](Outputs&) { return KORVELAN380_Trigger(id, 0, 1); }},
-      {"Trigger_Stat", [=](Outputs& o) { return KORVELAN380_Trigger_Stat(id, 2, &o.bytes[0]); }},
-      {"GateSet", [=](Outputs&) { return KORVELAN380_GateSet(id, 1, 1); }},
-      {"GateSet_R", [=](Outputs& o) { return KORVELAN380_GateSet_R(id, 0, &o.bytes[0]); }},
+       .unreported =
+           {{F::OpenEx, 4}, {F::Purge, 0}, {F::EeUaSize, 0}, {F::EeUaRead, 0}, {F::EeUaWrite, 0}},
+       .isConnect = true},
+      {.name = "DisConnect",
+       .call = [=](Outputs&) { return KORVELAN380_DisConnect(id); },
+       .unreported = {{F::Close, 0}},
+       .isDisconnect = true},
+      {.name = "Calib_Val_Set",
+       .call =
+           [=](Outputs&) {
+             CalibrationOffsets offsets{};
+             CalibrationGains gains{};
+             gains.gain[0] = 0.5f;  // differs from the stored record, so it is stored
+             return KORVELAN380_Calib_Val_Set(id, &offsets, &gains, 1);
+           }},
+      {.name = "Calib_Val_Get",
+       .call = [=](Outputs& o) { return KORVELAN380_Calib_Val_Get(id, &o.offsets, &o.gains); }},
+      {.name = "KORVELANGetCalibedVal",
+       .call = [=](Outputs& o) { return KORVELANGetCalibedVal(id, 0, 3, 0x1000, &o.words[0]); }},
+      {.name = "KORVELANGetRawValFromCalibed",
+       .call =
+           [=](Outputs& o) { return KORVELANGetRawValFromCalibed(id, 1, 5, 0x1000, &o.words[0]); }},
+      {.name = "Dio_Dir",
+       .call = [=](Outputs&) { return KORVELAN380_Dio_Dir(id, 0x5A); },
+       .unreported = {{F::GetStatus, 0}}},
+      {.name = "Dio_Dir_R",
+       .call = [=](Outputs& o) { return KORVELAN380_Dio_Dir_R(id, &o.bytes[0]); },
+       .readsReply = true,
+       .flushesFirst = true},
+      {.name = "Dio_Out",
+       .call = [=](Outputs&) { return KORVELAN380_Dio_Out(id, 0xA5); },
+       .unreported = {{F::GetStatus, 0}}},
+      {.name = "Dio_Out_R",
+       .call = [=](Outputs& o) { return KORVELAN380_Dio_Out_R(id, &o.bytes[0]); },
+       .readsReply = true,
+       .flushesFirst = true},
+      {.name = "Dio_In",
+       .call = [=](Outputs& o) { return KORVELAN380_Dio_In(id, &o.bytes[0]); },
+       .readsReply = true,
+       .unreported = {{F::GetStatus, 0}},
+       .flushesFirst = true},
+      {.name = "Exs_Sel", .call = [=](Outputs&) { return KORVELAN380_Exs_Sel(id, 1, 2); }},
+      {.name = "Exs_Sel_R",
+       .call = [=](Outputs& o) { return KORVELAN380_Exs_Sel_R(id, &o.bytes[0], &o.bytes[1]); },
+       .readsReply = true,
+       .flushesFirst = true},
+      {.name = "Clock_Gen", .call = [=](Outputs&) { return KORVELAN380_Clock_Gen(id, 1, 123456); }},
+      {.name = "EXIO_Sel", .call = [=](Outputs&) { return KORVELAN380_EXIO_Sel(id, 6, 0); }},
+      {.name = "EXIO_Sel_R",
+       .call = [=](Outputs& o) { return KORVELAN380_EXIO_Sel_R(id, &o.bytes[0], &o.bytes[1]); },
+       .readsReply = true,
+       .flushesFirst = true},
+      {.name = "EXIO_In",
+       .call = [=](Outputs& o) { return KORVELAN380_EXIO_In(id, &o.bytes[0]); },
+       .readsReply = true},
+      {.name = "DacChSet",
+       .call =
+           [=](Outputs&) {
+             DacChannelSettings s{};
+             s.mode = 2;
+             s.selectA = 1;
+             s.presetEnable = 1;
+             s.presetValue = 0x1234;
+             s.modeParameter = 0xBEEF;
+             return KORVELAN380_DacChSet(id, 1, &s);
+           },
+       .readsReply = true},
+      {.name = "DacChSet_R",
+       .call = [=](Outputs& o) { return KORVELAN380_DacChSet_R(id, 0, &o.settings); },
+       .readsReply = true,
+       .outputsAllOrNothing = false},
+      {.name = "RangeSet", .call = [=](Outputs&) { return KORVELAN380_RangeSet(id, 2, 6); }},
+      {.name = "RangeSet_R",
+       .call = [=](Outputs& o) { return KORVELAN380_RangeSet_R(id, 1, &o.bytes[0]); },
+       .readsReply = true},
+      {.name = "DacValSet",
+       .call = [=](Outputs&) { return KORVELAN380_DacValSet(id, 0, 0x2ABC); },
+       .readsReply = true},
+      {.name = "DacValSet_R",
+       .call = [=](Outputs& o) { return KORVELAN380_DacValSet_R(id, 0, &o.words[0]); },
+       .readsReply = true},
+      {.name = "DacValSet_NoCalibed",
+       .call = [=](Outputs&) { return KORVELAN380_DacValSet_NoCalibed(id, 1, 0xFFFF); }},
+      {.name = "DacValSet_NoCalibed_R",
+       .call = [=](Outputs& o) { return KORVELAN380_DacValSet_NoCalibed_R(id, 1, &o.words[0]); },
+       .readsReply = true},
+      {.name = "WavImgSet",
+       .call = [=](Outputs&) { return KORVELAN380_WavImgSet(id, 0, samples.data(), 100); },
+       .readsReply = true},
+      {.name = "Fifo_ImgSet",
+       .call = [=](Outputs&) { return KORVELAN380_Fifo_ImgSet(id, 1, samples.data(), 100); }},
+      {.name = "Fifo_Clr", .call = [=](Outputs&) { return KORVELAN380_Fifo_Clr(id, 1); }},
+      {.name = "Fifo_Status",
+       .call =
+           [=](Outputs& o) {
+             return KORVELAN380_Fifo_Status(id, &o.bytes[0], &o.bytes[2], o.counters);
+           },
+       .readsReply = true},
+      {.name = "Trigger", .call = [=](Outputs&) { return KORVELAN380_Trigger(id, 0, 1); }},
+      {.name = "Trigger_Stat",
+       .call = [=](Outputs& o) { return KORVELAN380_Trigger_Stat(id, 2, &o.bytes[0]); },
+       .readsReply = true},
+      {.name = "GateSet", .call = [=](Outputs&) { return KORVELAN380_GateSet(id, 1, 1); }},
+      {.name = "GateSet_R",
+       .call = [=](Outputs& o) { return KORVELAN380_GateSet_R(id, 0, &o.bytes[0]); },
+       .readsReply = true},
   };
   return cases;
 }

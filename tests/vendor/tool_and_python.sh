@@ -3,26 +3,20 @@
 # with the emulated FT232R chips preloaded.
 #   tool_and_python.sh TOOL EMULATOR DRIVER_DIR PYTHON_DIR
 set -euo pipefail
+# shellcheck source=SCRIPTDIR/../support/check_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/check_lib.sh"
 tool="$1" emulator="$2" driver_dir="$3" python_dir="$4"
 if [ ! -f "$driver_dir/libftd2xx.so" ]; then
   echo "skipped: FTDI's driver was not fetched into $driver_dir"
   exit 77
 fi
 export LD_PRELOAD="$emulator" LD_LIBRARY_PATH="$driver_dir" KORVELAN380_FT232R_CHIPS=7
-export XDG_STATE_HOME="$(mktemp -d)"
-trap 'rm -rf "$XDG_STATE_HOME"' EXIT
-failures=0
-expect() {  # expect WHAT EXPECTED ACTUAL
-  if [ "$2" != "$3" ]; then
-    printf 'failed: %s\n  expected: %s\n  got:      %s\n' "$1" "$2" "$3"
-    failures=$((failures + 1))
-  fi
-}
+export XDG_STATE_HOME="$work"
 
 doctor="$("$tool" -d 7 doctor 2>&1)" && status=0 || status=$?
 expect "doctor finds nothing wrong" 0 "$status"
 expect "doctor's verdict" "no problems found" "$(tail -1 <<<"$doctor")"
-grep -q "module 7 opens and answers" <<<"$doctor" || { echo "doctor: $doctor"; failures=$((failures + 1)); }
+grep -q "module 7 opens and answers" <<<"$doctor" || problem "doctor: $doctor"
 
 # Each run is a fresh process, and so a freshly plugged-in chip: what a command shows is what it
 # read back from the module within its run.
@@ -45,5 +39,4 @@ PY
 )"
 expect "the Python quick start" "195 1" "$quick_start"
 
-[ "$failures" -eq 0 ] && echo "all passed"
-exit "$failures"
+finish

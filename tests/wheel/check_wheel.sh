@@ -8,18 +8,12 @@
 set -euo pipefail
 python="$1" source="$(cd "$2" && pwd)" version="$3"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=SCRIPTDIR/../support/check_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/check_lib.sh"
 # Nothing from the caller's environment may point at the build tree.
 unset KORVELAN380_LIBRARY KORVELAN380_SIM_LIBRARY KORVELAN380_BUILD_DIR LD_LIBRARY_PATH PYTHONPATH \
   KORVELAN380_WHEEL_CMAKE_DIR PYTEST_DISABLE_PLUGIN_AUTOLOAD PYTEST_PLUGINS
 export PYTHONDONTWRITEBYTECODE=1 PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-step() { printf '\n-- %s\n' "$*"; }
 
 untracked() {
   git -C "$source" status --porcelain --ignored -- python 2>/dev/null | grep -E '^(\?\?|!!)' |
@@ -36,30 +30,8 @@ wheel="$work/dist/korvelan380-$version-py3-none-linux_x86_64.whl"
 [ "$(untracked)" = "$before" ] || fail "the build left files in the source tree: $(untracked)"
 
 step "its contents and metadata"
-"$python" - "$wheel" "$version" <<'PY'
-import sys, zipfile
-wheel, version = sys.argv[1:]
-with zipfile.ZipFile(wheel) as z:
-    names = set(z.namelist())
-    info = f"korvelan380-{version}.dist-info"
-    for need in ["korvelan380/__init__.py", "korvelan380/testing.py", "korvelan380/py.typed",
-                 "korvelan380/_install.json", "korvelan380/_lib/libkorvelan380.so",
-                 "korvelan380/_lib/sim/libftd2xx.so", "korvelan380/_lib/capture/libftd2xx.so"]:
-        assert need in names, f"no {need} in the wheel"
-    assert not [n for n in names if n.startswith("korvelan380/") and "/libftd2xx" in n
-                and n not in ("korvelan380/_lib/sim/libftd2xx.so",
-                              "korvelan380/_lib/capture/libftd2xx.so")], "a stray libftd2xx"
-    metadata = z.read(f"{info}/METADATA").decode()
-    wheel_info = z.read(f"{info}/WHEEL").decode()
-    entry_points = z.read(f"{info}/entry_points.txt").decode()
-for line in [f"Version: {version}", "Requires-Python: >=3.9", "Provides-Extra: numpy",
-             "License: MIT"]:
-    assert line in metadata.splitlines(), f"METADATA lacks {line!r}"
-for line in ["Root-Is-Purelib: false", "Tag: py3-none-linux_x86_64"]:
-    assert line in wheel_info.splitlines(), f"WHEEL lacks {line!r}"
-assert "[pytest11]" in entry_points and "korvelan380.testing" in entry_points, entry_points
-print(len(names), "files")
-PY
+"$python" "$here/wheel_contents.py" "$wheel" "$version" py3-none-linux_x86_64 libkorvelan380.so \
+  libftd2xx.so
 
 step "pip install --no-index into a fresh venv"
 # Debian's pytest and numpy from the system's packages; korvelan380 only from the wheel.

@@ -7,16 +7,10 @@
 # of another version. There is no Windows Python here to install it into.
 set -euo pipefail
 python="$1" source="$(cd "$2" && pwd)" version="$3" objdump="$4"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=SCRIPTDIR/../support/check_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/check_lib.sh"
 unset KORVELAN380_LIBRARY KORVELAN380_SIM_LIBRARY KORVELAN380_BUILD_DIR KORVELAN380_WHEEL_CMAKE_DIR
 export PYTHONDONTWRITEBYTECODE=1
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-step() { printf '\n-- %s\n' "$*"; }
 
 step "KORVELAN380_WHEEL_PLATFORM=win_amd64 python3 -m build --no-isolation --wheel python/"
 KORVELAN380_WHEEL_PLATFORM=win_amd64 KORVELAN380_WHEEL_BUILD_DIR="$work/build" \
@@ -26,32 +20,8 @@ wheel="$work/dist/korvelan380-$version-py3-none-win_amd64.whl"
 [ -f "$wheel" ] || fail "no $(basename "$wheel"); built: $(ls "$work/dist")"
 
 step "its contents and metadata"
-"$python" - "$wheel" "$version" <<'PY'
-import sys, zipfile
-wheel, version = sys.argv[1:]
-with zipfile.ZipFile(wheel) as z:
-    names = set(z.namelist())
-    info = f"korvelan380-{version}.dist-info"
-    for need in ["korvelan380/__init__.py", "korvelan380/testing.py", "korvelan380/py.typed",
-                 "korvelan380/_install.json", "korvelan380/_lib/korvelan380.dll",
-                 "korvelan380/_lib/sim/FTD2XX.dll", "korvelan380/_lib/capture/FTD2XX.dll"]:
-        assert need in names, f"no {need} in the wheel"
-    native = sorted(n for n in names if n.endswith((".dll", ".so", ".pyd", ".exe")))
-    assert native == ["korvelan380/_lib/capture/FTD2XX.dll", "korvelan380/_lib/korvelan380.dll",
-                      "korvelan380/_lib/sim/FTD2XX.dll"], native
-    metadata = z.read(f"{info}/METADATA").decode().splitlines()
-    wheel_info = z.read(f"{info}/WHEEL").decode().splitlines()
-    entry_points = z.read(f"{info}/entry_points.txt").decode()
-for line in [f"Version: {version}", "Requires-Python: >=3.9", "Provides-Extra: numpy",
-             "License: MIT", "Classifier: Operating System :: Microsoft :: Windows"]:
-    assert line in metadata, f"METADATA lacks {line!r}"
-assert not [line for line in metadata if "POSIX" in line], "a Windows wheel classified as POSIX"
-for line in ["Root-Is-Purelib: false", "Tag: py3-none-win_amd64"]:
-    assert line in wheel_info, f"WHEEL lacks {line!r}"
-assert "[pytest11]" in entry_points and "korvelan380.testing" in entry_points, entry_points
-for name in sorted(names):
-    print(" ", name)
-PY
+"$python" "$(dirname "${BASH_SOURCE[0]}")/wheel_contents.py" "$wheel" "$version" \
+  py3-none-win_amd64 korvelan380.dll FTD2XX.dll "Classifier: Operating System :: Microsoft :: Windows"
 
 step "the DLLs need only Windows' own DLLs (and the library FTD2XX.dll)"
 mkdir "$work/site"

@@ -4,10 +4,9 @@
 # program that imports by ordinal gets the same function from either.
 #   check_shim_exports.sh OBJDUMP SHIM_DLL SIM_DLL DEF
 set -euo pipefail
-objdump="$1"
-shim="$2"
-sim="$3"
-def="$4"
+# shellcheck source=SCRIPTDIR/../support/check_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/check_lib.sh"
+objdump="$1" shim="$2" sim="$3" def="$4"
 export LC_ALL=C
 
 # "ordinal name" for each export by name: the name table numbers them from the ordinal base.
@@ -21,14 +20,7 @@ exports() {
 }
 
 expected="$(sed -n 's/^\(FT_[A-Za-z_]*\) @\([0-9]*\).*/\2 \1/p' "$def" | sort)"
-failed=0
-[ "$(wc -l <<<"$expected")" = 10 ] || { echo "$def does not list ten functions" >&2; failed=1; }
-if ! diff <(echo "$expected") <(exports "$shim"); then
-  echo "$shim's exports differ from $def's (< expected, > actual)" >&2
-  failed=1
-fi
-if ! diff <(echo "$expected") <(exports "$sim" | grep ' FT_'); then
-  echo "$sim's driver functions differ from $def's (< expected, > actual)" >&2
-  failed=1
-fi
-exit "$failed"
+[ "$(wc -l <<<"$expected")" = 10 ] || problem "$def does not list ten functions"
+expect_lines "$shim's exports and $def's" "$expected" "$(exports "$shim")"
+expect_lines "$sim's driver functions and $def's" "$expected" "$(exports "$sim" | grep ' FT_')"
+finish
