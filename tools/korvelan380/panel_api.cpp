@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "commands.h"
-#include "panel_os.h"
+#include "os/os.h"
 #include "values.h"
 #include "wave.h"
 

@@ -14,12 +14,12 @@
 #include <ostream>
 #include <thread>
 
-#include "panel_os.h"
+#include "os/os.h"
 #include "tool.h"
 
 extern char** environ;
 
-namespace korvelan380::tool::panel_os {
+namespace korvelan380::tool::os {
 
 void RandomBytes(unsigned char* bytes, size_t size) {
   size_t got = 0;
@@ -93,4 +93,4 @@ bool Interrupts::Wait(int milliseconds) {
   return sigtimedwait(&state_->signals, nullptr, &timeout) > 0;
 }
 
-}  // namespace korvelan380::tool::panel_os
+}  // namespace korvelan380::tool::os

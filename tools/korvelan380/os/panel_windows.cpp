@@ -10,10 +10,10 @@
 #include <mutex>
 #include <ostream>
 
-#include "panel_os.h"
+#include "os/os.h"
 #include "tool.h"
 
-namespace korvelan380::tool::panel_os {
+namespace korvelan380::tool::os {
 
 void RandomBytes(unsigned char* bytes, size_t size) {
   if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(size),
@@ -101,4 +101,4 @@ bool Interrupts::Wait(int milliseconds) {
   return WaitForSingleObject(state_->event, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0;
 }
 
-}  // namespace korvelan380::tool::panel_os
+}  // namespace korvelan380::tool::os
