@@ -4,7 +4,10 @@
 #include "doctor.h"
 
 #include <CLI/CLI.hpp>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "commands.h"
 #include "d2xx.h"
