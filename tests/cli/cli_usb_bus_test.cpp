@@ -1,5 +1,6 @@
-// Without a USB bus FTDI's driver crashes opening a module: the tool must say so, not crash.
-// Any libftd2xx.so that is not our simulated module stands in for FTDI's here.
+// The tool on drivers other than the simulated module. Without a USB bus FTDI's driver crashes
+// opening a module: the tool must say so, not crash. Any libftd2xx.so that is not our simulated
+// module stands in for FTDI's here; the partial one lacks FT_EE_UAWrite.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -70,6 +71,59 @@ TEST_F(NoUsbBus, OurSimulatedModuleAndAMissingDriverAreNotTakenForIt) {
   EXPECT_EQ(o.exit, 1);
   EXPECT_NE(o.out.find("the driver could not open module 7 (status 4)"), std::string::npos)
       << o.out;
+  // A driver the library refuses, a function missing: the library's own status again.
+  const Output partial = Tool("-d 7 info", KORVELAN380_PARTIAL_DRIVER_DIR);
+  EXPECT_NE(partial.out.find("the driver could not open module 7 (status 4)"), std::string::npos)
+      << partial.out;
+}
+
+// The doctor's driver checks, each check by name from its report ("" when it made none).
+struct Doctor {
+  int exit = -1;
+  nlohmann::json checks;
+  std::string Detail(const std::string& name, const std::string& result) const {
+    for (const auto& check : checks) {
+      if (check["check"] == name) {
+        EXPECT_EQ(check["result"], result) << name << ": " << check["detail"];
+        return check["detail"];
+      }
+    }
+    return "";
+  }
+};
+
+Doctor RunDoctor(const std::string& args, const std::string& driverDir) {
+  const Output o = Tool("-d 7 " + args + " --json", driverDir);
+  const auto doc = nlohmann::json::parse(o.out, nullptr, false);
+  EXPECT_FALSE(doc.is_discarded()) << o.out;
+  return {o.exit, doc.is_discarded() ? nlohmann::json() : doc.value("checks", nlohmann::json())};
+}
+
+TEST(DoctorOnOtherDrivers, NamesWhereTheDriverIsAndWhatItLacks) {
+  const Doctor complete = RunDoctor("doctor", KORVELAN380_OTHER_DRIVER_DIR);
+  EXPECT_EQ(
+      complete.Detail("driver library", "ok"),
+      std::string("libftd2xx.so loads from ") + KORVELAN380_OTHER_DRIVER_DIR + "/libftd2xx.so");
+  EXPECT_EQ(complete.Detail("driver functions", "ok"), "all ten the library uses are there");
+
+  const Doctor partial = RunDoctor("doctor", KORVELAN380_PARTIAL_DRIVER_DIR);
+  EXPECT_EQ(partial.exit, 1);
+  EXPECT_EQ(partial.Detail("driver functions", "problem"), "missing: FT_EE_UAWrite");
+
+  const Doctor none = RunDoctor("doctor", "/nonexistent");
+  EXPECT_EQ(none.exit, 1);
+  EXPECT_EQ(none.Detail("driver library", "problem").rfind("libftd2xx.so does not load: ", 0), 0u);
+  EXPECT_EQ(none.Detail("driver functions", ""), "");  // nothing to look into
+}
+
+TEST(DoctorOnOtherDrivers, TimingNeedsTheWholeDriver) {
+  for (const auto& [dir, says] :
+       {std::pair{KORVELAN380_PARTIAL_DRIVER_DIR, "libftd2xx.so lacks driver functions"},
+        std::pair{"/nonexistent", "libftd2xx.so does not load: "}}) {
+    const Output o = Tool("-d 7 doctor --timing", dir);
+    EXPECT_EQ(o.exit, 1) << dir;
+    EXPECT_NE(o.out.find(says), std::string::npos) << o.out;
+  }
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "capture_commands.h"
-#include "tool_os.h"
+#include "capture_session.h"
+#include "os/os.h"
 
 #ifndef KORVELAN380_CAPTURE_INSTALL_PATH
 #define KORVELAN380_CAPTURE_INSTALL_PATH "../lib/korvelan380/capture/libftd2xx.so"

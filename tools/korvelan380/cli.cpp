@@ -7,6 +7,7 @@
 
 #include "actions/errors.h"
 #include "commands.h"
+#include "os/os.h"
 #include "session.h"
 #include "tool.h"
 #include "wire.h"
@@ -37,7 +38,7 @@ void AddOptions(CLI::App& app, Options& options) {
                  "(default $KORVELAN380_DEVICE, else 0)");
   app.add_flag("--sim", options.sim, "use the simulated module instead of the installed driver");
   app.add_option("--sim-state", options.simState,
-                 "the simulated modules' state file (default " + DefaultSimStatePath() + ")");
+                 "the simulated modules' state file (default " + os::DefaultSimStatePath() + ")");
   app.add_option("--sim-latency", options.simLatencyMs,
                  "with --sim: milliseconds before the module's reply can be read (default 0)")
       ->check(CLI::Range(0.0, 10000.0));

@@ -123,6 +123,8 @@ void RegisterInfo(CommandSet& set);
 void RegisterDoctor(CommandSet& set);
 void RegisterPanel(CommandSet& set);  // panel.cpp
 void RegisterTrace(CommandSet& set);
+// trace FILE: a capture decoded into the wire view --trace prints.
+void TraceCommand(Report& r, const std::string& path);
 void RegisterDemo(CommandSet& set);
 void RegisterSim(CommandSet& set);
 

@@ -1,14 +1,102 @@
-// doctor: what stands between the library and a module that does not answer.
+// doctor: what stands between the library and a module that does not answer. What there is to
+// see comes from the operating system (os/); what counts as a problem is decided here, the same
+// on every system.
 #include "doctor.h"
 
 #include <CLI/CLI.hpp>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <string>
 
-#include "capture_commands.h"
 #include "commands.h"
+#include "d2xx.h"
+#include "os/os.h"
+#include "usb_bus.h"
 
 namespace korvelan380::tool {
 
+namespace {
+
+// Each check a line of the report, and the count of problems for the exit status.
+class Checks {
+ public:
+  explicit Checks(Report& r) : r_(r) { r_.json["checks"] = ordered_json::array(); }
+  void Add(const std::string& check, const std::string& result, const std::string& detail) {
+    r_.json["checks"].push_back({{"check", check}, {"result", result}, {"detail", detail}});
+    r_.Line("[" + result + "]" + std::string(9 - result.size(), ' ') + check + ": " + detail);
+    if (result == "problem") ++problems_;
+  }
+  int problems() const { return problems_; }
+
+ private:
+  Report& r_;
+  int problems_ = 0;
+};
+
+// "all ten the library uses": the count in words, as the report has always said it.
+std::string InWords(int count) {
+  static constexpr const char* kWords[] = {"none", "one",    "two",   "three", "four",
+                                           "five", "six",    "seven", "eight", "nine",
+                                           "ten",  "eleven", "twelve"};
+  return count < static_cast<int>(std::size(kWords)) ? kWords[count] : std::to_string(count);
+}
+
+// Whether the driver library loads, and has every function the library takes from it.
+void CheckDriver(Checks& checks) {
+  const os::DriverLook look = os::LookAtDriver();
+  if (look.library == nullptr) {
+    checks.Add("driver library", "problem", look.problem);
+    return;
+  }
+  checks.Add("driver library", "ok", os::DriverFile() + " loads from " + look.path);
+  std::string missing;
+  for (const char* fn : d2xx::kFunctionNames) {
+    if (os::Symbol(look.library, fn) == nullptr) {
+      missing += std::string(missing.empty() ? "" : ", ") + fn;
+    }
+  }
+  os::EndLook(look);
+  checks.Add("driver functions", missing.empty() ? "ok" : "problem",
+             missing.empty()
+                 ? "all " + InWords(d2xx::kFunctionCount) + " the library uses are there"
+                 : "missing: " + missing + look.missingHint);
+}
+
+// Linux's ftdi_sio takes FTDI devices before D2XX can; the simulated module does not mind it.
+void CheckFtdiSio(Checks& checks, bool sim) {
+  const std::optional<bool> loaded = os::FtdiSioLoaded();
+  if (!loaded) return;
+  checks.Add("ftdi_sio",
+             !*loaded ? "ok"
+             : sim    ? "note"
+                      : "problem",
+             *loaded ? "the kernel driver ftdi_sio is loaded: it claims FTDI devices and keeps "
+                       "D2XX from them (sudo rmmod ftdi_sio, or blacklist it)"
+                     : "the kernel driver ftdi_sio is not loaded");
+}
+
+// The FTDI devices the system shows, and whether the module is among them: said only when the
+// system shows their serial numbers.
+void CheckUsb(Checks& checks, const std::string& serial, bool sim) {
+  const os::UsbLook usb = os::LookAtUsb();
+  bool module = false;
+  bool serialsShown = true;
+  for (const os::FtdiDevice& device : usb.devices) {
+    checks.Add("USB device", device.mayOpen ? "ok" : "problem", device.detail);
+    module = module || device.serial == serial;
+    serialsShown = serialsShown && device.serial.has_value();
+  }
+  if (usb.devices.empty()) {
+    checks.Add("USB device", sim ? "note" : "problem",
+               usb.none + std::string(sim ? "; not needed with --sim" : ""));
+  } else if (!sim && serialsShown) {
+    checks.Add("module on USB", module ? "ok" : "problem",
+               module ? serial + " is attached" : "no FTDI device has the serial number " + serial);
+  }
+}
+
+// Whether the module opens and answers.
 void CheckConnect(Checks& checks, Session& s) {
   const StatusCode status = KORVELAN380_Connect(s.id());
   if (status == KORVELAN380_OK || status == KORVELAN380_TRANSFER_FAILED) {
@@ -20,13 +108,32 @@ void CheckConnect(Checks& checks, Session& s) {
                                             std::to_string(status) + ")");
 }
 
-namespace {
+// The connect, unless it is known to fail: without a USB bus FTDI's driver would crash the tool,
+// and without the library (Windows loads it only now) there is nothing to connect with.
+void CheckConnectWhereSafe(Checks& checks, Session& s, bool sim) {
+  if (const std::string bus = sim ? "" : UsbBusProblem(); !bus.empty()) {
+    checks.Add("USB bus", "problem", bus + " (" + UsbBusRemedy() + ")");
+    checks.Add("connect", "problem", "not tried: FTDI's driver crashes opening a module here");
+    return;
+  }
+  try {
+    os::RequireLibrary();
+  } catch (const ToolError& error) {
+    checks.Add("library", "problem", std::string(error.what()) + " (" + error.hint + ")");
+    checks.Add("connect", "problem", "not tried: the library does not load");
+    return;
+  }
+  CheckConnect(checks, s);
+}
 
 void DoctorCommand(Session& s, Report& r) {
   Checks checks(r);
   const bool sim = s.options().sim;
   if (sim) checks.Add("simulated module", "ok", "loaded from " + s.sim()->LibraryPath());
-  SystemChecks(checks, s, sim);
+  CheckDriver(checks);
+  CheckFtdiSio(checks, sim);
+  CheckUsb(checks, s.Serial(), sim);
+  CheckConnectWhereSafe(checks, s, sim);
   r.json["problems"] = checks.problems();
   r.Line(checks.problems() == 0 ? "no problems found"
                                 : std::to_string(checks.problems()) + " problem(s) found");

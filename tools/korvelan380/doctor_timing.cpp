@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <thread>
 
-#include "capture_commands.h"
+#include "capture_session.h"
 #include "d2xx.h"
+#include "doctor.h"
+#include "os/os.h"
 #include "simulator.h"
-#include "tool_os.h"
 
 namespace korvelan380::tool {
 namespace {
@@ -28,69 +29,33 @@ std::string Ms(double ms) {
   return text;
 }
 
-struct Driver {
-  FT_OpenEx_t openEx;
-  FT_Close_t close;
-  FT_Read_t read;
-  FT_Write_t write;
-  FT_Purge_t purge;
-  FT_GetQueueStatus_t queueStatus;
-};
-
-// One read of register 12: milliseconds, or a negative number when it failed or timed out.
-double TimeOneRead(const Driver& d, FT_HANDLE handle) {
-  const Clock::time_point start = Clock::now();
-  DWORD written = 0;
-  if (d.write(handle, const_cast<uint8_t*>(kReadFrame), sizeof kReadFrame, &written) != FT_OK ||
-      written != sizeof kReadFrame) {
-    return -1;
-  }
-  for (;;) {
-    DWORD waiting = 0;
-    if (d.queueStatus(handle, &waiting) != FT_OK) return -1;
-    if (waiting >= kReplySize) break;
-    if (Clock::now() - start > kReplyTimeout) return -1;
-    std::this_thread::sleep_for(std::chrono::microseconds(50));
-  }
-  uint8_t reply[kReplySize];
-  DWORD got = 0;
-  if (d.read(handle, reply, kReplySize, &got) != FT_OK || got != kReplySize || reply[0] != 0x02 ||
-      reply[1] != 'R' || reply[3] != 0x03) {
-    return -1;
-  }
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-}  // namespace
-
-void DoctorTiming(Session& s, Report& r) {
-  // The driver the library binds: the shim with --capture, else the simulated module with --sim,
-  // else the system's. Named, not looked up: on Windows a look-up by name may find another
-  // FTD2XX.dll than the one the library's import took.
-  const std::string name = SimLibraryFile();
+// The driver the library binds: the shim with --capture, else the simulated module with --sim,
+// else the system's. Named, not looked up: on Windows a look-up by name may find another
+// FTD2XX.dll than the one the library's import took.
+D2xxFunctions BindDriver(Session& s) {
+  const std::string name = os::DriverFile();
   std::string why;
   void* library = CaptureShim();
-  if (library == nullptr && s.sim() != nullptr)
+  if (library == nullptr && s.sim() != nullptr) {
     library = os::LoadDriver(s.sim()->LibraryPath(), why);
+  }
   if (library == nullptr) library = os::BoundDriver(why);
   if (library == nullptr) {
     ToolError error(name + " does not load: " + why, kExitFailed);
     error.hint = "'korvelan380 doctor' looks into why";
     throw error;
   }
-  Driver d{};
-  d.openEx = reinterpret_cast<FT_OpenEx_t>(os::Symbol(library, "FT_OpenEx"));
-  d.close = reinterpret_cast<FT_Close_t>(os::Symbol(library, "FT_Close"));
-  d.read = reinterpret_cast<FT_Read_t>(os::Symbol(library, "FT_Read"));
-  d.write = reinterpret_cast<FT_Write_t>(os::Symbol(library, "FT_Write"));
-  d.purge = reinterpret_cast<FT_Purge_t>(os::Symbol(library, "FT_Purge"));
-  d.queueStatus = reinterpret_cast<FT_GetQueueStatus_t>(os::Symbol(library, "FT_GetQueueStatus"));
-  if (!d.openEx || !d.close || !d.read || !d.write || !d.purge || !d.queueStatus) {
+  D2xxFunctions d{};
+  if (d2xx::Bind(d, [library](const char* fn) { return os::Symbol(library, fn); }) != nullptr) {
     throw ToolError(name + " lacks driver functions: 'korvelan380 doctor' says which", kExitFailed);
   }
+  return d;
+}
+
+FT_HANDLE OpenModule(const D2xxFunctions& d, Session& s) {
   std::string serial = s.Serial();
   FT_HANDLE handle = nullptr;
-  const FT_STATUS opened = d.openEx(serial.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
+  const FT_STATUS opened = d.FT_OpenEx(serial.data(), FT_OPEN_BY_SERIAL_NUMBER, &handle);
   if (opened != FT_OK) {
     ToolError error(
         "the driver could not open " + serial + " (driver status " + std::to_string(opened) + ")",
@@ -98,42 +63,57 @@ void DoctorTiming(Session& s, Report& r) {
     error.hint = "'korvelan380 -d " + s.options().device + " doctor' looks into it";
     throw error;
   }
-  d.purge(handle, FT_PURGE_RX | FT_PURGE_TX);
-  std::vector<double> times;
+  return handle;
+}
+
+// One read of register 12: milliseconds, or a negative number when it failed or timed out.
+double TimeOneRead(const D2xxFunctions& d, FT_HANDLE handle) {
+  const Clock::time_point start = Clock::now();
+  DWORD written = 0;
+  if (d.FT_Write(handle, const_cast<uint8_t*>(kReadFrame), sizeof kReadFrame, &written) != FT_OK ||
+      written != sizeof kReadFrame) {
+    return -1;
+  }
+  for (;;) {
+    DWORD waiting = 0;
+    if (d.FT_GetQueueStatus(handle, &waiting) != FT_OK) return -1;
+    if (waiting >= kReplySize) break;
+    if (Clock::now() - start > kReplyTimeout) return -1;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+  uint8_t reply[kReplySize];
+  DWORD got = 0;
+  if (d.FT_Read(handle, reply, kReplySize, &got) != FT_OK || got != kReplySize ||
+      reply[0] != 0x02 || reply[1] != 'R' || reply[3] != 0x03) {
+    return -1;
+  }
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Timings {
+  std::vector<double> ms;  // the answered reads, sorted
   int failed = 0;
+};
+
+Timings TimeReads(const D2xxFunctions& d, FT_HANDLE handle) {
+  Timings t;
+  d.FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX);
   for (int i = 0; i < kReads; ++i) {
     const double ms = TimeOneRead(d, handle);
     if (ms < 0) {
-      ++failed;
-      d.purge(handle, FT_PURGE_RX | FT_PURGE_TX);
+      ++t.failed;
+      // What a failed read left behind would pass for the next one's reply.
+      d.FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX);
     } else {
-      times.push_back(ms);
+      t.ms.push_back(ms);
     }
   }
-  d.close(handle);
-  if (times.empty()) {
-    throw ToolError("none of " + std::to_string(kReads) + " reads of register 12 was answered",
-                    kExitFailed);
-  }
-  std::sort(times.begin(), times.end());
-  const size_t n = times.size();
-  const double median = n % 2 != 0 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-  // The nearest-rank 99th percentile: the value 99% of the reads are at or below.
-  const double p99 = times[std::min(n - 1, (n * 99 + 99) / 100 - 1)];
-  r.json["reads"] = n;
-  r.json["failed"] = failed;
-  r.json["median_ms"] = median;
-  r.json["p99_ms"] = p99;
-  r.json["slow"] = median > kSlowMs;
-  r.Line(std::to_string(n) + " reads of register 12 on " + serial + ": median " + Ms(median) +
-         ", 99th percentile " + Ms(p99) +
-         (failed != 0 ? " (" + std::to_string(failed) + " unanswered)" : ""));
-  if (failed != 0) r.exit = kExitFailed;
-  if (median <= kSlowMs) {
-    r.Line("round trips are short: the driver's latency timer is not holding replies back");
-    return;
-  }
-  r.exit = kExitFailed;
+  std::sort(t.ms.begin(), t.ms.end());
+  return t;
+}
+
+// A slow round trip is nearly always the latency timer: what to do about it on each system.
+void SlowAdvice(Report& r) {
   const std::vector<std::string> advice = {
       "A round trip above 4 ms is usually the USB chip's latency timer: it holds a short reply "
       "until the timer runs out (16 ms by default) and every register read waits for it.",
@@ -145,6 +125,42 @@ void DoctorTiming(Session& s, Report& r) {
       "(msec): set 1 or 2, then unplug and plug the module in."};
   r.json["advice"] = advice;
   for (const std::string& line : advice) r.Line("  " + line);
+}
+
+void ReportTimings(Report& r, const Timings& t, const std::string& serial) {
+  const size_t n = t.ms.size();
+  const double median = n % 2 != 0 ? t.ms[n / 2] : (t.ms[n / 2 - 1] + t.ms[n / 2]) / 2;
+  // The nearest-rank 99th percentile: the value 99% of the reads are at or below.
+  const double p99 = t.ms[std::min(n - 1, (n * 99 + 99) / 100 - 1)];
+  r.json["reads"] = n;
+  r.json["failed"] = t.failed;
+  r.json["median_ms"] = median;
+  r.json["p99_ms"] = p99;
+  r.json["slow"] = median > kSlowMs;
+  r.Line(std::to_string(n) + " reads of register 12 on " + serial + ": median " + Ms(median) +
+         ", 99th percentile " + Ms(p99) +
+         (t.failed != 0 ? " (" + std::to_string(t.failed) + " unanswered)" : ""));
+  if (t.failed != 0) r.exit = kExitFailed;
+  if (median <= kSlowMs) {
+    r.Line("round trips are short: the driver's latency timer is not holding replies back");
+    return;
+  }
+  r.exit = kExitFailed;
+  SlowAdvice(r);
+}
+
+}  // namespace
+
+void DoctorTiming(Session& s, Report& r) {
+  const D2xxFunctions d = BindDriver(s);
+  FT_HANDLE handle = OpenModule(d, s);
+  const Timings t = TimeReads(d, handle);
+  d.FT_Close(handle);
+  if (t.ms.empty()) {
+    throw ToolError("none of " + std::to_string(kReads) + " reads of register 12 was answered",
+                    kExitFailed);
+  }
+  ReportTimings(r, t, s.Serial());
 }
 
 }  // namespace korvelan380::tool

@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "commands.h"
+#include "os/os.h"
 #include "panel_api.h"
-#include "panel_os.h"
 #include "values.h"
 
 namespace korvelan380::tool {
@@ -25,7 +25,7 @@ constexpr size_t kLargestBody = 64u << 20;
 
 std::string NewToken() {
   unsigned char bytes[24];
-  panel_os::RandomBytes(bytes, sizeof bytes);
+  os::RandomBytes(bytes, sizeof bytes);
   std::string token;
   for (unsigned char b : bytes) token += Hex(b, 2).substr(2);
   return token;
@@ -53,9 +53,7 @@ std::string UrlHost(const std::string& listen) {
   return listen;
 }
 
-}  // namespace
-
-void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& out) {
+void CheckArgs(const PanelArgs& args) {
   if (args.port < 0 || args.port > 65535) throw UsageError("--port is 0 to 65535");
   // An address in digits (or localhost): a name could resolve to anywhere.
   if (!HostAllowed(UrlHost(args.listen) + ":1", 1)) {
@@ -64,9 +62,9 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
         "not '" +
         args.listen + "'");
   }
-  const std::string token = NewToken();
-  PanelApi api(s);
-  httplib::Server server;
+}
+
+void Configure(httplib::Server& server) {
   server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   server.set_payload_max_length(kLargestBody);
   // Replies are small: sent at once, not held back for more (which costs 40 ms a request).
@@ -76,34 +74,40 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
                               {"X-Content-Type-Options", "nosniff"},
                               {"X-Frame-Options", "DENY"},
                               {"Referrer-Policy", "no-referrer"}});
+}
 
-  int port = args.port;
-  // Every request: its Host and Origin must be this panel's, and it must carry the token.
-  server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
-    const std::string host = req.get_header_value("Host");
-    if (!HostAllowed(host, port)) {
-      Refuse(res, 403, "Host '" + host + "' is not this panel's address");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (!OriginAllowed(req.get_header_value("Origin"), host)) {
-      Refuse(res, 403, "requests from other sites are refused");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    const std::string given = req.has_header("X-Korvelan380-Token")
-                                  ? req.get_header_value("X-Korvelan380-Token")
-                                  : req.get_param_value("token");
-    if (!SameToken(given, token)) {
-      Refuse(res, 403,
-             given.empty() ? "the token is missing: use the address the panel printed"
-                           : "wrong token: use the address the panel printed");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+// Every request: its Host and Origin must be this panel's, and it must carry the token. The port
+// is read at each request: with --port 0 it is known only once bound.
+void GuardRequests(httplib::Server& server, const int& port, const std::string& token) {
+  server.set_pre_routing_handler(
+      [&port, token](const httplib::Request& req, httplib::Response& res) {
+        const std::string host = req.get_header_value("Host");
+        if (!HostAllowed(host, port)) {
+          Refuse(res, 403, "Host '" + host + "' is not this panel's address");
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        if (!OriginAllowed(req.get_header_value("Origin"), host)) {
+          Refuse(res, 403, "requests from other sites are refused");
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        const std::string given = req.has_header("X-Korvelan380-Token")
+                                      ? req.get_header_value("X-Korvelan380-Token")
+                                      : req.get_param_value("token");
+        if (!SameToken(given, token)) {
+          Refuse(res, 403,
+                 given.empty() ? "the token is missing: use the address the panel printed"
+                               : "wrong token: use the address the panel printed");
+          return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+      });
+}
 
+// The page, with the token its scripts send, and the scripts and styles it loads.
+void ServePage(httplib::Server& server, const std::string& token) {
   std::string page(PanelFile("index.html"));
   ReplaceAll(page, "{{TOKEN}}", token);
-  server.Get("/", [&](const httplib::Request&, httplib::Response& res) {
+  server.Get("/", [page](const httplib::Request&, httplib::Response& res) {
     res.set_header("Content-Security-Policy",
                    "default-src 'none'; script-src 'self'; style-src 'self'; "
                    "connect-src 'self'; img-src 'self' data:; form-action 'none'; "
@@ -120,7 +124,11 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
                  res.set_content(file.data(), file.size(), type.c_str());
                });
   }
-  auto apiHandler = [&](const httplib::Request& req, httplib::Response& res) {
+}
+
+// The JSON API, and errors as JSON too.
+void ServeApi(httplib::Server& server, PanelApi& api) {
+  auto apiHandler = [&api](const httplib::Request& req, httplib::Response& res) {
     const ApiReply reply = api.Handle(req.method, req.matches[1].str(), req.body);
     SendJson(res, reply.status, reply.body);
   };
@@ -131,11 +139,11 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
       Refuse(res, res.status, res.status == 404 ? "nothing at " + req.path : "request refused");
     }
   });
+}
 
-  // An interrupt is taken by a thread of its own, which stops the server. Made first: on Linux
-  // every thread the server starts must inherit the blocked signals.
-  panel_os::Interrupts interrupts;
-
+// The port bound: the one asked for, or with --port 0 a free one.
+int Listen(httplib::Server& server, const PanelArgs& args) {
+  int port = args.port;
   if (args.port == 0) {
     port = server.bind_to_any_port(args.listen);
   } else if (!server.bind_to_port(args.listen, args.port)) {
@@ -146,7 +154,11 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
                         (args.port == 0 ? "" : " (in use?)"),
                     kExitFailed);
   }
+  return port;
+}
 
+void Announce(Session& s, const PanelArgs& args, int port, const std::string& token,
+              std::ostream& out) {
   const std::string url =
       "http://" + UrlHost(args.listen) + ":" + std::to_string(port) + "/?token=" + token;
   out << "korvelan380 panel for module " << s.options().device
@@ -154,8 +166,12 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
       << port << ":\n"
       << url << "\n"
       << "Ctrl-C stops it." << std::endl;
-  if (args.open) panel_os::OpenBrowser(url, out);
+  if (args.open) os::OpenBrowser(url, out);
+}
 
+// Serves until an interrupt, which a thread of its own takes and stops the server with. False
+// when the server stopped by itself, on an error.
+bool ServeUntilInterrupted(httplib::Server& server, os::Interrupts& interrupts) {
   std::atomic<bool> stopped{false};
   std::atomic<bool> signalled{false};
   std::thread signalThread([&] {
@@ -174,8 +190,28 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
   const bool served = server.listen_after_bind();
   stopped = true;
   signalThread.join();
-  if (!served && !signalled)
+  return served || signalled;
+}
+
+}  // namespace
+
+void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& out) {
+  CheckArgs(args);
+  const std::string token = NewToken();
+  PanelApi api(s);
+  httplib::Server server;
+  Configure(server);
+  int port = args.port;
+  GuardRequests(server, port, token);
+  ServePage(server, token);
+  ServeApi(server, api);
+  // Made before the server starts its threads: on Linux they must inherit the blocked signals.
+  os::Interrupts interrupts;
+  port = Listen(server, args);
+  Announce(s, args, port, token, out);
+  if (!ServeUntilInterrupted(server, interrupts)) {
     throw ToolError("the panel's server stopped with an error", kExitFailed);
+  }
   r.json = {{"port", port}, {"stopped", true}};
   r.Line("panel stopped; module " + s.options().device + " disconnected");
 }

@@ -15,7 +15,7 @@
 #include "actions/waveform.h"
 #include "commands.h"
 #include "core/samples.h"
-#include "panel_os.h"
+#include "os/os.h"
 #include "values.h"
 
 namespace korvelan380::tool {
@@ -533,7 +533,7 @@ bool HostAllowed(std::string_view host, int port) {
     return false;
   }
   const std::string name(host.substr(0, host.size() - suffix.size()));
-  return name == "localhost" || panel_os::IsNumericAddress(name);
+  return name == "localhost" || os::IsNumericAddress(name);
 }
 
 bool OriginAllowed(std::string_view origin, std::string_view host) {

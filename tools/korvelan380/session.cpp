@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <iostream>
 
-#include "capture_commands.h"
-#include "tool_os.h"
+#include "capture_session.h"
+#include "os/os.h"
 #include "usb_bus.h"
 
 namespace korvelan380::tool {
@@ -62,7 +62,7 @@ Session::Session(const Options& options, bool attachOnFirstUse) : options_(optio
     return;
   }
   sim_ = std::make_unique<Simulator>();
-  sim_->Open(options_.simState.empty() ? DefaultSimStatePath() : options_.simState);
+  sim_->Open(options_.simState.empty() ? os::DefaultSimStatePath() : options_.simState);
   // First use: a module that works out of the box, volts included.
   if (attachOnFirstUse && !sim_->Knows(Serial())) sim_->AttachFresh(Serial(), kEepromSize, true);
   sim_->SetTiming(Serial(), static_cast<uint32_t>(options_.simLatencyMs * 1000.0),
@@ -94,8 +94,7 @@ void Session::Connect() {
                    " is not attached: attach it with 'korvelan380 --sim -d " + options_.device +
                    " sim attach'";
     } else {
-      // The simulated module's file is named as the driver it stands in for.
-      error.hint = "is the module plugged in and FTDI's driver (" + SimLibraryFile() +
+      error.hint = "is the module plugged in and FTDI's driver (" + os::DriverFile() +
                    ") installed? 'korvelan380 -d " + options_.device + " doctor' looks into it";
     }
   }

@@ -1,3 +1,4 @@
+// The simulated module behind --sim: found, loaded and bound, and its state file.
 #include "simulator.h"
 
 #include <cstdlib>
@@ -5,8 +6,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "os/os.h"
 #include "tool.h"
-#include "tool_os.h"
+
+#ifndef KORVELAN380_SIM_BUILD_PATH
+#define KORVELAN380_SIM_BUILD_PATH ""
+#endif
 
 namespace korvelan380::tool {
 namespace fs = std::filesystem;
@@ -52,6 +57,22 @@ ToolError StateFileError(const std::string& path, const std::string& why) {
 }
 
 }  // namespace
+
+std::vector<std::string> SimLibraryCandidates() {
+  if (const char* env = std::getenv("KORVELAN380_SIM_LIBRARY"); env != nullptr && *env != '\0') {
+    return {env};  // named explicitly: nothing else is tried
+  }
+  std::vector<std::string> candidates;
+  if (const std::string dir = os::ExecutableDir(); !dir.empty()) {
+    candidates = os::SimLibrariesBeside(dir);
+  }
+  if (*KORVELAN380_SIM_BUILD_PATH != '\0') candidates.push_back(KORVELAN380_SIM_BUILD_PATH);
+  return candidates;
+}
+
+std::string SimLibraryFile() {
+  return os::DriverFile();
+}
 
 // The control functions of the simulator's C layer (korvelan380_sim.h), bound by name.
 struct Simulator::Api {

@@ -21,18 +21,12 @@ struct TraceEntry {
   std::vector<uint8_t> data;
 };
 
-// Where the simulator library is looked for, in order: $KORVELAN380_SIM_LIBRARY (only it); in
-// an installation, <libdir>/korvelan380/sim/libftd2xx.so relative to the tool's folder
-// (../lib/korvelan380/sim/libftd2xx.so, or ../lib/<multiarch>/... with Debian's libdir); beside
-// the tool in the build tree (../../sim/libftd2xx.so); the build tree the tool was built in.
-// On Windows: $KORVELAN380_SIM_LIBRARY (only it); ..\sim\FTD2XX.dll from the tool's folder (the
-// ZIP's layout); the build tree the tool was built in. (simulator_posix.cpp and
-// simulator_windows.cpp.)
+// Where the simulator library is looked for, in order: $KORVELAN380_SIM_LIBRARY (only it); beside
+// the tool, in an installation and then in the build tree (os::SimLibrariesBeside); the build
+// tree the tool was built in.
 std::vector<std::string> SimLibraryCandidates();
-// $XDG_STATE_HOME/korvelan380/sim-state.json, or ~/.local/state/korvelan380/sim-state.json; on
-// Windows %LOCALAPPDATA%\korvelan380\sim-state.json.
-std::string DefaultSimStatePath();
-// libftd2xx.so, or FTD2XX.dll on Windows.
+// libftd2xx.so, or FTD2XX.dll on Windows: the simulated module is named as the driver it stands
+// in for.
 std::string SimLibraryFile();
 
 class Simulator {

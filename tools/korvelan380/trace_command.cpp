@@ -7,7 +7,6 @@
 #include <memory>
 #include <sstream>
 
-#include "capture_commands.h"
 #include "capture_file.h"
 #include "commands.h"
 #include "wire.h"

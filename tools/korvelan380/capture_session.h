@@ -1,13 +1,11 @@
 // Capture and replay in the tool: --capture puts the recording shim in front of the driver,
-// --replay has the simulated module answer from a capture, `trace FILE` decodes a capture, and
-// `doctor --timing` measures round trips.
-#ifndef KORVELAN380_TOOL_CAPTURE_COMMANDS_H
-#define KORVELAN380_TOOL_CAPTURE_COMMANDS_H
+// --replay has the simulated module answer from a capture.
+#ifndef KORVELAN380_TOOL_CAPTURE_SESSION_H
+#define KORVELAN380_TOOL_CAPTURE_SESSION_H
 
 #include <string>
 #include <vector>
 
-#include "session.h"
 #include "simulator.h"
 #include "tool.h"
 
@@ -31,9 +29,6 @@ void StartReplay(const Options& options, Simulator& sim);
 // calls never made as one.
 void CheckReplay(bool atEnd);
 
-void TraceCommand(Report& r, const std::string& path);
-void DoctorTiming(Session& s, Report& r);
-
 }  // namespace korvelan380::tool
 
-#endif  // KORVELAN380_TOOL_CAPTURE_COMMANDS_H
+#endif  // KORVELAN380_TOOL_CAPTURE_SESSION_H

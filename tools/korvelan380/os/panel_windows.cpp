@@ -10,10 +10,10 @@
 #include <mutex>
 #include <ostream>
 
-#include "panel_os.h"
+#include "os/os.h"
 #include "tool.h"
 
-namespace korvelan380::tool::panel_os {
+namespace korvelan380::tool::os {
 
 void RandomBytes(unsigned char* bytes, size_t size) {
   if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(size),
@@ -31,19 +31,6 @@ void OpenBrowser(const std::string& url, std::ostream& out) {
     out << "could not start the browser (error " << result
         << "): open the address above yourself\n";
   }
-}
-
-// In the ANSI code page, as the tool's narrow file names are opened.
-std::string NewTemporaryFile() {
-  char dir[MAX_PATH + 1];
-  char name[MAX_PATH];
-  const DWORD length = GetTempPathA(sizeof dir, dir);
-  if (length == 0 || length > sizeof dir || GetTempFileNameA(dir, "kvp", 0, name) == 0) {
-    throw ToolError("cannot make a temporary file in the temporary folder (error " +
-                        std::to_string(GetLastError()) + ")",
-                    kExitFailed);
-  }
-  return name;
 }
 
 bool IsNumericAddress(const std::string& name) {
@@ -101,4 +88,4 @@ bool Interrupts::Wait(int milliseconds) {
   return WaitForSingleObject(state_->event, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0;
 }
 
-}  // namespace korvelan380::tool::panel_os
+}  // namespace korvelan380::tool::os

@@ -14,12 +14,12 @@
 #include <ostream>
 #include <thread>
 
-#include "panel_os.h"
+#include "os/os.h"
 #include "tool.h"
 
 extern char** environ;
 
-namespace korvelan380::tool::panel_os {
+namespace korvelan380::tool::os {
 
 void RandomBytes(unsigned char* bytes, size_t size) {
   size_t got = 0;
@@ -54,16 +54,6 @@ void OpenBrowser(const std::string& url, std::ostream& out) {
   std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
 }
 
-std::string NewTemporaryFile() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(dir != nullptr && *dir == '/' ? dir : "/tmp") + "/korvelan380-panel-XXXXXX";
-  const int fd = mkstemp(pattern.data());
-  if (fd < 0) throw ToolError("cannot make a temporary file in " + pattern, kExitFailed);
-  close(fd);
-  return pattern;
-}
-
 bool IsNumericAddress(const std::string& name) {
   unsigned char address[16];
   if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
@@ -93,4 +83,4 @@ bool Interrupts::Wait(int milliseconds) {
   return sigtimedwait(&state_->signals, nullptr, &timeout) > 0;
 }
 
-}  // namespace korvelan380::tool::panel_os
+}  // namespace korvelan380::tool::os

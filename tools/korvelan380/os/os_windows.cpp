@@ -10,15 +10,10 @@
 #include <filesystem>
 #include <iostream>
 
-#include "simulator.h"
+#include "os/os.h"
 #include "tool.h"
-#include "tool_os.h"
 
-#ifndef KORVELAN380_SIM_BUILD_PATH
-#define KORVELAN380_SIM_BUILD_PATH ""
-#endif
-
-namespace korvelan380::tool {
+namespace korvelan380::tool::os {
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,39 +32,20 @@ std::string Message(DWORD code) {
 
 }  // namespace
 
-std::string os::ExecutableDir() {
+std::string ExecutableDir() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   if (length == 0 || length == MAX_PATH) return "";
   return fs::path(path).parent_path().string();
 }
 
-void* os::LoadDriver(const std::string& path, std::string& error) {
-  // By full path: loaded under its name FTD2XX.dll, it is what korvelan380.dll's imports bind.
-  HMODULE library = LoadLibraryW(fs::path(path).wstring().c_str());
-  if (library == nullptr) error = Message(GetLastError());
-  return reinterpret_cast<void*>(library);
-}
-
-void* os::Symbol(void* library, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
-void* os::BoundDriver(std::string& error) {
-  // A module already loaded as FTD2XX.dll, else the one the system's search finds.
-  HMODULE library = GetModuleHandleW(L"FTD2XX.dll");
-  if (library == nullptr) library = LoadLibraryW(L"FTD2XX.dll");
-  if (library == nullptr) error = Message(GetLastError());
-  return reinterpret_cast<void*>(library);
-}
-
-void os::SetEnv(const std::string& name, const std::string& value) {
+void SetEnv(const std::string& name, const std::string& value) {
   // The process' own environment, which the shim reads; and the C runtime's copy of it.
   SetEnvironmentVariableW(fs::path(name).wstring().c_str(), fs::path(value).wstring().c_str());
   _putenv_s(name.c_str(), value.c_str());
 }
 
-intptr_t os::LockFile(const std::string& path) {
+intptr_t LockFile(const std::string& path) {
   HANDLE file = CreateFileW(fs::path(path).wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -82,11 +58,11 @@ intptr_t os::LockFile(const std::string& path) {
   return reinterpret_cast<intptr_t>(file);
 }
 
-void os::Unlock(intptr_t lock) {
+void Unlock(intptr_t lock) {
   CloseHandle(reinterpret_cast<HANDLE>(lock));
 }
 
-void os::WithoutStdout(const std::function<void()>& fn) {
+void WithoutStdout(const std::function<void()>& fn) {
   std::cout.flush();
   std::fflush(stdout);
   const int saved = _dup(_fileno(stdout));
@@ -99,7 +75,44 @@ void os::WithoutStdout(const std::function<void()>& fn) {
   if (saved >= 0) _close(saved);
 }
 
-void os::RequireLibrary() {
+std::string DefaultSimStatePath() {
+  const char* local = std::getenv("LOCALAPPDATA");
+  const fs::path base = local != nullptr && *local != '\0' ? fs::path(local) : fs::path(".");
+  return (base / "korvelan380" / "sim-state.json").string();
+}
+
+std::string DriverFile() {
+  return "FTD2XX.dll";
+}
+
+std::vector<std::string> SimLibrariesBeside(const std::string& dir) {
+  return {(fs::path(dir) / ".." / "sim" / "FTD2XX.dll").string()};
+}
+
+void* LoadDriver(const std::string& path, std::string& error) {
+  // By full path: loaded under its name FTD2XX.dll, it is what korvelan380.dll's imports bind.
+  HMODULE library = LoadLibraryW(fs::path(path).wstring().c_str());
+  if (library == nullptr) error = Message(GetLastError());
+  return reinterpret_cast<void*>(library);
+}
+
+void* Symbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void* BoundDriver(std::string& error) {
+  // A module already loaded as FTD2XX.dll, else the one the system's search finds.
+  HMODULE library = GetModuleHandleW(L"FTD2XX.dll");
+  if (library == nullptr) library = LoadLibraryW(L"FTD2XX.dll");
+  if (library == nullptr) error = Message(GetLastError());
+  return reinterpret_cast<void*>(library);
+}
+
+void* LoadedLibrary(const std::string& path) {
+  return reinterpret_cast<void*>(GetModuleHandleW(fs::path(path).wstring().c_str()));
+}
+
+void RequireLibrary() {
   if (GetModuleHandleW(L"korvelan380.dll") != nullptr) return;
   if (LoadLibraryW(L"korvelan380.dll") != nullptr) return;
   ToolError error("korvelan380.dll does not load: " + Message(GetLastError()), kExitFailed);
@@ -109,25 +122,27 @@ void os::RequireLibrary() {
   throw error;
 }
 
-std::string SimLibraryFile() {
-  return "FTD2XX.dll";
-}
-
-std::vector<std::string> SimLibraryCandidates() {
-  if (const char* env = std::getenv("KORVELAN380_SIM_LIBRARY"); env != nullptr && *env != '\0') {
-    return {env};  // named explicitly: nothing else is tried
+DriverLook LookAtDriver() {
+  DriverLook look;
+  look.missingHint = " (install FTDI's current D2XX driver)";
+  // With --sim the simulated FTD2XX.dll is already loaded under that name: the library's too. A
+  // reference of the look's own either way, which EndLook gives back.
+  HMODULE driver = nullptr;
+  if (!GetModuleHandleExW(0, L"FTD2XX.dll", &driver)) driver = LoadLibraryW(L"FTD2XX.dll");
+  if (driver == nullptr) {
+    look.problem = "FTD2XX.dll does not load (error " + std::to_string(GetLastError()) +
+                   "); install FTDI's D2XX driver, which puts it in the system folder";
+    return look;
   }
-  std::vector<std::string> candidates;
-  const std::string dir = os::ExecutableDir();
-  if (!dir.empty()) candidates.push_back((fs::path(dir) / ".." / "sim" / "FTD2XX.dll").string());
-  if (*KORVELAN380_SIM_BUILD_PATH != '\0') candidates.push_back(KORVELAN380_SIM_BUILD_PATH);
-  return candidates;
+  wchar_t path[MAX_PATH] = L"";
+  GetModuleFileNameW(driver, path, MAX_PATH);
+  look.library = reinterpret_cast<void*>(driver);
+  look.path = fs::path(path).string();
+  return look;
 }
 
-std::string DefaultSimStatePath() {
-  const char* local = std::getenv("LOCALAPPDATA");
-  const fs::path base = local != nullptr && *local != '\0' ? fs::path(local) : fs::path(".");
-  return (base / "korvelan380" / "sim-state.json").string();
+void EndLook(const DriverLook& look) {
+  if (look.library != nullptr) FreeLibrary(static_cast<HMODULE>(look.library));
 }
 
-}  // namespace korvelan380::tool
+}  // namespace korvelan380::tool::os

@@ -1,0 +1,131 @@
+// What the tool does differently on Linux and on Windows, all behind this one header: its
+// definitions are in the *_posix.cpp and *_windows.cpp files beside it. What the tool decides
+// from what these return is the same on both systems and lives outside this folder.
+#ifndef KORVELAN380_TOOL_OS_OS_H
+#define KORVELAN380_TOOL_OS_OS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvelan380::tool::os {
+
+// ---- The process (os_posix.cpp, os_windows.cpp) ----
+
+// The folder the tool's own executable is in, or "" when it cannot be told.
+std::string ExecutableDir();
+
+// Sets the variable in this process' environment, where libraries loaded later read it.
+void SetEnv(const std::string& name, const std::string& value);
+
+// Takes an exclusive lock on the file (created when missing), waiting for it; -1 when it
+// cannot be had. Released by Unlock or the process' end.
+intptr_t LockFile(const std::string& path);
+void Unlock(intptr_t lock);
+
+// Runs `fn` with the process' standard output sent nowhere.
+void WithoutStdout(const std::function<void()>& fn);
+
+// $XDG_STATE_HOME/korvelan380/sim-state.json, or ~/.local/state/korvelan380/sim-state.json; on
+// Windows %LOCALAPPDATA%\korvelan380\sim-state.json.
+std::string DefaultSimStatePath();
+
+// ---- The driver library (os_posix.cpp, os_windows.cpp) ----
+
+// The driver's file name, libftd2xx.so or FTD2XX.dll on Windows. The simulated module and the
+// recording shim take the same name, so that the library binds them as the driver.
+std::string DriverFile();
+
+// Where the simulated module's library is beside a tool whose executable is in `dir`: in an
+// installation, then in the build tree. On Linux <libdir>/korvelan380/sim/libftd2xx.so relative
+// to `dir` (../lib/korvelan380/sim/libftd2xx.so, or ../lib/<multiarch>/... with Debian's libdir),
+// then ../../sim/libftd2xx.so; on Windows ..\sim\FTD2XX.dll, the ZIP's layout and the build
+// tree's alike.
+std::vector<std::string> SimLibrariesBeside(const std::string& dir);
+
+// Loads a driver library so that the library, bound later, uses it: on Linux globally, under
+// its soname; on Windows by full path, under its name FTD2XX.dll. Null, with `error` saying why,
+// when it does not load.
+void* LoadDriver(const std::string& path, std::string& error);
+void* Symbol(void* library, const char* name);
+// The driver library loaded under the driver's name, else the one the system's search finds:
+// what the library binds when the tool has loaded none by path. Null, with `error` saying why,
+// when none loads. It stays loaded.
+void* BoundDriver(std::string& error);
+// The library at `path` when this process has loaded it already, else null: nothing is loaded.
+void* LoadedLibrary(const std::string& path);
+
+// Throws a ToolError when the library cannot be used before its first call. On Windows the
+// tool loads korvelan380.dll at that call (after --sim has loaded the simulated FTD2XX.dll), and
+// a missing FTD2XX.dll would end the process there instead.
+void RequireLibrary();
+
+// The driver library the system's search finds, opened for the doctor to look at.
+struct DriverLook {
+  void* library = nullptr;  // null when it does not load; closed again by EndLook
+  std::string path;         // the file it loaded from
+  std::string problem;      // when it does not load: why, and how the driver is installed here
+  std::string missingHint;  // what to add after the functions it lacks; "" for nothing
+};
+DriverLook LookAtDriver();
+void EndLook(const DriverLook& look);
+
+// ---- The USB devices and the bus (usb_posix.cpp, usb_windows.cpp) ----
+
+// The folder where FTDI's driver finds the USB devices, when it does not exist (a container or
+// virtual machine without USB passthrough); "" when the bus is visible, as on Windows always.
+std::string MissingUsbBus();
+
+// An FTDI USB device (vendor 0403) as the system shows it.
+struct FtdiDevice {
+  std::optional<std::string> serial;  // none when the system does not show serial numbers
+  std::string detail;                 // the doctor's line: where it is, its serial number
+  bool mayOpen = true;                // false when this user may not open it (and why is in detail)
+};
+struct UsbLook {
+  std::vector<FtdiDevice> devices;
+  std::string none;  // what the doctor says when there is none
+};
+UsbLook LookAtUsb();
+
+// Whether Linux's kernel driver ftdi_sio, which claims FTDI devices and keeps D2XX from them, is
+// loaded; none on a system that has no such driver.
+std::optional<bool> FtdiSioLoaded();
+
+// ---- The panel (panel_posix.cpp, panel_windows.cpp) ----
+
+// Fills `bytes` from the system's random source; throws a ToolError when it has none.
+void RandomBytes(unsigned char* bytes, size_t size);
+
+// Starts the user's browser on `url` without waiting for it; says on `out` when it cannot.
+void OpenBrowser(const std::string& url, std::ostream& out);
+
+// Whether `name` is an IPv4 address in digits, or an IPv6 one in brackets ("[::1]").
+bool IsNumericAddress(const std::string& name);
+
+// From its making to its end, an interrupt no longer ends the process but is waited for: Ctrl-C
+// (SIGINT), and on Linux SIGTERM too. Made before the threads that serve, which on Linux inherit
+// the blocked signals.
+class Interrupts {
+ public:
+  Interrupts();
+  ~Interrupts();
+  Interrupts(const Interrupts&) = delete;
+  Interrupts& operator=(const Interrupts&) = delete;
+
+  // Waits at most `milliseconds` for an interrupt; true when one came.
+  bool Wait(int milliseconds);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace korvelan380::tool::os
+
+#endif  // KORVELAN380_TOOL_OS_OS_H

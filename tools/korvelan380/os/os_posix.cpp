@@ -1,0 +1,124 @@
+// The tool on Linux: dlopen, flock, /proc/self/exe, and where the simulator and its state are.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "os/os.h"
+
+#ifndef KORVELAN380_SIM_INSTALL_PATH
+#define KORVELAN380_SIM_INSTALL_PATH "../lib/korvelan380/sim/libftd2xx.so"
+#endif
+
+namespace korvelan380::tool::os {
+namespace fs = std::filesystem;
+
+std::string ExecutableDir() {
+  std::error_code ec;
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
+void SetEnv(const std::string& name, const std::string& value) {
+  setenv(name.c_str(), value.c_str(), 1);
+}
+
+intptr_t LockFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  if (flock(fd, LOCK_EX) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void Unlock(intptr_t lock) {
+  close(static_cast<int>(lock));
+}
+
+void WithoutStdout(const std::function<void()>& fn) {
+  std::cout.flush();
+  std::fflush(stdout);
+  const int saved = dup(STDOUT_FILENO);
+  const int sink = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved >= 0 && sink >= 0) dup2(sink, STDOUT_FILENO);
+  fn();
+  std::fflush(stdout);
+  if (saved >= 0 && sink >= 0) dup2(saved, STDOUT_FILENO);
+  if (sink >= 0) close(sink);
+  if (saved >= 0) close(saved);
+}
+
+std::string DefaultSimStatePath() {
+  if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
+    return std::string(xdg) + "/korvelan380/sim-state.json";
+  }
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr && *home != '\0' ? home : ".") +
+         "/.local/state/korvelan380/sim-state.json";
+}
+
+std::string DriverFile() {
+  return "libftd2xx.so";
+}
+
+std::vector<std::string> SimLibrariesBeside(const std::string& dir) {
+  // An installed tool never looks outside its installation first.
+  return {dir + "/" + KORVELAN380_SIM_INSTALL_PATH, dir + "/../../sim/libftd2xx.so"};
+}
+
+void* LoadDriver(const std::string& path, std::string& error) {
+  // Global, so that the library's later dlopen("libftd2xx.so") finds it by soname.
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  if (library == nullptr) error = dlerror();
+  return library;
+}
+
+void* Symbol(void* library, const char* name) {
+  return dlsym(library, name);
+}
+
+void* BoundDriver(std::string& error) {
+  // As the library opens it.
+  void* library = dlopen("libftd2xx.so", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) error = dlerror();
+  return library;
+}
+
+void* LoadedLibrary(const std::string& path) {
+  return dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+}
+
+// The library finds its driver at the first connect, and says so with a status.
+void RequireLibrary() {}
+
+DriverLook LookAtDriver() {
+  DriverLook look;
+  std::string why;
+  look.library = BoundDriver(why);
+  if (look.library == nullptr) {
+    look.problem = "libftd2xx.so does not load: " + why +
+                   "; install FTDI's D2XX driver where the loader finds it (e.g. /usr/local/lib, "
+                   "then ldconfig)";
+    return look;
+  }
+  link_map* map = nullptr;
+  look.path =
+      dlinfo(look.library, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr
+          ? map->l_name
+          : "(unknown path)";
+  return look;
+}
+
+void EndLook(const DriverLook& look) {
+  if (look.library != nullptr) dlclose(look.library);
+}
+
+}  // namespace korvelan380::tool::os
