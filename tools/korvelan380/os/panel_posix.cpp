@@ -1,4 +1,4 @@
-// The panel on Linux: getrandom, xdg-open, mkstemp, and SIGINT and SIGTERM taken by sigtimedwait.
+// The panel on Linux: getrandom, xdg-open, and SIGINT and SIGTERM taken by sigtimedwait.
 #include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-// The panel on Windows: BCryptGenRandom, ShellExecuteW, GetTempFileNameA, and Ctrl-C taken by a
+// The panel on Windows: BCryptGenRandom, ShellExecuteW, and Ctrl-C taken by a
 // console control handler.
 #include <winsock2.h>
 #include <ws2tcpip.h>
