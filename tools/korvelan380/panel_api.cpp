@@ -457,7 +457,7 @@ ordered_json PanelApi::Info() {
 void PanelApi::DrainTrace() {
   // Calls made between the copy and the clear are lost to the log; the log is for people, and
   // the window is a few microseconds.
-  const std::vector<TraceEntry> trace = session_.sim()->Trace();
+  const std::vector<capture::DriverCall> trace = session_.sim()->Trace();
   session_.sim()->ClearTrace();
   for (WireLine& line : DescribeTrace(trace)) wire_.push_back(std::move(line));
   while (wire_.size() > kWireLines) wire_.pop_front();

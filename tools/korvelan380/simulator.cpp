@@ -1,6 +1,8 @@
 // The simulated module behind --sim: found, loaded and bound, and its state file.
 #include "simulator.h"
 
+#include "hex.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,35 +22,6 @@ namespace {
 
 constexpr const char* kStateFormat = "korvelan380 simulated modules";
 constexpr int kStateVersion = 1;
-
-std::string ToHex(const std::vector<uint8_t>& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (uint8_t b : bytes) {
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 15]);
-  }
-  return out;
-}
-
-bool FromHex(const std::string& text, std::vector<uint8_t>& out) {
-  if (text.size() % 2 != 0) return false;
-  auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  out.resize(text.size() / 2);
-  for (size_t i = 0; i < out.size(); ++i) {
-    const int hi = digit(text[2 * i]);
-    const int lo = digit(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out[i] = static_cast<uint8_t>(hi << 4 | lo);
-  }
-  return true;
-}
 
 ToolError StateFileError(const std::string& path, const std::string& why) {
   ToolError error("the simulator's state file " + path + " " + why, kExitUsage);
@@ -187,7 +160,7 @@ void Simulator::Open(const std::string& statePath) {
   std::vector<std::pair<std::string, std::vector<uint8_t>>> modules;
   for (const auto& [serial, state] : doc["modules"].items()) {
     std::vector<uint8_t> bytes;
-    if (!state.is_string() || !FromHex(state.get<std::string>(), bytes)) {
+    if (!state.is_string() || !hex::Decode(state.get<std::string>(), bytes)) {
       throw StateFileError(statePath, "holds a malformed state for " + serial);
     }
     modules.emplace_back(serial, std::move(bytes));
@@ -234,7 +207,7 @@ void Simulator::Save() {
   for (const std::string& serial : known_) {
     std::vector<uint8_t> bytes(api_->exportState(serial.c_str(), nullptr, 0));
     api_->exportState(serial.c_str(), bytes.data(), bytes.size());
-    doc["modules"][serial] = ToHex(bytes);
+    doc["modules"][serial] = hex::Encode(bytes);
   }
   // A new file renamed over the old one: a reader never sees half a state.
   const std::string temporary = statePath_ + ".new";
@@ -248,18 +221,17 @@ void Simulator::Save() {
   if (ec) throw StateFileError(statePath_, "cannot be replaced: " + ec.message());
 }
 
-std::vector<TraceEntry> Simulator::Trace() const {
-  std::vector<TraceEntry> entries(api_->traceCount(nullptr));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    TraceEntry& e = entries[i];
-    e.fn = api_->traceFn(i);
-    e.name = api_->fnName(e.fn);
-    e.arg = api_->traceArg(i);
-    e.status = api_->traceStatus(i);
-    e.data.resize(api_->traceData(i, nullptr, 0));
-    api_->traceData(i, e.data.data(), e.data.size());
+std::vector<capture::DriverCall> Simulator::Trace() const {
+  std::vector<capture::DriverCall> calls(api_->traceCount(nullptr));
+  for (size_t i = 0; i < calls.size(); ++i) {
+    capture::DriverCall& c = calls[i];
+    c.fn = api_->traceFn(i);
+    c.arg = api_->traceArg(i);
+    c.status = api_->traceStatus(i);
+    c.data.resize(api_->traceData(i, nullptr, 0));
+    api_->traceData(i, c.data.data(), c.data.size());
   }
-  return entries;
+  return calls;
 }
 
 void Simulator::ClearTrace() {

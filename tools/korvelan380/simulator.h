@@ -10,16 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace korvelan380::tool {
+#include "driver_call.h"
 
-// One driver call as the simulated module saw it.
-struct TraceEntry {
-  int fn = 0;
-  std::string name;  // "FT_Write"
-  uint32_t arg = 0;
-  uint32_t status = 0;
-  std::vector<uint8_t> data;
-};
+namespace korvelan380::tool {
 
 // Where the simulator library is looked for, in order: $KORVELAN380_SIM_LIBRARY (only it); beside
 // the tool, in an installation and then in the build tree (os::SimLibrariesBeside); the build
@@ -57,7 +50,8 @@ class Simulator {
   // Writes every module known, and `serial` as it is now, to the state file.
   void Save();
 
-  std::vector<TraceEntry> Trace() const;
+  // The calls the simulated module saw, in order (fn, arg, status and data filled).
+  std::vector<capture::DriverCall> Trace() const;
   void ClearTrace();
 
  private:

@@ -84,14 +84,7 @@ struct Decoded {
 };
 
 Decoded Decode(const std::vector<cap::DriverCall>& calls) {
-  std::vector<TraceEntry> entries;
-  entries.reserve(calls.size());
-  for (const cap::DriverCall& c : calls) {
-    TraceEntry e{c.fn, d2xx::FunctionName(c.fn), c.arg, c.status, c.data};
-    if (c.fn == D2XX_FT_OpenEx) e.data.assign(c.serial.begin(), c.serial.end());
-    entries.push_back(std::move(e));
-  }
-  Decoded d{DescribeTrace(entries), std::vector<size_t>(calls.size())};
+  Decoded d{DescribeTrace(calls), std::vector<size_t>(calls.size())};
   for (size_t line = 0, call = 0; line < d.wire.size(); ++line) {
     for (uint32_t k = 0; k < d.wire[line].repeat && call < calls.size(); ++k) {
       d.lineOf[call++] = line;

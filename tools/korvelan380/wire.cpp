@@ -1,24 +1,14 @@
 #include "wire.h"
 
+#include "hex.h"
+
 #include <algorithm>
 #include <cstdio>
 
 namespace korvelan380::tool {
 namespace {
 
-// Driver function numbers, as the simulator's trace gives them.
-enum Fn {
-  kOpenEx,
-  kClose,
-  kRead,
-  kWrite,
-  kPurge,
-  kQueueStatus,
-  kStatus,
-  kEeSize,
-  kEeRead,
-  kEeWrite
-};
+namespace d2xx = korvelan380::d2xx;
 
 constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kEtx = 0x03;
@@ -75,23 +65,10 @@ std::string HexByte(unsigned value) {
   return text;
 }
 
-int HexDigit(uint8_t c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The bytes that hex pairs stand for; false when a character is not a hex digit.
 bool HexPairs(const std::vector<uint8_t>& data, size_t from, size_t to, std::vector<uint8_t>& out) {
-  if ((to - from) % 2 != 0) return false;
-  for (size_t i = from; i < to; i += 2) {
-    const int hi = HexDigit(data[i]);
-    const int lo = HexDigit(data[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out.push_back(static_cast<uint8_t>(hi << 4 | lo));
-  }
-  return true;
+  const std::string_view text(reinterpret_cast<const char*>(data.data()) + from, to - from);
+  return hex::Decode(text, out);
 }
 
 // "0x3FFF" for the bytes of one block (big-endian across its registers), else byte by byte.
@@ -117,42 +94,42 @@ bool OneBlock(unsigned first, unsigned last) {
 
 class Describer {
  public:
-  WireLine Describe(const TraceEntry& e) {
-    WireLine line{e.name, "", "", e.status, 1};
+  WireLine Describe(const capture::DriverCall& e) {
+    WireLine line{d2xx::FunctionName(e.fn), "", "", e.status, 1};
     switch (e.fn) {
-      case kOpenEx:
-        line.frame = std::string(e.data.begin(), e.data.end());
+      case D2XX_FT_OpenEx:
+        line.frame = e.serial.empty() ? std::string(e.data.begin(), e.data.end()) : e.serial;
         line.meaning = "open the module by serial number";
         break;
-      case kClose:
+      case D2XX_FT_Close:
         line.meaning = "close the module";
         break;
-      case kPurge:
+      case D2XX_FT_Purge:
         line.meaning = "discard both driver queues";
         break;
-      case kQueueStatus:
+      case D2XX_FT_GetQueueStatus:
         line.meaning = "how many reply bytes are waiting";
         break;
-      case kStatus:
+      case D2XX_FT_GetStatus:
         line.meaning = "whether the transmit queue is empty";
         break;
-      case kEeSize:
+      case D2XX_FT_EE_UASize:
         line.meaning = "size of the EEPROM user area";
         break;
-      case kEeRead:
+      case D2XX_FT_EE_UARead:
         line.frame = std::to_string(e.data.size()) + " bytes";
         line.meaning = !e.data.empty() && e.data[0] == 0x55
                            ? "calibration record read from the EEPROM"
                            : "EEPROM user area read: no calibration record";
         break;
-      case kEeWrite:
+      case D2XX_FT_EE_UAWrite:
         line.frame = std::to_string(e.data.size()) + " bytes";
         line.meaning = "calibration record stored in the EEPROM";
         break;
-      case kWrite:
+      case D2XX_FT_Write:
         DescribeWrite(e.data, line);
         break;
-      case kRead:
+      case D2XX_FT_Read:
         DescribeReply(e.data, line);
         break;
       default:
@@ -261,17 +238,17 @@ std::string RegisterName(unsigned first, unsigned last) {
                        : "registers " + std::to_string(first) + "-" + std::to_string(last);
 }
 
-std::vector<WireLine> DescribeTrace(const std::vector<TraceEntry>& trace) {
+std::vector<WireLine> DescribeTrace(const std::vector<capture::DriverCall>& trace) {
   Describer describer;
   std::vector<WireLine> lines;
-  for (const TraceEntry& entry : trace) {
+  for (const capture::DriverCall& entry : trace) {
     WireLine line = describer.Describe(entry);
     if (!lines.empty()) {
       WireLine& prev = lines.back();
       if (prev.call == line.call && prev.frame == line.frame && prev.meaning == line.meaning &&
           prev.status == line.status &&
-          (entry.fn == kQueueStatus || entry.fn == kStatus ||
-           (entry.fn == kRead && entry.data.empty()))) {
+          (entry.fn == D2XX_FT_GetQueueStatus || entry.fn == D2XX_FT_GetStatus ||
+           (entry.fn == D2XX_FT_Read && entry.data.empty()))) {
         ++prev.repeat;
         continue;
       }

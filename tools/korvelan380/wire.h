@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "simulator.h"
+#include "driver_call.h"
 #include "tool.h"
 
 namespace korvelan380::tool {
@@ -23,7 +23,9 @@ struct WireLine {
 // What registers first..last hold ("range of channel 0", "output value of channel 1").
 std::string RegisterName(unsigned first, unsigned last);
 
-std::vector<WireLine> DescribeTrace(const std::vector<TraceEntry>& trace);
+// The calls as lines on the wire; FT_OpenEx carries the serial number it asked for in `data`
+// (as the simulated module's trace has it), or else in `serial`.
+std::vector<WireLine> DescribeTrace(const std::vector<capture::DriverCall>& trace);
 // One line per WireLine, aligned, each starting with `indent`.
 std::string FormatWire(const std::vector<WireLine>& lines, const std::string& indent);
 ordered_json WireJson(const std::vector<WireLine>& lines);
