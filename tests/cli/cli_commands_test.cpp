@@ -3,8 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "app/session.h"
 #include "cli/cli_support.h"
-#include "session.h"
 
 namespace korvelan380::test {
 namespace {

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "app/tool.h"
 #include "korvelan380_sim.hpp"
 #include "support/program.h"
 #include "support/temp_folder.h"
-#include "tool.h"
 
 namespace korvelan380::test {
 

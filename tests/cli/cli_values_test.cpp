@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "values.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 namespace {

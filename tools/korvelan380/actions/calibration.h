@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "session.h"
+#include "app/session.h"
 
 namespace korvelan380::tool {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "session.h"
-#include "values.h"
+#include "app/session.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tool.h"
+#include "app/tool.h"
 
 namespace korvelan380::tool {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "core/samples.h"
-#include "session.h"
-#include "values.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 

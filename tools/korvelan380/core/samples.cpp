@@ -4,7 +4,7 @@
 #include <cctype>
 #include <optional>
 
-#include "values.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 namespace {

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <iostream>
 
+#include "app/tool.h"
 #include "os/os.h"
-#include "tool.h"
 
 namespace korvelan380::tool::os {
 namespace fs = std::filesystem;

@@ -14,8 +14,8 @@
 #include <ostream>
 #include <thread>
 
+#include "app/tool.h"
 #include "os/os.h"
-#include "tool.h"
 
 extern char** environ;
 

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <ostream>
 
+#include "app/tool.h"
 #include "os/os.h"
-#include "tool.h"
 
 namespace korvelan380::tool::os {
 

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <thread>
 
-#include "capture_session.h"
+#include "app/capture_session.h"
+#include "app/simulator.h"
+#include "commands/doctor.h"
 #include "d2xx.h"
-#include "doctor.h"
 #include "os/os.h"
-#include "simulator.h"
 
 namespace korvelan380::tool {
 namespace {

@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "capture_session.h"
+#include "app/capture_session.h"
 #include "os/os.h"
 
 #ifndef KORVELAN380_CAPTURE_INSTALL_PATH

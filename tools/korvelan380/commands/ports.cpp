@@ -3,8 +3,8 @@
 #include <bitset>
 #include <memory>
 
-#include "commands.h"
-#include "values.h"
+#include "app/commands.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 namespace {

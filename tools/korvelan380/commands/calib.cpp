@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "actions/calibration.h"
-#include "commands.h"
-#include "values.h"
+#include "app/commands.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 namespace {

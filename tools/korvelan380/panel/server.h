@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "session.h"
-#include "tool.h"
+#include "app/session.h"
+#include "app/tool.h"
 
 namespace korvelan380::tool {
 

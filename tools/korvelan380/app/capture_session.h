@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "simulator.h"
-#include "tool.h"
+#include "app/simulator.h"
+#include "app/tool.h"
 
 namespace korvelan380::tool {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "app/simulator.h"
+#include "app/tool.h"
 #include "korvelan380.h"
-#include "simulator.h"
-#include "tool.h"
 
 namespace korvelan380::tool {
 

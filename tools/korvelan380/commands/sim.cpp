@@ -2,8 +2,8 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 
-#include "commands.h"
-#include "values.h"
+#include "app/commands.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "values.h"
+#include "core/values.h"
 
 #include <algorithm>
 #include <cctype>

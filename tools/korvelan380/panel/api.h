@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "session.h"
-#include "tool.h"
-#include "wire.h"
+#include "app/session.h"
+#include "app/tool.h"
+#include "core/wire.h"
 
 namespace korvelan380::tool {
 

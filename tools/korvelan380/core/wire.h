@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/tool.h"
 #include "driver_call.h"
-#include "tool.h"
 
 namespace korvelan380::tool {
 

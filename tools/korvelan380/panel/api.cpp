@@ -1,6 +1,6 @@
 // The test panel's JSON API: an endpoint per family of the library's calls, each request's body
 // checked field by field before the first call on the module.
-#include "panel_api.h"
+#include "panel/api.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,10 +13,10 @@
 #include "actions/channel.h"
 #include "actions/errors.h"
 #include "actions/waveform.h"
-#include "commands.h"
+#include "app/commands.h"
 #include "core/samples.h"
+#include "core/values.h"
 #include "os/os.h"
-#include "values.h"
 
 namespace korvelan380::tool {
 namespace {

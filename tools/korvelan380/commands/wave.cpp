@@ -8,9 +8,9 @@
 
 #include "actions/channel.h"
 #include "actions/waveform.h"
-#include "commands.h"
+#include "app/commands.h"
 #include "core/samples.h"
-#include "values.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 namespace {

@@ -3,8 +3,8 @@
 #include <initializer_list>
 #include <sstream>
 
-#include "commands.h"
-#include "wire.h"
+#include "app/commands.h"
+#include "core/wire.h"
 
 namespace korvelan380::tool {
 

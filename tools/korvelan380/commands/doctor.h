@@ -2,8 +2,8 @@
 #ifndef KORVELAN380_TOOL_DOCTOR_H
 #define KORVELAN380_TOOL_DOCTOR_H
 
-#include "session.h"
-#include "tool.h"
+#include "app/session.h"
+#include "app/tool.h"
 
 namespace korvelan380::tool {
 

@@ -1,11 +1,11 @@
-#include "session.h"
+#include "app/session.h"
 
 #include <cstdio>
 #include <iostream>
 
-#include "capture_session.h"
+#include "app/capture_session.h"
+#include "app/usb_bus.h"
 #include "os/os.h"
-#include "usb_bus.h"
 
 namespace korvelan380::tool {
 

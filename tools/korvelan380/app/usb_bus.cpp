@@ -1,10 +1,10 @@
 // What a missing USB bus means for the driver the library will bind. The system tells whether
 // the bus is there (os/usb_*.cpp); it only matters for a driver that is FTDI's.
-#include "usb_bus.h"
+#include "app/usb_bus.h"
 
+#include "app/tool.h"
 #include "d2xx.h"
 #include "os/os.h"
-#include "tool.h"
 
 namespace korvelan380::tool {
 

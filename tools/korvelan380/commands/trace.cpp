@@ -7,9 +7,9 @@
 #include <memory>
 #include <sstream>
 
+#include "app/commands.h"
 #include "capture_file.h"
-#include "commands.h"
-#include "wire.h"
+#include "core/wire.h"
 
 namespace korvelan380::tool {
 namespace {

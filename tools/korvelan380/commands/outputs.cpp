@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "actions/channel.h"
-#include "commands.h"
-#include "values.h"
+#include "app/commands.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 namespace {

@@ -1,7 +1,7 @@
 // doctor: what stands between the library and a module that does not answer. What there is to
 // see comes from the operating system (os/); what counts as a problem is decided here, the same
 // on every system.
-#include "doctor.h"
+#include "commands/doctor.h"
 
 #include <CLI/CLI.hpp>
 #include <iterator>
@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "commands.h"
+#include "app/commands.h"
+#include "app/usb_bus.h"
 #include "d2xx.h"
 #include "os/os.h"
-#include "usb_bus.h"
 
 namespace korvelan380::tool {
 

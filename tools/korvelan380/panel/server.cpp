@@ -1,5 +1,5 @@
 // korvelan380 panel: the page and its JSON API over HTTP, for one module, until interrupted.
-#include "panel.h"
+#include "panel/server.h"
 
 #include <httplib.h>
 #include <CLI/CLI.hpp>
@@ -10,10 +10,10 @@
 #include <ostream>
 #include <thread>
 
-#include "commands.h"
+#include "app/commands.h"
+#include "core/values.h"
 #include "os/os.h"
-#include "panel_api.h"
-#include "values.h"
+#include "panel/api.h"
 
 namespace korvelan380::tool {
 namespace {

@@ -1,5 +1,5 @@
 // The simulated module behind --sim: found, loaded and bound, and its state file.
-#include "simulator.h"
+#include "app/simulator.h"
 
 #include "hex.h"
 
@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/tool.h"
 #include "os/os.h"
-#include "tool.h"
 
 #ifndef KORVELAN380_SIM_BUILD_PATH
 #define KORVELAN380_SIM_BUILD_PATH ""

@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "actions/errors.h"
-#include "commands.h"
+#include "app/commands.h"
+#include "app/session.h"
+#include "app/tool.h"
+#include "core/wire.h"
 #include "os/os.h"
-#include "session.h"
-#include "tool.h"
-#include "wire.h"
 
 namespace korvelan380::tool {
 namespace {

@@ -1,7 +1,7 @@
 // korvelan380: drive a KORVELAN380 module, or the simulated one, from the shell.
 #include <iostream>
 
-#include "tool.h"
+#include "app/tool.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);

@@ -1,4 +1,4 @@
-#include "wire.h"
+#include "core/wire.h"
 
 #include "hex.h"
 

@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "session.h"
-#include "tool.h"
-#include "values.h"
+#include "app/session.h"
+#include "app/tool.h"
+#include "core/values.h"
 
 namespace CLI {
 class App;

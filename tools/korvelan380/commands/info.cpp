@@ -1,8 +1,8 @@
 // info: every setting the module reports, in one look.
 #include "actions/calibration.h"
 #include "actions/channel.h"
-#include "commands.h"
-#include "values.h"
+#include "app/commands.h"
+#include "core/values.h"
 
 namespace korvelan380::tool {
 
