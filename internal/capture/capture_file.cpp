@@ -1,5 +1,6 @@
 #include "capture_file.h"
 
+#include "d2xx.h"
 #include "hex.h"
 
 #include <cstdio>

@@ -1,4 +1,5 @@
-// One driver call as a record: what the recording shim writes to a capture, what the simulated
+// One driver call as a record (plain types only: it is included where <windows.h> is, whose
+// DWORD is not d2xx.h's): what the recording shim writes to a capture, what the simulated
 // module keeps in its trace and answers from in a replay, what the tool shows.
 #ifndef KORVELAN380_CAPTURE_DRIVER_CALL_H
 #define KORVELAN380_CAPTURE_DRIVER_CALL_H
@@ -6,8 +7,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "d2xx.h"
 
 namespace korvelan380::capture {
 
@@ -17,7 +16,7 @@ namespace korvelan380::capture {
 // recorded FT_OpenEx returned.
 struct DriverCall {
   uint64_t seq = 0;
-  int fn = D2XX_FT_OpenEx;
+  int fn = 0;  // FT_OpenEx
   uint32_t handle = 0;
   std::string serial;         // FT_OpenEx by serial number; the module a traced call addressed
   uint32_t arg = 0;           // flags, bytes asked for, bytes to write, purge mask, EEPROM length

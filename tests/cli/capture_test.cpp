@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture_file.h"
+#include "d2xx.h"
 #include "support/program.h"
 #include "support/temp_folder.h"
 

@@ -10,6 +10,7 @@
 #include "app/commands.h"
 #include "capture_file.h"
 #include "core/wire.h"
+#include "d2xx.h"
 
 namespace korvelan380::tool {
 namespace {

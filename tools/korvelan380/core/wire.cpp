@@ -1,5 +1,6 @@
 #include "core/wire.h"
 
+#include "d2xx.h"
 #include "hex.h"
 
 #include <algorithm>
