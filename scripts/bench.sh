@@ -3,14 +3,17 @@
 # driver that answers at once), and the simulated module answering like a real one (the driver
 # calls of each export, calls per second of several modules at once). Prints the usual benchmark
 # output, then the table of figures, each beside its target. Exits 1 when a figure misses its
-# target. Arguments go to both benchmark programs (e.g. --benchmark_filter=...).
+# target. Arguments go to both benchmark programs (e.g. --benchmark_filter=...). Last, the time per
+# call on FTDI's own driver over an emulated FT232H, at three latency-timer settings (skipped with
+# a message where npm cannot fetch the driver).
 source "$(dirname "$0")/lib.sh"
 need_packages "${BASE_PACKAGES[@]}" libbenchmark-dev
 BENCH_BUILD="${KORVELAN380_BENCH_DIR:-$ROOT/build-bench}"
 cmake -S "$ROOT" -B "$BENCH_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DKORVELAN380_BUILD_TESTS=OFF -DKORVELAN380_BUILD_TOOLS=OFF -DKORVELAN380_BUILD_EXAMPLES=OFF \
   -DKORVELAN380_BUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$BENCH_BUILD" -j "$JOBS" --target korvelan380_bench korvelan380_module_bench
+cmake --build "$BENCH_BUILD" -j "$JOBS" \
+  --target korvelan380_bench korvelan380_module_bench korvelan380_vendor_bench
 
 # Five repetitions each, run in a random order so that a change in the machine's load meets every
 # benchmark alike; the figures are taken from the medians. Each program prints its part
@@ -23,8 +26,24 @@ for program in korvelan380_bench korvelan380_module_bench; do
   "$BENCH_BUILD/bench/$program" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
     --benchmark_enable_random_interleaving=true "$@" | tee "$OUT/$program" || status=1
 done
+
+# The vendor's driver: its own timing, not the library's, decides what a user pays per call.
+vendor="$BENCH_BUILD/vendor-d2xx"
+fetch=0
+"$ROOT/scripts/fetch-d2xx.sh" "$vendor" || fetch=$?
+programs=(korvelan380_bench korvelan380_module_bench)
+if [ "$fetch" -eq 0 ]; then
+  LD_LIBRARY_PATH="$vendor" "$BENCH_BUILD/bench/korvelan380_vendor_bench" |
+    tee "$OUT/korvelan380_vendor_bench" || status=1
+  programs+=(korvelan380_vendor_bench)
+elif [ "$fetch" -eq 77 ]; then
+  echo "skipped the run on FTDI's driver: npm could not fetch it"
+else
+  status=1
+fi
+
 stage "figures"
-for program in korvelan380_bench korvelan380_module_bench; do
+for program in "${programs[@]}"; do
   awk '/^$/ { table = 1 } table' "$OUT/$program"
 done
 exit $status
