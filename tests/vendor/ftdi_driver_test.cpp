@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "korvelan380_ft232r.h"
+#include "korvelan380_ftdi_chips.h"
 
 namespace {
 

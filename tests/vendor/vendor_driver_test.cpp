@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "korvelan380.h"
-#include "korvelan380_ft232r.h"
+#include "korvelan380_ftdi_chips.h"
 
 namespace {
 

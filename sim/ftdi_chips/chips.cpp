@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "korvelan380_ft232r.h"
+#include "korvelan380_ftdi_chips.h"
 #include "module_model.h"
 #include "usb_node.h"
 

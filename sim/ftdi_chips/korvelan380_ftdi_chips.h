@@ -1,4 +1,4 @@
-/* The control interface of the emulated FT232R chips (libkorvelan380_ft232r.so), for tests.
+/* The control interface of the emulated FT232R chips (libkorvelan380_ftdi_chips.so), for tests.
  *
  * Preloaded (LD_PRELOAD), the library presents FT232R chips to libusb -- and so to FTDI's own
  * D2XX driver -- at /dev/bus/usb/001/002 onwards, each in front of a simulated module. The chips
@@ -7,8 +7,8 @@
  * library gets the same chips without preloading it.
  *
  * Every function names a chip by its deviceId; an unknown one gives 0 (or -1). */
-#ifndef KORVELAN380_FT232R_H
-#define KORVELAN380_FT232R_H
+#ifndef KORVELAN380_FTDI_CHIPS_H
+#define KORVELAN380_FTDI_CHIPS_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -45,4 +45,4 @@ KFT_API uint32_t kft_vendor_requests(const char* device_id, uint8_t request);
 }
 #endif
 
-#endif /* KORVELAN380_FT232R_H */
+#endif /* KORVELAN380_FTDI_CHIPS_H */
