@@ -1,6 +1,7 @@
 #include "module_model.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -23,7 +24,36 @@ constexpr uint8_t kCorruptMarker = 0x21;
 // The receive queue drops its consumed front once that much has piled up in front of unread data.
 constexpr size_t kCompactThreshold = 4096;
 
+constexpr size_t kCalibrationSize = 88;
+constexpr uint8_t kCalibrationMarker = 0x55;
+constexpr size_t kCalibrationGains = 4;
+constexpr size_t kCalibrationOffsets = 60;
+constexpr size_t kRanges = 7;
+// Full span of each output range in volts: four bipolar ranges, then three unipolar ones.
+constexpr double kRangeSpan[kRanges] = {20.0, 10.0, 5.0, 2.5, 10.0, 5.0, 2.5};
+constexpr uint16_t kBipolarOffset = 0x2000;
+constexpr double kCodesPerSpan = 16384.0;
+
+void PutLe(uint8_t* out, uint32_t value, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 }  // namespace
+
+std::vector<uint8_t> IdealCalibrationRecord() {
+  std::vector<uint8_t> record(kCalibrationSize, 0);
+  record[0] = kCalibrationMarker;
+  for (size_t channel = 0; channel < kStreamChannels; ++channel) {
+    for (size_t range = 0; range < kRanges; ++range) {
+      const size_t entry = channel * kRanges + range;
+      const auto gain = static_cast<float>(kRangeSpan[range] / kCodesPerSpan);
+      PutLe(&record[kCalibrationGains + 4 * entry], std::bit_cast<uint32_t>(gain), 4);
+      const uint16_t offset = range < 4 ? kBipolarOffset : 0;
+      PutLe(&record[kCalibrationOffsets + 2 * entry], offset, 2);
+    }
+  }
+  return record;
+}
 
 Module::Module(std::string serialNumber, size_t eepromSize)
     : serial(std::move(serialNumber)), eeprom(eepromSize, 0xFF) {}
