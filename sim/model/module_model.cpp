@@ -24,6 +24,19 @@ constexpr uint8_t kCorruptMarker = 0x21;
 // The receive queue drops its consumed front once that much has piled up in front of unread data.
 constexpr size_t kCompactThreshold = 4096;
 
+// The gate registers of channels 0 and 1: a write sets the gate in bit 0, and the module reports
+// it in bit 1, where it is read back. The third gate register (5) reports it in bit 0 as written.
+constexpr size_t kGateRegisters[] = {26, 28};
+constexpr uint8_t kGateWritten = 0x01;
+constexpr uint8_t kGateReported = 0x02;
+
+// What a register holds after `value` is written to it.
+uint8_t AfterWrite(size_t reg, uint8_t value) {
+  if (reg != kGateRegisters[0] && reg != kGateRegisters[1]) return value;
+  return static_cast<uint8_t>((value & ~kGateReported) |
+                              ((value & kGateWritten) ? kGateReported : 0));
+}
+
 constexpr size_t kCalibrationSize = 88;
 constexpr uint8_t kCalibrationMarker = 0x55;
 constexpr size_t kCalibrationGains = 4;
@@ -136,7 +149,8 @@ void Module::FinishWrite() {
   for (size_t i = 0; i < valueCount_; ++i) {
     const size_t reg = first_ + i;
     ++regWrites[reg];
-    if (reg != kDioInputRegister && reg != kExioInputRegister) regs[reg] = values_[i];
+    if (reg != kDioInputRegister && reg != kExioInputRegister)
+      regs[reg] = AfterWrite(reg, values_[i]);
   }
   state_ = ParseState::kIdle;
 }
