@@ -36,8 +36,8 @@ void ProgramSettings(Chip& chip) {
 
 // Manufacturer, product and serial number as USB string descriptors from the kind's string
 // start on, each found through its pointer word: the byte address with bit 7 set, and the
-// length. Returns the byte address after the last.
-size_t ProgramStrings(Chip& chip) {
+// length.
+void ProgramStrings(Chip& chip) {
   auto* bytes = reinterpret_cast<uint8_t*>(chip.eeprom.data());
   size_t at = chip.kind.stringsStart;
   const std::string strings[] = {"FTDI", "KORVELAN380", chip.Serial()};
@@ -52,7 +52,6 @@ size_t ProgramStrings(Chip& chip) {
     }
     at += length;
   }
-  return at;
 }
 
 // The chip as FTDI's tools leave it: the configuration area zeroed, then filled in, and

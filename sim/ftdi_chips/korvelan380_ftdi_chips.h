@@ -34,9 +34,11 @@ KFT_API size_t kft_chips(char* out, size_t capacity);
  * kernel's hotplug events, which are not emulated. */
 KFT_API int kft_attach(const char* item);
 /* Unplugs the chip: its open node fails as a removed device's does (pending and new requests
- * end with ENODEV) and its node is gone. Plugging it in again puts it at the same bus position
- * (the driver's libusb still knows it there), its module as at power-up and its latency timer
- * at 16 ms, its EEPROM as it was. 0, or -1 for an unknown chip or one already so. */
+ * end with ENODEV, completed ones can still be reaped) and opening it fails with ENODEV, as in
+ * the moment before udev removes the node. Plugging it in again puts it at the same bus position
+ * (the driver's libusb, which lists devices once, still knows it there), its module as at
+ * power-up and its latency timer at 16 ms, its EEPROM as it was. 0, or -1 for an unknown chip or
+ * one already so. */
 KFT_API int kft_unplug(const char* device_id);
 KFT_API int kft_plug(const char* device_id);
 /* Whether libusb holds the chip's node open. */

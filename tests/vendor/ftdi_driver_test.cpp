@@ -13,9 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "chip_eeprom.h"
 #include "korvelan380_ftdi_chips.h"
 
 namespace {
+
+using korvelan380::test::ChecksumHolds;
+using korvelan380::test::Eeprom;
 
 using DWORD = uint32_t;
 using Handle = void*;
@@ -59,22 +63,6 @@ struct EepromRequests {
     return d;
   }
 };
-
-std::vector<uint16_t> Eeprom(const char* id) {
-  std::vector<uint16_t> words(kft_eeprom(id, nullptr, 0));
-  kft_eeprom(id, words.data(), words.size());
-  return words;
-}
-
-// FTDI's checksum: over the configuration area's words before the last, which holds it.
-bool ChecksumHolds(const std::vector<uint16_t>& words, size_t checksumWord) {
-  uint16_t sum = 0xAAAA;
-  for (size_t i = 0; i < checksumWord; ++i) {
-    sum ^= words[i];
-    sum = static_cast<uint16_t>(sum << 1 | sum >> 15);
-  }
-  return words[checksumWord] == sum;
-}
 
 // The word after the serial number's string descriptor, found through its pointer word 9
 // (byte address with bit 7 set, and length).
@@ -157,6 +145,14 @@ class FtdiDriver : public ::testing::Test {
   Driver d_{};
   Handle h_ = nullptr;
 };
+
+TEST_F(FtdiDriver, MalformedChipItemsAreRefused) {
+  for (const char* item : {"", "123456789", "6:ft232x", "6:blank:ft232r", "6:ft232r:x", "5"}) {
+    EXPECT_EQ(kft_attach(item), -1) << item;
+  }
+  EXPECT_EQ(kft_unplug("6"), -1);
+  EXPECT_EQ(kft_plug("5"), -1);  // plugged in already
+}
 
 TEST_F(FtdiDriver, ReadWaitsForEveryByteAskedForOrTheTimeout) {
   kft_set_register("5", 2, 0x42);

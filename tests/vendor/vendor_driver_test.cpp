@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "chip_eeprom.h"
 #include "korvelan380.h"
 #include "korvelan380_ftdi_chips.h"
 
 namespace {
+
+using korvelan380::test::ChecksumHolds;
+using korvelan380::test::Eeprom;
 
 constexpr const char* kId = "7";
 constexpr uint8_t kInitialisedRegister = 12;
@@ -23,12 +27,6 @@ constexpr uint8_t kInitialisedRegister = 12;
 constexpr size_t kRecordWord = 16;
 constexpr size_t kRecordSize = 88;
 constexpr size_t kChecksumWord = 127;
-
-std::vector<uint16_t> Eeprom(const char* id) {
-  std::vector<uint16_t> words(kft_eeprom(id, nullptr, 0));
-  kft_eeprom(id, words.data(), words.size());
-  return words;
-}
 
 // The calibration record as it lies in the EEPROM: marker, three reserved bytes, the gains and
 // the offsets.
@@ -44,15 +42,6 @@ StoredRecord RecordIn(const std::vector<uint16_t>& words) {
   StoredRecord record;
   std::memcpy(&record, words.data() + kRecordWord, kRecordSize);
   return record;
-}
-
-bool ChecksumHolds(const std::vector<uint16_t>& words) {
-  uint16_t sum = 0xAAAA;
-  for (size_t i = 0; i < kChecksumWord; ++i) {
-    sum ^= words[i];
-    sum = static_cast<uint16_t>(sum << 1 | sum >> 15);
-  }
-  return words[kChecksumWord] == sum;
 }
 
 bool SameCalibration(const CalibrationGains& g1, const CalibrationOffsets& o1,
@@ -104,7 +93,7 @@ TEST_F(VendorDriver, AFreshFt232hConnectsWithTheIdealRecordFromItsUserArea) {
   const auto words = Eeprom(kId);
   const StoredRecord stored = RecordIn(words);
   EXPECT_EQ(stored.marker, 0x55);
-  EXPECT_TRUE(ChecksumHolds(words));
+  EXPECT_TRUE(ChecksumHolds(words, kChecksumWord));
   CalibrationOffsets offsets{};
   CalibrationGains gains{};
   ASSERT_EQ(KORVELAN380_Calib_Val_Get(kId, &offsets, &gains), KORVELAN380_OK);
@@ -119,7 +108,7 @@ TEST_F(VendorDriver, ABlankUserAreaGetsTheDefaultRecord) {
   const auto words = Eeprom("6");
   const StoredRecord stored = RecordIn(words);
   EXPECT_EQ(stored.marker, 0x55);
-  EXPECT_TRUE(ChecksumHolds(words));
+  EXPECT_TRUE(ChecksumHolds(words, kChecksumWord));
   CalibrationOffsets offsets{};
   CalibrationGains gains{};
   ASSERT_EQ(KORVELAN380_Calib_Val_Get("6", &offsets, &gains), KORVELAN380_OK);
@@ -152,7 +141,7 @@ TEST_F(VendorDriver, AStoredCalibrationOutlivesUnplugAndReplug) {
   EXPECT_TRUE(SameCalibration(gotGains, gotOffsets, gains, offsets));
   const auto words = Eeprom("4");
   EXPECT_TRUE(SameCalibration(RecordIn(words).gains, RecordIn(words).offsets, gains, offsets));
-  EXPECT_TRUE(ChecksumHolds(words));
+  EXPECT_TRUE(ChecksumHolds(words, kChecksumWord));
   EXPECT_EQ(KORVELAN380_DisConnect("4"), KORVELAN380_OK);
 }
 
