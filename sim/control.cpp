@@ -1,7 +1,5 @@
 // The C++ control interface of the simulated modules.
 #include <algorithm>
-#include <bit>
-#include <cstring>
 #include <iterator>
 
 #include "korvelan380_sim.hpp"
@@ -31,22 +29,6 @@ void WithModule(const std::string& serial, F&& f) {
   if (!module) return;
   std::lock_guard lock(module->mu);
   f(*module);
-}
-
-// The calibration record: marker, three reserved bytes, 14 float gains, 14 uint16 offsets,
-// all little-endian; entry channel*7 + range.
-constexpr size_t kCalibrationSize = 88;
-constexpr uint8_t kCalibrationMarker = 0x55;
-constexpr size_t kCalibrationGains = 4;
-constexpr size_t kCalibrationOffsets = 60;
-constexpr size_t kRanges = 7;
-// Full span of each output range in volts: four bipolar ranges, then three unipolar ones.
-constexpr double kRangeSpan[kRanges] = {20.0, 10.0, 5.0, 2.5, 10.0, 5.0, 2.5};
-constexpr uint16_t kBipolarOffset = 0x2000;
-constexpr double kCodesPerSpan = 16384.0;
-
-void PutLe(uint8_t* out, uint32_t value, size_t bytes) {
-  for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 using capture::DriverCall;
@@ -174,20 +156,10 @@ std::vector<uint8_t> Eeprom(const std::string& serial) {
 }
 
 void SetIdealCalibration(const std::string& serial) {
-  WithModule(serial, [](Module& m) {
-    if (m.eeprom.size() < kCalibrationSize) m.eeprom.resize(kCalibrationSize, 0xFF);
-    uint8_t* record = m.eeprom.data();
-    std::memset(record, 0, kCalibrationSize);
-    record[0] = kCalibrationMarker;
-    for (size_t channel = 0; channel < detail::kStreamChannels; ++channel) {
-      for (size_t range = 0; range < kRanges; ++range) {
-        const size_t entry = channel * kRanges + range;
-        const auto gain = static_cast<float>(kRangeSpan[range] / kCodesPerSpan);
-        PutLe(record + kCalibrationGains + 4 * entry, std::bit_cast<uint32_t>(gain), 4);
-        const uint16_t offset = range < 4 ? kBipolarOffset : 0;
-        PutLe(record + kCalibrationOffsets + 2 * entry, offset, 2);
-      }
-    }
+  const std::vector<uint8_t> record = detail::IdealCalibrationRecord();
+  WithModule(serial, [&](Module& m) {
+    if (m.eeprom.size() < record.size()) m.eeprom.resize(record.size(), 0xFF);
+    std::copy(record.begin(), record.end(), m.eeprom.begin());
   });
 }
 

@@ -54,6 +54,23 @@ TEST_F(Registers, GateIsWrittenAsGivenAndReadFromItsBit) {
   }
 }
 
+TEST_F(Registers, AGateSetReadsBackOnEveryChannel) {
+  // The module reports a gate written in bit 0 of registers 26 and 28 in their bit 1.
+  for (uint8_t channel = 0; channel < 3; ++channel) {
+    for (uint8_t on : {1, 0}) {
+      uint8_t gate = 9;
+      ASSERT_EQ(KORVELAN380_GateSet(kId, channel, on), KORVELAN380_OK);
+      ASSERT_EQ(KORVELAN380_GateSet_R(kId, channel, &gate), KORVELAN380_OK);
+      EXPECT_EQ(gate, on) << "channel " << int(channel);
+    }
+  }
+  EXPECT_EQ(sim::Register(serial, 28), 0x00);
+  ASSERT_EQ(KORVELAN380_GateSet(kId, 1, 1), KORVELAN380_OK);
+  EXPECT_EQ(sim::Register(serial, 28), 0x03);
+  ASSERT_EQ(KORVELAN380_GateSet(kId, 2, 1), KORVELAN380_OK);
+  EXPECT_EQ(sim::Register(serial, 5), 0x01);
+}
+
 TEST_F(Registers, TriggerAndGateReadsTakeWaitingBytesAsTheirReply) {
   sim::QueueReceive(serial, {0, 'R', 0x10, 0});
   uint8_t status = 0;

@@ -362,7 +362,9 @@ class TestTriggerAndGate:
         m.set_gate(1, True)
         m.set_gate(2, False)
         assert register_writes(sim_module) == [W(28, 1), W(5, 0)]
+        assert m.get_gate(1)  # the module reports the gate written in bit 0 in bit 1
         sim_module.set_register(26, 0x02)
+        sim_module.set_register(28, 0x01)
         sim_module.set_register(5, 0x01)
         assert m.get_gate(0) and m.get_gate(2)
         assert not m.get_gate(1)

@@ -1,6 +1,7 @@
 #include "module_model.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -23,7 +24,49 @@ constexpr uint8_t kCorruptMarker = 0x21;
 // The receive queue drops its consumed front once that much has piled up in front of unread data.
 constexpr size_t kCompactThreshold = 4096;
 
+// The gate registers of channels 0 and 1: a write sets the gate in bit 0, and the module reports
+// it in bit 1, where it is read back. The third gate register (5) reports it in bit 0 as written.
+constexpr size_t kGateRegisters[] = {26, 28};
+constexpr uint8_t kGateWritten = 0x01;
+constexpr uint8_t kGateReported = 0x02;
+
+// What a register holds after `value` is written to it.
+uint8_t AfterWrite(size_t reg, uint8_t value) {
+  if (reg != kGateRegisters[0] && reg != kGateRegisters[1]) return value;
+  return static_cast<uint8_t>((value & ~kGateReported) |
+                              ((value & kGateWritten) ? kGateReported : 0));
+}
+
+constexpr size_t kCalibrationSize = 88;
+constexpr uint8_t kCalibrationMarker = 0x55;
+constexpr size_t kCalibrationGains = 4;
+constexpr size_t kCalibrationOffsets = 60;
+constexpr size_t kRanges = 7;
+// Full span of each output range in volts: four bipolar ranges, then three unipolar ones.
+constexpr double kRangeSpan[kRanges] = {20.0, 10.0, 5.0, 2.5, 10.0, 5.0, 2.5};
+constexpr uint16_t kBipolarOffset = 0x2000;
+constexpr double kCodesPerSpan = 16384.0;
+
+void PutLe(uint8_t* out, uint32_t value, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 }  // namespace
+
+std::vector<uint8_t> IdealCalibrationRecord() {
+  std::vector<uint8_t> record(kCalibrationSize, 0);
+  record[0] = kCalibrationMarker;
+  for (size_t channel = 0; channel < kStreamChannels; ++channel) {
+    for (size_t range = 0; range < kRanges; ++range) {
+      const size_t entry = channel * kRanges + range;
+      const auto gain = static_cast<float>(kRangeSpan[range] / kCodesPerSpan);
+      PutLe(&record[kCalibrationGains + 4 * entry], std::bit_cast<uint32_t>(gain), 4);
+      const uint16_t offset = range < 4 ? kBipolarOffset : 0;
+      PutLe(&record[kCalibrationOffsets + 2 * entry], offset, 2);
+    }
+  }
+  return record;
+}
 
 Module::Module(std::string serialNumber, size_t eepromSize)
     : serial(std::move(serialNumber)), eeprom(eepromSize, 0xFF) {}
@@ -106,7 +149,8 @@ void Module::FinishWrite() {
   for (size_t i = 0; i < valueCount_; ++i) {
     const size_t reg = first_ + i;
     ++regWrites[reg];
-    if (reg != kDioInputRegister && reg != kExioInputRegister) regs[reg] = values_[i];
+    if (reg != kDioInputRegister && reg != kExioInputRegister)
+      regs[reg] = AfterWrite(reg, values_[i]);
   }
   state_ = ParseState::kIdle;
 }

@@ -36,6 +36,11 @@ inline constexpr size_t kRegisterCount = 256;
 inline constexpr size_t kReplyRecordSize = 4;
 inline constexpr size_t kStreamChannels = 2;
 
+// The calibration record of a module whose outputs are exactly as designed, as it lies in the
+// EEPROM user area: marker 0x55, three reserved bytes, 14 float gains, 14 uint16 offsets, all
+// little-endian, entry channel*7 + range. 88 bytes.
+std::vector<uint8_t> IdealCalibrationRecord();
+
 // A pending injected fault: the `remaining`th call of `fn` (Fn::Any: of any function) returns
 // `status` instead of doing its work.
 struct Fault {

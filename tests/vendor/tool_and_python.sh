@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The tool's commands (doctor included) and the Python package's quick start on FTDI's driver,
-# with the emulated FT232R chips preloaded.
+# with the emulated chips (an FT232H, the module's own) preloaded.
 #   tool_and_python.sh TOOL EMULATOR DRIVER_DIR PYTHON_DIR
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../support/check_lib.sh
@@ -10,7 +10,7 @@ if [ ! -f "$driver_dir/libftd2xx.so" ]; then
   echo "skipped: FTDI's driver was not fetched into $driver_dir"
   exit 77
 fi
-export LD_PRELOAD="$emulator" LD_LIBRARY_PATH="$driver_dir" KORVELAN380_FT232R_CHIPS=7
+export LD_PRELOAD="$emulator" LD_LIBRARY_PATH="$driver_dir" KORVELAN380_EMULATED_CHIPS=7
 export XDG_STATE_HOME="$work"
 
 doctor="$("$tool" -d 7 doctor 2>&1)" && status=0 || status=$?

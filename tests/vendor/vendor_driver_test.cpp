@@ -1,26 +1,58 @@
-// The library on FTDI's own D2XX driver, over FT232R chips emulated at the USB level: what
-// reaches the module is checked in the module's registers, as the simulated-module tests do.
+// The library on FTDI's own D2XX driver, over FTDI chips emulated at the USB level (the module's
+// FT232H unless a test says otherwise): what reaches the module is checked in the module's
+// registers, as the simulated-module tests do, and the calibration in the chip's EEPROM.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "chip_eeprom.h"
 #include "korvelan380.h"
-#include "korvelan380_ft232r.h"
+#include "korvelan380_ftdi_chips.h"
 
 namespace {
 
+using korvelan380::test::ChecksumHolds;
+using korvelan380::test::Eeprom;
+
 constexpr const char* kId = "7";
 constexpr uint8_t kInitialisedRegister = 12;
+// On an FT232H the driver's user area starts at word 16, and the calibration record is its
+// first 88 bytes; the checksum of the configuration area is word 127.
+constexpr size_t kRecordWord = 16;
+constexpr size_t kRecordSize = 88;
+constexpr size_t kChecksumWord = 127;
 
-std::array<uint16_t, 128> Eeprom(const char* id) {
-  std::array<uint16_t, 128> words{};
-  kft_eeprom(id, words.data(), words.size());
-  return words;
+// The calibration record as it lies in the EEPROM: marker, three reserved bytes, the gains and
+// the offsets.
+struct StoredRecord {
+  uint8_t marker;
+  uint8_t reserved[3];
+  CalibrationGains gains;
+  CalibrationOffsets offsets;
+};
+static_assert(sizeof(StoredRecord) == kRecordSize);
+
+StoredRecord RecordIn(const std::vector<uint16_t>& words) {
+  StoredRecord record;
+  std::memcpy(&record, words.data() + kRecordWord, kRecordSize);
+  return record;
+}
+
+bool SameCalibration(const CalibrationGains& g1, const CalibrationOffsets& o1,
+                     const CalibrationGains& g2, const CalibrationOffsets& o2) {
+  return std::memcmp(&g1, &g2, sizeof g1) == 0 && std::memcmp(&o1, &o2, sizeof o1) == 0;
+}
+
+// The close of a disconnect reaches the chip a moment after FT_Close returns.
+bool ClosedSoon(const char* id) {
+  for (int i = 0; i < 200 && kft_is_open(id); ++i) usleep(5000);
+  return !kft_is_open(id);
 }
 
 class VendorDriver : public ::testing::Test {
@@ -28,6 +60,9 @@ class VendorDriver : public ::testing::Test {
   static void SetUpTestSuite() {
     kft_attach("7");
     kft_attach("8");
+    kft_attach("9:ft232r");
+    kft_attach("6:blank");
+    kft_attach("4");
   }
   void SetUp() override {
     if (access(KORVELAN380_VENDOR_DRIVER, F_OK) != 0) {
@@ -44,22 +79,78 @@ TEST_F(VendorDriver, ConnectFindsTheChipBySerialAndInitialisesTheOutputs) {
   EXPECT_FALSE(kft_is_open("8"));
   EXPECT_EQ(kft_register(kId, kInitialisedRegister), 1);
   EXPECT_EQ(KORVELAN380_Connect(kId), KORVELAN380_ALREADY_CONNECTED);
-  EXPECT_EQ(KORVELAN380_Connect("9"), KORVELAN380_OPEN_FAILED);  // no chip has that serial
+  EXPECT_EQ(KORVELAN380_Connect("2"), KORVELAN380_OPEN_FAILED);  // no chip has that serial
   // Both driver queues were purged: the chip saw a purge of its receive buffer.
   EXPECT_GE(kft_vendor_requests(kId, 0x00), 1u);
 
   ASSERT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
-  // The driver closes the node a moment after FT_Close returns.
-  for (int i = 0; i < 200 && kft_is_open(kId); ++i) usleep(5000);
-  EXPECT_FALSE(kft_is_open(kId));
+  EXPECT_TRUE(ClosedSoon(kId));
   EXPECT_EQ(KORVELAN380_Dio_Dir(kId, 1), KORVELAN380_NOT_CONNECTED);
   ASSERT_EQ(KORVELAN380_Connect(kId), KORVELAN380_OK);
+}
+
+TEST_F(VendorDriver, AFreshFt232hConnectsWithTheIdealRecordFromItsUserArea) {
+  const auto words = Eeprom(kId);
+  const StoredRecord stored = RecordIn(words);
+  EXPECT_EQ(stored.marker, 0x55);
+  EXPECT_TRUE(ChecksumHolds(words, kChecksumWord));
+  CalibrationOffsets offsets{};
+  CalibrationGains gains{};
+  ASSERT_EQ(KORVELAN380_Calib_Val_Get(kId, &offsets, &gains), KORVELAN380_OK);
+  EXPECT_TRUE(SameCalibration(gains, offsets, stored.gains, stored.offsets));
+  EXPECT_EQ(gains.gain[0], 20.0f / 16384);  // channel 0, the ±10 V range
+  EXPECT_EQ(offsets.offset[7], 0x2000);     // channel 1, the same range
+}
+
+TEST_F(VendorDriver, ABlankUserAreaGetsTheDefaultRecord) {
+  ASSERT_EQ(RecordIn(Eeprom("6")).marker, 0x00);  // as FTDI's tools leave it
+  ASSERT_EQ(KORVELAN380_Connect("6"), KORVELAN380_OK);
+  const auto words = Eeprom("6");
+  const StoredRecord stored = RecordIn(words);
+  EXPECT_EQ(stored.marker, 0x55);
+  EXPECT_TRUE(ChecksumHolds(words, kChecksumWord));
+  CalibrationOffsets offsets{};
+  CalibrationGains gains{};
+  ASSERT_EQ(KORVELAN380_Calib_Val_Get("6", &offsets, &gains), KORVELAN380_OK);
+  EXPECT_TRUE(SameCalibration(gains, offsets, stored.gains, stored.offsets));
+  EXPECT_TRUE(SameCalibration(gains, offsets, CalibrationGains{}, CalibrationOffsets{}));
+  EXPECT_EQ(KORVELAN380_DisConnect("6"), KORVELAN380_OK);
+}
+
+TEST_F(VendorDriver, AStoredCalibrationOutlivesUnplugAndReplug) {
+  ASSERT_EQ(KORVELAN380_Connect("4"), KORVELAN380_OK);
+  CalibrationOffsets offsets{};
+  CalibrationGains gains{};
+  for (size_t i = 0; i < KORVELAN380_CALIBRATION_ENTRIES; ++i) {
+    gains.gain[i] = 0.0012f + static_cast<float>(i) * 1e-6f;
+    offsets.offset[i] = static_cast<uint16_t>(8200 + i);
+  }
+  ASSERT_EQ(KORVELAN380_Calib_Val_Set("4", &offsets, &gains, 1), KORVELAN380_OK);
+  ASSERT_EQ(kft_unplug("4"), 0);
+  EXPECT_EQ(KORVELAN380_Dio_Out("4", 0x11), KORVELAN380_TRANSFER_FAILED);
+  EXPECT_EQ(KORVELAN380_DisConnect("4"), KORVELAN380_OK);
+  EXPECT_TRUE(ClosedSoon("4"));
+  EXPECT_EQ(KORVELAN380_Connect("4"), KORVELAN380_OPEN_FAILED);
+
+  ASSERT_EQ(kft_plug("4"), 0);
+  EXPECT_EQ(kft_register("4", kInitialisedRegister), 0);  // the module as at power-up
+  ASSERT_EQ(KORVELAN380_Connect("4"), KORVELAN380_OK);
+  CalibrationOffsets gotOffsets{};
+  CalibrationGains gotGains{};
+  ASSERT_EQ(KORVELAN380_Calib_Val_Get("4", &gotOffsets, &gotGains), KORVELAN380_OK);
+  EXPECT_TRUE(SameCalibration(gotGains, gotOffsets, gains, offsets));
+  const auto words = Eeprom("4");
+  EXPECT_TRUE(SameCalibration(RecordIn(words).gains, RecordIn(words).offsets, gains, offsets));
+  EXPECT_TRUE(ChecksumHolds(words, kChecksumWord));
+  EXPECT_EQ(KORVELAN380_DisConnect("4"), KORVELAN380_OK);
 }
 
 TEST_F(VendorDriver, TheUserAreaOfAnFt232rIsTooSmallForTheCalibrationRecord) {
   // The driver's user area lies between the serial number string and the checksum: 40 bytes
   // here, short of the record's 88, so the library neither reads nor writes it.
-  const auto before = Eeprom(kId);
+  constexpr const char* kFt232r = "9";
+  ASSERT_EQ(KORVELAN380_Connect(kFt232r), KORVELAN380_OK);
+  const auto before = Eeprom(kFt232r);
   CalibrationOffsets offsets{};
   CalibrationGains gains{};
   for (size_t i = 0; i < KORVELAN380_CALIBRATION_ENTRIES; ++i) {
@@ -67,17 +158,18 @@ TEST_F(VendorDriver, TheUserAreaOfAnFt232rIsTooSmallForTheCalibrationRecord) {
     offsets.offset[i] = 8200;
   }
   // The store asked for cannot be made, and is reported so.
-  EXPECT_EQ(KORVELAN380_Calib_Val_Set(kId, &offsets, &gains, 1), KORVELAN380_TRANSFER_FAILED);
-  EXPECT_EQ(Eeprom(kId), before);
+  EXPECT_EQ(KORVELAN380_Calib_Val_Set(kFt232r, &offsets, &gains, 1), KORVELAN380_TRANSFER_FAILED);
+  EXPECT_EQ(Eeprom(kFt232r), before);
   CalibrationOffsets gotOffsets{};
   CalibrationGains gotGains{};
-  EXPECT_EQ(KORVELAN380_Calib_Val_Get(kId, &gotOffsets, &gotGains), KORVELAN380_OK);
+  EXPECT_EQ(KORVELAN380_Calib_Val_Get(kFt232r, &gotOffsets, &gotGains), KORVELAN380_OK);
   EXPECT_EQ(gotGains.gain[3], 0.0012f);  // the working copy holds it until disconnect
-  ASSERT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
-  ASSERT_EQ(KORVELAN380_Connect(kId), KORVELAN380_OK);
-  EXPECT_EQ(KORVELAN380_Calib_Val_Get(kId, &gotOffsets, &gotGains), KORVELAN380_OK);
+  ASSERT_EQ(KORVELAN380_DisConnect(kFt232r), KORVELAN380_OK);
+  ASSERT_EQ(KORVELAN380_Connect(kFt232r), KORVELAN380_OK);
+  EXPECT_EQ(KORVELAN380_Calib_Val_Get(kFt232r, &gotOffsets, &gotGains), KORVELAN380_OK);
   EXPECT_EQ(gotGains.gain[3], 0.0f);
-  EXPECT_EQ(Eeprom(kId), before);
+  EXPECT_EQ(Eeprom(kFt232r), before);
+  EXPECT_EQ(KORVELAN380_DisConnect(kFt232r), KORVELAN380_OK);
 }
 
 TEST_F(VendorDriver, RegisterWritesAndReadsReachTheModule) {

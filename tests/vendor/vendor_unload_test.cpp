@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "korvelan380.h"
-#include "korvelan380_ft232r.h"
+#include "korvelan380_ftdi_chips.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // What the C interposer asks of the emulated chips: is this path or descriptor ours, and what does
 // the node answer. Paths are the kernel's: /dev/bus/usb, /dev/bus/usb/001, /dev/bus/usb/001/DDD.
-#ifndef KORVELAN380_FT232R_USB_NODE_H
-#define KORVELAN380_FT232R_USB_NODE_H
+#ifndef KORVELAN380_FTDI_CHIPS_USB_NODE_H
+#define KORVELAN380_FTDI_CHIPS_USB_NODE_H
 
 #include <stddef.h>
 #include <sys/types.h>
@@ -33,4 +33,4 @@ void kft_node_close(int fd);
 }
 #endif
 
-#endif  // KORVELAN380_FT232R_USB_NODE_H
+#endif  // KORVELAN380_FTDI_CHIPS_USB_NODE_H
