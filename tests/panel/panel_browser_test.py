@@ -94,8 +94,6 @@ def main():
         driver.get(base + "/?token=" + token)
         wait.until(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-ready") == "yes")
         assert driver.find_element(By.ID, "simulated").is_displayed(), "no simulated-module notice"
-        latency = driver.find_element(By.ID, "latency").text
-        assert latency == "latency timer: 2 ms, set at connect (the tool's default)", latency
 
         # Channel 0 to 2.5 V (its range is -10..10 V on a fresh module).
         entry = driver.find_element(By.ID, "out-volts-0")
@@ -127,6 +125,8 @@ def main():
         time.sleep(2.5)  # a refresh of every read-back and of the wire log, for the screenshot
         errors = driver.find_element(By.ID, "errors").text
         assert errors == "", "the page shows errors: " + errors
+        latency = driver.find_element(By.ID, "latency").text
+        assert latency == "latency timer: 2 ms, set at connect (the tool's default)", latency
         driver.save_screenshot(SCREENSHOT)
         print("screenshot:", SCREENSHOT)
     finally:
