@@ -160,9 +160,9 @@ void RegisterDoctor(CommandSet& set) {
               {"korvelan380 -d 7 doctor", "korvelan380 --sim doctor --json"});
   c.connect = false;  // the doctor connects itself, as one of its checks
   auto timing = std::make_shared<bool>(false);
-  c.app->add_flag(
-      "--timing", *timing,
-      "time 100 reads of register 12 on a connected module: median and 99th percentile");
+  c.app->add_flag("--timing", *timing,
+                  "time 100 reads of register 12 at the chip's own latency timer, and 100 more at "
+                  "--latency's: median and 99th percentile of each");
   c.run = [timing](Session& s, Report& r) { *timing ? DoctorTiming(s, r) : DoctorCommand(s, r); };
 }
 
