@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING, Callable, Optional, Sequence
 from ._diagnosis import open_failed_detail
 from ._native import loaded_path
 from ._once import LoadedOnce
-from ._prototypes import PROTOTYPES, symbol
+from ._prototypes import OPTIONAL_EXPORTS, PROTOTYPES, symbol
 from ._search import LIBRARY_FILE, Candidates, choose, dll_directories, library_candidates
 from ._version import check_version
 from .errors import LibraryNotFoundError, OpenFailedError, error_for_status
@@ -40,7 +40,8 @@ class Library:
     """libkorvelan380, loaded, with every export's prototype set.
 
     Each export is an attribute under its header name (``lib.KORVELAN380_DacValSet``); a call
-    returns 0 or raises the :class:`~korvelan380.KorvelanError` for its status. Calls release
+    returns 0 or raises the :class:`~korvelan380.KorvelanError` for its status. An export of
+    ``OPTIONAL_EXPORTS`` that the file lacks is no attribute. Calls release
     the GIL, so calls from several threads run at once (calls on one module one at a time).
     """
 
@@ -54,7 +55,11 @@ class Library:
             for folder in dll_directories(path)
         ]
         self._cdll = ctypes.CDLL(path)
-        missing = [export for export in PROTOTYPES if not self._bind(export)]
+        missing = [
+            export
+            for export in PROTOTYPES
+            if not self._bind(export) and export not in OPTIONAL_EXPORTS
+        ]
         if missing:
             raise LibraryNotFoundError(
                 f"{path} is not a usable korvelan380 library: it lacks {', '.join(missing)}"

@@ -14,6 +14,7 @@ __all__ = [
     "CalibrationGainsStruct",
     "CalibrationOffsetsStruct",
     "DacChannelSettingsStruct",
+    "OPTIONAL_EXPORTS",
     "PROTOTYPES",
     "symbol",
 ]
@@ -52,6 +53,7 @@ _S = c_char_p  # deviceId
 PROTOTYPES: Dict[str, Tuple[object, ...]] = {
     "KORVELAN380_Connect": (_S,),
     "KORVELAN380_DisConnect": (_S,),
+    "KORVELAN380_LatencySet": (_S, c_uint32),
     "KORVELAN380_Calib_Val_Set": (
         _S,
         POINTER(CalibrationOffsetsStruct),
@@ -93,6 +95,10 @@ PROTOTYPES: Dict[str, Tuple[object, ...]] = {
     "KORVELAN380_EXIO_Sel_R": (_S, _P8, _P8),
     "KORVELAN380_EXIO_In": (_S, _P8),
 }
+
+#: The exports a library may lack: one from before the latency timer could be set leaves the
+#: chip's own setting, as a driver without FT_SetLatencyTimer does.
+OPTIONAL_EXPORTS = frozenset({"KORVELAN380_LatencySet"})
 
 # The one export with C++ linkage: its symbol is its mangled name, not its header name.
 if sys.platform == "win32":

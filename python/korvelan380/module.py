@@ -14,15 +14,38 @@ from ._buffers import pinned_uint16, raw_from_volts
 from ._library import Library, load_library
 from ._prototypes import CalibrationGainsStruct, CalibrationOffsetsStruct, DacChannelSettingsStruct
 from ._usb import require_usb_bus
-from .errors import InvalidArgumentError, NotConnectedError, TransferFailedError
+from .errors import (
+    InvalidArgumentError,
+    KorvelanError,
+    NotConnectedError,
+    OpenFailedError,
+    TransferFailedError,
+)
 from .values import Calibration, DacChannelSettings, FifoStatus, Range, Selection
 
-__all__ = ["Module", "connect", "disconnect_all", "connected_modules", "MAX_SAMPLES"]
+__all__ = [
+    "DEFAULT_LATENCY_MS",
+    "Module",
+    "connect",
+    "disconnect_all",
+    "connected_modules",
+    "MAX_SAMPLES",
+]
 
 #: The most samples one waveform or FIFO load takes.
 MAX_SAMPLES = 524288
 #: The longest deviceId: the tail of the serial "KORVELAN380<deviceId>".
 MAX_DEVICE_ID_LENGTH = 8
+
+
+class _DefaultLatency(int):
+    """The default ``latency_ms``: 2, told apart from a 2 given by the caller, since only a
+    setting asked for must be met."""
+
+
+#: The latency timer a connect sets unless told otherwise, in milliseconds: a short reply then
+#: waits at most 2 ms in the USB chip instead of the 16 ms the chip starts with.
+DEFAULT_LATENCY_MS: int = _DefaultLatency(2)
 
 # The modules connected through this package, by deviceId, so that each is closed once and a
 # stale Module never disconnects a later connection of the same deviceId.
@@ -51,6 +74,23 @@ def _module_lock(device_id: bytes) -> "threading.RLock":
         return _module_locks.setdefault(device_id, threading.RLock())
 
 
+def _latency_setting(latency_ms: Any, device_id: str) -> Optional[int]:
+    """latency_ms as the milliseconds to set, or None; refused before anything is done."""
+    if latency_ms is None:
+        return None
+    try:
+        number = operator.index(latency_ms)
+    except TypeError:
+        raise TypeError(
+            f"latency_ms must be an integer or None, not {type(latency_ms).__name__}"
+        ) from None
+    if not 1 <= number <= 255:
+        raise InvalidArgumentError(
+            1, "KORVELAN380_LatencySet", device_id, f"latency_ms {number} is outside 1..255"
+        )
+    return number
+
+
 def _encode_device_id(device_id: Union[str, bytes]) -> bytes:
     if isinstance(device_id, str):
         try:
@@ -77,6 +117,11 @@ class Module:
     ``KORVELAN3807``; :meth:`close` (or leaving a ``with`` block) disconnects it. Every method
     either succeeds or raises a :class:`~korvelan380.KorvelanError`.
 
+    After connecting, the USB chip's latency timer is set to ``latency_ms`` (2 ms unless told
+    otherwise) with ``KORVELAN380_LatencySet``: the chip holds every short reply back until its
+    timer runs out, 16 ms as it starts, and each register read waits for that.
+    :attr:`latency_ms` tells what was set.
+
     Channels are 0 and 1; some methods also take 2, which addresses a third register of the
     same kind (see each method). Methods may be called from any thread: calls on one module
     run one at a time, calls on different modules run at once. The methods that read the range
@@ -85,38 +130,81 @@ class Module:
     their value is written or read in.
     """
 
-    def __init__(self, device_id: Union[str, bytes], *, library: Optional[str] = None) -> None:
-        """Connects the module.
+    def __init__(
+        self,
+        device_id: Union[str, bytes],
+        *,
+        library: Optional[str] = None,
+        latency_ms: Optional[int] = DEFAULT_LATENCY_MS,
+    ) -> None:
+        """Connects the module, then sets its latency timer.
+
+        ``latency_ms`` is 1 to 255, or None to keep the chip's own setting. The default, 2, is
+        best-effort: where the driver has no way to set the timer (status 4) the chip keeps its
+        own, and where ``KORVELAN380_LATENCY_MS`` is set the library's setting from it stands.
+        A value given must be set, or the connect fails.
 
         Raises:
-            InvalidArgumentError: the deviceId is longer than 8 characters.
+            InvalidArgumentError: the deviceId is longer than 8 characters, or ``latency_ms``
+                is outside 1..255 (nothing is done).
             AlreadyConnectedError: the module is already connected in this process.
-            OpenFailedError: the driver is missing or could not open the module.
-            TransferFailedError: setting the outputs' first state failed; the module has
-                been disconnected again, so a retry starts afresh.
+            OpenFailedError: the driver is missing or could not open the module; or it cannot
+                set the ``latency_ms`` given (the module is disconnected again).
+            TransferFailedError: setting the outputs' first state, or the latency timer,
+                failed; the module has been disconnected again, so a retry starts afresh.
         """
         self._id = _encode_device_id(device_id)
         self.device_id: str = self._id.decode("latin-1")
+        latency = _latency_setting(latency_ms, self.device_id)
         self._lib: Library = load_library(library)
         self._lock = _module_lock(self._id)
         self._closed = True
+        #: The latency timer set at connect, in milliseconds; None when the chip's own stands.
+        self.latency_ms: Optional[int] = None
         require_usb_bus(self.device_id)
         try:
             self._lib.KORVELAN380_Connect(self._id)
         except TransferFailedError:
             # The library keeps a module whose first-connect initialisation failed; undo that
             # so that the caller can simply try again.
-            try:
-                self._lib.KORVELAN380_DisConnect(self._id)
-            except NotConnectedError:
-                pass
+            self._drop_connection()
             raise
+        if latency is not None:
+            try:
+                self.latency_ms = self._set_latency(latency, latency_ms is DEFAULT_LATENCY_MS)
+            except KorvelanError:
+                self._drop_connection()
+                raise
         with _connections_lock:
             stale = _connections.get(self._id)
             if stale is not None:
                 stale._closed = True  # its connection ended behind its back; this is a new one
             _connections[self._id] = self
             self._closed = False
+
+    def _drop_connection(self) -> None:
+        """Disconnects a connect that failed part-way."""
+        try:
+            self._lib.KORVELAN380_DisConnect(self._id)
+        except NotConnectedError:
+            pass
+
+    def _set_latency(self, milliseconds: int, best_effort: bool) -> Optional[int]:
+        """Sets the latency timer: the milliseconds set, or None where the default gives way."""
+        if best_effort and os.environ.get("KORVELAN380_LATENCY_MS"):
+            return None  # the library has set the environment's at connect
+        set_latency = getattr(self._lib, "KORVELAN380_LatencySet", None)
+        try:
+            if set_latency is None:
+                raise OpenFailedError(
+                    4, "KORVELAN380_LatencySet", self.device_id, f"{self._lib.path} lacks it"
+                )
+            set_latency(self._id, milliseconds)
+        except OpenFailedError:
+            if best_effort:
+                return None
+            raise
+        return milliseconds
 
     # ---- Connection ------------------------------------------------------------------------
 
@@ -502,12 +590,21 @@ class _stdout_to_devnull:
             os.close(self._saved)
 
 
-def connect(device_id: Union[str, bytes], *, library: Optional[str] = None) -> Module:
+def connect(
+    device_id: Union[str, bytes],
+    *,
+    library: Optional[str] = None,
+    latency_ms: Optional[int] = DEFAULT_LATENCY_MS,
+) -> Module:
     """Connects the module ``KORVELAN380<device_id>``; the same as ``Module(device_id)``.
 
-    ``library`` is the path of libkorvelan380 to load, if it is not loaded yet.
+    ``library`` is the path of libkorvelan380 to load, if it is not loaded yet. ``latency_ms``
+    is the USB chip's latency timer to set after connecting: 1 to 255 ms, or None to keep the
+    chip's own. The default, 2, is best-effort: a driver that has no way to set it (status 4)
+    leaves the chip's own, and ``KORVELAN380_LATENCY_MS``, where set, outranks it. A value
+    given must be set: otherwise the connect raises, and the module is left disconnected.
     """
-    return Module(device_id, library=library)
+    return Module(device_id, library=library, latency_ms=latency_ms)
 
 
 def connected_modules() -> List[Module]:

@@ -134,6 +134,8 @@ _SIGNATURES = {
     "ksim_corrupt_next_reply": (None, (c_char_p, c_uint32)),
     "ksim_add_surplus_to_next_reply": (None, (c_char_p, c_char_p, c_size_t)),
     "ksim_set_transmit_busy": (None, (c_char_p, c_uint32)),
+    "ksim_set_reply_latency_us": (None, (c_char_p, c_uint32)),
+    "ksim_set_read_timeout_ms": (None, (c_char_p, c_uint32)),
     "ksim_trace_count": (c_size_t, (c_char_p,)),
     "ksim_trace_fn": (c_int, (c_size_t,)),
     "ksim_trace_arg": (c_uint32, (c_size_t,)),
@@ -317,6 +319,18 @@ class SimModule:
         """The driver reports bytes still to transmit for the next ``calls`` status calls
         (0xFFFFFFFF: always)."""
         self._c.ksim_set_transmit_busy(self._s, _u32(calls, "calls"))
+
+    # ---- Timing ----------------------------------------------------------------------------
+
+    def set_reply_latency(self, microseconds: int) -> None:
+        """A reply becomes readable this long after its frame, as the USB chip's latency timer
+        makes it (0, the default: at once). The driver's FT_SetLatencyTimer sets it too."""
+        self._c.ksim_set_reply_latency_us(self._s, _u32(microseconds, "microseconds"))
+
+    def set_read_timeout(self, milliseconds: int) -> None:
+        """A driver read waits up to this long for all the bytes it asks for, as FTDI's driver
+        does once timeouts are set (0, the default: it returns what is there)."""
+        self._c.ksim_set_read_timeout_ms(self._s, _u32(milliseconds, "milliseconds"))
 
     # ---- Trace -----------------------------------------------------------------------------
 

@@ -4,6 +4,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import time
 from pathlib import Path
 
 import pytest
@@ -113,6 +114,38 @@ class TestFaults:
         sim_module.simulator.clear_trace()
         korvelan_module.set_dio_output(1)
         assert [c.fn for c in sim_module.trace()].count(Fn.GET_STATUS) >= 4
+
+
+class TestTiming:
+    def test_a_reply_is_readable_only_after_the_reply_latency(self, korvelan_module, sim_module):
+        sim_module.set_reply_latency(30_000)
+        start = time.monotonic()
+        korvelan_module.read_dio_input()
+        assert time.monotonic() - start >= 0.03
+        sim_module.set_reply_latency(0)
+        start = time.monotonic()
+        korvelan_module.read_dio_input()
+        assert time.monotonic() - start < 0.03
+
+    def test_with_a_read_timeout_one_driver_read_waits_for_a_late_reply(
+        self, korvelan_module, sim_module
+    ):
+        def driver_reads():
+            sim_module.simulator.clear_trace()
+            korvelan_module.get_dio_output()
+            return [c.fn for c in sim_module.trace()].count(Fn.READ)
+
+        sim_module.set_reply_latency(20_000)
+        sim_module.set_read_timeout(0)
+        polled = driver_reads()
+        sim_module.set_read_timeout(100)
+        assert driver_reads() == 1 < polled
+
+    def test_values_beyond_32_bits_are_refused(self, sim_module):
+        with pytest.raises(ValueError):
+            sim_module.set_reply_latency(-1)
+        with pytest.raises(ValueError):
+            sim_module.set_read_timeout(2**32)
 
 
 class TestTrace:

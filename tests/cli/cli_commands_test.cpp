@@ -524,14 +524,15 @@ TEST_F(WholeModule, InfoOfAFreshModule) {
                         "preset_enable": 0, "preset": {"raw": 0, "volts": -10.0},
                         "mode_parameter": 0},
       "trigger": 0, "gate": 0})");
-  json expected = json::parse(R"({"device": "0", "serial": "KORVELAN3800", "simulated": true,
+  json expected = json::parse(R"json({"device": "0", "serial": "KORVELAN3800", "simulated": true,
       "gate_channel_2": 0, "dio": {"direction": 0, "output": 0, "input": 0},
       "exio": {"select": {"low": 0, "high": 0}, "input": 7},
       "external_select": {"low": 0, "high": 0},
       "fifo": [{"channel": 0, "flag7": 0, "flag6": 0, "counter": 0},
                {"channel": 1, "flag7": 0, "flag6": 0, "counter": 0}],
       "calibration": {"summary": "ideal: every raw value is its own code", "ideal_entries": 14,
-                      "entries": 14}})");
+                      "entries": 14},
+      "latency": {"ms": 2, "detail": "2 ms, set at connect (the tool's default)"}})json");
   expected["channels"] = json::array();
   for (int ch = 0; ch < 2; ++ch) {
     json c = channel;
@@ -557,8 +558,13 @@ TEST_F(WholeModule, DemoTellsWhatWentOnTheWire) {
 TEST_F(WholeModule, DoctorOnTheSimulatedModule) {
   const json doc = Ok({"doctor", "--json"}).Json();
   EXPECT_EQ(doc["problems"], 0);
-  EXPECT_EQ(doc["checks"].back(), json::parse(R"({"check": "connect", "result": "ok",
-                                                 "detail": "module 0 opens and answers"})"));
+  const json& checks = doc["checks"];
+  ASSERT_GE(checks.size(), 2u);
+  EXPECT_EQ(checks[checks.size() - 2], json::parse(R"({"check": "connect", "result": "ok",
+                                                     "detail": "module 0 opens and answers"})"));
+  // What the commands set after their connect.
+  EXPECT_EQ(checks.back(), json::parse(R"json({"check": "latency timer", "result": "ok",
+      "detail": "2 ms, set at connect (the tool's default)"})json"));
   Ok({"sim", "detach"});
   const Result r = Run({"doctor"});
   EXPECT_EQ(r.exit, 1);

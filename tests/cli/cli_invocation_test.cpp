@@ -1,8 +1,10 @@
 // One invocation from parse to exit status: what --trace shows of a command that ends well or
-// fails, and the commands the help offers.
+// fails, the commands the help offers, and the latency timer set at connect.
 #include <algorithm>
+#include <cstdlib>
 
 #include "cli/cli_support.h"
+#include "d2xx.h"
 
 namespace korvelan380::test {
 namespace {
@@ -88,11 +90,13 @@ TEST_F(Invocation, TheSimulatedModulesTimingIsSetForTheCommand) {
   };
   // A reply that takes 20 ms, with FT_Read waiting up to 100 ms for it: each of the three
   // register reads gets its whole reply in one driver read.
-  EXPECT_EQ(reads(Ok({"--trace", "--json", "--sim-latency", "20", "--sim-read-timeout", "100",
-                      "read", "0"})),
+  // The chip's latency is kept: the tool's own setting would replace the 20 ms.
+  EXPECT_EQ(reads(Ok({"--trace", "--json", "--latency", "keep", "--sim-latency", "20",
+                      "--sim-read-timeout", "100", "read", "0"})),
             3);
   // Without the wait the library polls, 10 ms apart: more reads for the same replies.
-  EXPECT_GT(reads(Ok({"--trace", "--json", "--sim-latency", "20", "read", "0"})), 3);
+  EXPECT_GT(
+      reads(Ok({"--trace", "--json", "--latency", "keep", "--sim-latency", "20", "read", "0"})), 3);
 }
 
 TEST_F(Invocation, TheSimulatedModulesTimingNeedsSimAndASaneValue) {
@@ -102,6 +106,104 @@ TEST_F(Invocation, TheSimulatedModulesTimingNeedsSimAndASaneValue) {
   EXPECT_NE(err.str().find("add --sim"), std::string::npos) << err.str();
   EXPECT_EQ(Run({"--sim-latency", "-1", "read", "0"}).exit, 2);
   EXPECT_EQ(Run({"--sim-read-timeout", "x", "read", "0"}).exit, 2);
+}
+
+// ---- The latency timer ----------------------------------------------------------------------
+
+// The settings FT_SetLatencyTimer was given in the last invocation, in order.
+std::vector<uint32_t> LatencyTimerCalls() {
+  std::vector<uint32_t> settings;
+  for (const sim::Call& call : sim::Trace()) {
+    if (std::string(d2xx::FunctionName(static_cast<int>(call.fn))) == "FT_SetLatencyTimer") {
+      settings.push_back(call.arg);
+    }
+  }
+  return settings;
+}
+
+class Latency : public CliTest {
+ protected:
+  void TearDown() override {
+    unsetenv("KORVELAN380_LATENCY_MS");
+    CliTest::TearDown();
+  }
+};
+
+TEST_F(Latency, TheDefaultSetsTwoMillisecondsAtConnectAndAnOptionItsOwn) {
+  const json doc = Ok({"--json", "info"}).Json();
+  EXPECT_EQ(doc["latency"]["ms"], 2);
+  EXPECT_EQ(doc["latency"]["detail"], "2 ms, set at connect (the tool's default)");
+  EXPECT_EQ(LatencyTimerCalls(), std::vector<uint32_t>{2});
+
+  EXPECT_EQ(Ok({"--latency", "40", "--json", "info"}).Json()["latency"]["ms"], 40);
+  EXPECT_EQ(LatencyTimerCalls(), std::vector<uint32_t>{40});
+}
+
+TEST_F(Latency, KeepMakesNoCall) {
+  const json doc = Ok({"--latency", "keep", "--json", "info"}).Json();
+  EXPECT_EQ(doc["latency"]["ms"], nullptr);
+  EXPECT_EQ(doc["latency"]["detail"], "the chip's own, kept (--latency keep)");
+  EXPECT_TRUE(LatencyTimerCalls().empty());
+  const std::string text = Ok({"--latency", "keep", "info"}).out;
+  EXPECT_NE(text.find("\nlatency timer: the chip's own, kept (--latency keep)\n"),
+            std::string::npos);
+}
+
+TEST_F(Latency, ABadValueIsAUsageError) {
+  for (const char* bad : {"0", "256", "fast", ""}) {
+    const Result r = Run({"--latency", bad, "info"});
+    EXPECT_EQ(r.exit, 2) << bad;
+    EXPECT_NE(r.err.find("--latency: '" + std::string(bad) +
+                         "' is not a latency: give milliseconds from 1 to 255, or keep"),
+              std::string::npos)
+        << r.err;
+  }
+}
+
+TEST_F(Latency, TheEnvironmentsSettingOutranksTheDefaultButNotTheOption) {
+  setenv("KORVELAN380_LATENCY_MS", "7", 1);
+  const json doc = Ok({"--json", "info"}).Json();
+  EXPECT_EQ(doc["latency"]["ms"], nullptr);
+  EXPECT_EQ(doc["latency"]["detail"], "KORVELAN380_LATENCY_MS=7, set by the library at connect");
+  EXPECT_EQ(LatencyTimerCalls(), std::vector<uint32_t>{7});  // the library's, at connect
+
+  Ok({"--latency", "3", "info"});
+  EXPECT_EQ(LatencyTimerCalls(), (std::vector<uint32_t>{7, 3}));
+}
+
+// A chip that holds each reply 16 ms back, as FTDI's do out of the box.
+TEST_F(Latency, DoctorTimesTheChipsOwnSettingAndTwoMilliseconds) {
+  const Result r = Run({"--sim-latency", "16", "--json", "doctor", "--timing"});
+  EXPECT_EQ(r.exit, 0) << r.err << r.out;  // short at the setting the commands use
+  const json doc = r.Json();
+  EXPECT_GT(doc["chip_setting"]["median_ms"].get<double>(), 15.0);
+  EXPECT_EQ(doc["chip_setting"]["slow"], true);
+  EXPECT_EQ(doc["latency_ms"], 2);
+  ASSERT_TRUE(doc.contains("at_latency")) << doc.dump(1);
+  EXPECT_LT(doc["at_latency"]["median_ms"].get<double>(), 4.0);
+  EXPECT_EQ(doc["at_latency"]["failed"], 0);
+  EXPECT_EQ(doc["slow"], false);
+  EXPECT_EQ(LatencyTimerCalls(), std::vector<uint32_t>{2});
+  // The knobs there are, and not a driver call no application can make on the library's handle.
+  const std::string advice = doc["advice"].dump();
+  for (const char* knob :
+       {"--latency", "latency_ms", "KORVELAN380_LatencySet", "KORVELAN380_LATENCY_MS"}) {
+    EXPECT_NE(advice.find(knob), std::string::npos) << knob;
+  }
+  EXPECT_EQ(advice.find("FT_SetLatencyTimer("), std::string::npos);
+}
+
+TEST_F(Latency, DoctorWithKeepTimesTheChipsOwnAloneAndFindsItSlow) {
+  const Result r =
+      Run({"--sim-latency", "16", "--latency", "keep", "--json", "doctor", "--timing"});
+  EXPECT_EQ(r.exit, 1);
+  const json doc = r.Json();
+  EXPECT_EQ(doc["chip_setting"]["reads"], 100);
+  EXPECT_EQ(doc["latency_ms"], nullptr);
+  EXPECT_FALSE(doc.contains("at_latency"));
+  EXPECT_EQ(doc["slow"], true);
+  EXPECT_TRUE(LatencyTimerCalls().empty());
+  EXPECT_NE(doc["advice"].dump().find("--latency MS"), std::string::npos);
 }
 
 }  // namespace

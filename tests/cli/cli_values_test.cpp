@@ -131,5 +131,16 @@ TEST(Numbers, DecimalHexAndBinaryUpToTheirLimit) {
   EXPECT_FALSE(ParseUnsigned("99999999999999999999999", 0xFFFFFFFF, "clock"));
 }
 
+TEST(Numbers, ALatencyIsOneTo255MillisecondsOrKeep) {
+  EXPECT_EQ(*ParseLatency("1"), std::optional<uint8_t>(1));
+  EXPECT_EQ(*ParseLatency("255"), std::optional<uint8_t>(255));
+  EXPECT_EQ(*ParseLatency("Keep"), std::nullopt);
+  for (const char* bad : {"0", "256", "-1", "2ms", "", "kept", "1.5"}) {
+    EXPECT_FALSE(ParseLatency(bad)) << bad;
+  }
+  EXPECT_EQ(ParseLatency("0").error,
+            "'0' is not a latency: give milliseconds from 1 to 255, or keep");
+}
+
 }  // namespace
 }  // namespace korvelan380::tool

@@ -46,6 +46,7 @@ TEST_F(PanelApiTest, InfoSaysTheModuleIsSimulated) {
   EXPECT_EQ(info.body["serial"], "KORVELAN3800");
   EXPECT_EQ(info.body["ranges"].size(), 7u);
   EXPECT_EQ(info.body["ranges"][5]["name"], "0..5V");
+  EXPECT_EQ(info.body["latency"]["ms"], 2);  // the tool's default, set at connect
 }
 
 TEST_F(PanelApiTest, OutputsSetAndReadBackInVoltsRawAndCode) {

@@ -125,6 +125,8 @@ def main():
         time.sleep(2.5)  # a refresh of every read-back and of the wire log, for the screenshot
         errors = driver.find_element(By.ID, "errors").text
         assert errors == "", "the page shows errors: " + errors
+        latency = driver.find_element(By.ID, "latency").text
+        assert latency == "latency timer: 2 ms, set at connect (the tool's default)", latency
         driver.save_screenshot(SCREENSHOT)
         print("screenshot:", SCREENSHOT)
     finally:

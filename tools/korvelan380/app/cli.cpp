@@ -9,6 +9,7 @@
 #include "app/commands.h"
 #include "app/session.h"
 #include "app/tool.h"
+#include "core/values.h"
 #include "core/wire.h"
 #include "os/os.h"
 
@@ -46,6 +47,17 @@ void AddOptions(CLI::App& app, Options& options) {
                  "with --sim: milliseconds FT_Read waits for the bytes asked, as the vendor's "
                  "driver does once timeouts are set (default 0: it returns what is there)")
       ->check(CLI::Range(0u, 60000u));
+  app.add_option_function<std::string>(
+         "--latency",
+         [&options](const std::string& text) {
+           const Parsed<std::optional<uint8_t>> latency = ParseLatency(text);
+           if (!latency) throw CLI::ValidationError("--latency", latency.error);
+           options.latencyMs = *latency;
+           options.latencyGiven = true;
+         },
+         "the USB chip's latency timer, set at connect: 1 to 255 ms, or keep to leave the "
+         "chip's own (default 2: a short reply waits up to 2 ms in the chip, not its 16)")
+      ->type_name("MS|keep");
   app.add_option("--capture", options.capture, "record every driver call in FILE (JSON Lines)");
   app.add_option("--capture-limit", options.captureLimit,
                  "with --capture: keep the file under BYTES, dropping the oldest calls");

@@ -1,6 +1,7 @@
 #include "app/session.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/capture_session.h"
@@ -46,6 +47,69 @@ ToolError StatusError(const std::string& call, uint32_t status, const std::strin
   return error;
 }
 
+ordered_json Latency::Json() const {
+  return {{"ms", ms ? ordered_json(*ms) : ordered_json(nullptr)}, {"detail", detail}};
+}
+
+namespace {
+
+// The library's own setting, applied at every connect, for programs that set none.
+std::string LatencyFromEnvironment() {
+  const char* env = std::getenv("KORVELAN380_LATENCY_MS");
+  return env != nullptr ? env : "";
+}
+
+// A setting that could not be made: the report's words, and the error unless it was the default
+// that found no way to set the timer here (status 4, `noWay` saying why).
+Latency NotSet(const Options& options, StatusCode status, const std::string& device,
+               const std::string& noWay) {
+  Latency latency;
+  if (status != KORVELAN380_OPEN_FAILED) {
+    latency.detail =
+        "the chip's own: KORVELAN380_LatencySet failed (status " + std::to_string(status) + ")";
+    latency.failed = StatusError("KORVELAN380_LatencySet", status, device);
+    return latency;
+  }
+  latency.detail = "the chip's own: " + noWay;
+  latency.noWay = true;
+  if (!options.latencyGiven) return latency;  // the default does what it can
+  ToolError error("module " + device + "'s latency timer cannot be set: " + noWay, kExitFailed);
+  error.call = "KORVELAN380_LatencySet";
+  error.status = status;
+  error.hint = "--latency keep leaves the chip's own setting";
+  latency.failed = error;
+  return latency;
+}
+
+}  // namespace
+
+Latency SetLatency(const char* id, const Options& options) {
+  Latency latency;
+  if (!options.latencyMs) {
+    latency.detail = "the chip's own, kept (--latency keep)";
+    return latency;
+  }
+  if (const std::string env = LatencyFromEnvironment(); !options.latencyGiven && !env.empty()) {
+    latency.detail = "KORVELAN380_LATENCY_MS=" + env + ", set by the library at connect";
+    return latency;
+  }
+  // Looked up, not linked: a library from before the export is one that cannot set it.
+  using LatencySetFn = decltype(&KORVELAN380_LatencySet);
+  const auto set = reinterpret_cast<LatencySetFn>(os::LibraryExport("KORVELAN380_LatencySet"));
+  if (set == nullptr) {
+    return NotSet(options, KORVELAN380_OPEN_FAILED, id,
+                  "this korvelan380 library has no KORVELAN380_LatencySet");
+  }
+  const StatusCode status = set(id, *options.latencyMs);
+  if (status != KORVELAN380_OK) {
+    return NotSet(options, status, id, "the driver has no FT_SetLatencyTimer");
+  }
+  latency.ms = *options.latencyMs;
+  latency.detail = std::to_string(*latency.ms) + " ms, set at connect (" +
+                   (options.latencyGiven ? "--latency" : "the tool's default") + ")";
+  return latency;
+}
+
 Session::Session(const Options& options, bool attachOnFirstUse) : options_(options) {
   if (options_.device.empty() || options_.device.size() > 8) {
     throw UsageError("'" + options_.device +
@@ -84,6 +148,8 @@ void Session::Connect() {
   const StatusCode status = KORVELAN380_Connect(id());
   if (status == KORVELAN380_OK) {
     connected_ = true;
+    latency_ = SetLatency(id(), options_);
+    if (latency_.failed) throw *latency_.failed;
     return;
   }
   CheckReplay(false);

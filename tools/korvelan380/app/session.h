@@ -4,6 +4,7 @@
 #define KORVELAN380_TOOL_SESSION_H
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/simulator.h"
@@ -16,6 +17,19 @@ namespace korvelan380::tool {
 std::string StatusMeaning(uint32_t status, const std::string& device);
 // The error for a library call that returned `status`.
 ToolError StatusError(const std::string& call, uint32_t status, const std::string& device);
+
+// The latency timer as the connect left it, for the commands that report the connection.
+struct Latency {
+  std::optional<uint8_t> ms;        // set at connect; none: the chip's own setting stands
+  std::string detail;               // for people: the setting, and who chose it
+  bool noWay = false;               // the default found no way to set it here (status 4)
+  std::optional<ToolError> failed;  // it had to be set and could not be
+  ordered_json Json() const;
+};
+
+// Sets the connected module's latency timer as `options` ask; a failure is in the result. The
+// default gives way to KORVELAN380_LATENCY_MS, which the library applies at connect.
+Latency SetLatency(const char* id, const Options& options);
 
 class Session {
  public:
@@ -31,7 +45,10 @@ class Session {
   std::string Serial() const { return "KORVELAN380" + options_.device; }
   Simulator* sim() { return sim_.get(); }
 
+  // Connects, then sets the latency timer: a failure to set it fails the connect, unless it was
+  // the default that the driver (or the library) has no way to set.
   void Connect();
+  const Latency& latency() const { return latency_; }
   void Disconnect();
   // Disconnects and saves the simulated modules; also run on the way out of a failed command.
   void Finish();
@@ -42,6 +59,7 @@ class Session {
  private:
   Options options_;
   std::unique_ptr<Simulator> sim_;
+  Latency latency_;
   bool connected_ = false;
   bool finished_ = false;
 };

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ using nlohmann::ordered_json;
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;  // the library or the module reported a failure
 inline constexpr int kExitUsage = 2;   // a bad command line, value or file
+
+// The USB chip's latency timer the tool sets at connect unless told otherwise: a short reply
+// then waits at most 2 ms in the chip instead of the 16 ms the chip starts with.
+inline constexpr uint8_t kDefaultLatencyMs = 2;
 
 // The options every command takes.
 struct Options {
@@ -31,6 +36,10 @@ struct Options {
   std::string capture;        // record every driver call in this file
   uint64_t captureLimit = 0;  // its size limit in bytes, 0 for none
   std::string replay;         // the simulated module answers from this capture
+  // The latency timer set at connect, in milliseconds; none keeps the chip's setting. Only one
+  // given on the command line must be met: the default is dropped where it cannot be set.
+  std::optional<uint8_t> latencyMs = kDefaultLatencyMs;
+  bool latencyGiven = false;
 };
 
 // A command that cannot go on: the message for standard error, the exit status, and for a

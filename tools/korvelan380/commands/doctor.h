@@ -7,8 +7,9 @@
 
 namespace korvelan380::tool {
 
-// doctor --timing: 100 reads of register 12 through the driver the library binds, their median
-// and 99th percentile, and what to do when they are slow.
+// doctor --timing: 100 reads of register 12 through the driver the library binds at the chip's
+// own latency timer and 100 more at the one --latency sets, their median and 99th percentile,
+// and what sets the timer when they are slow.
 void DoctorTiming(Session& s, Report& r);
 
 }  // namespace korvelan380::tool

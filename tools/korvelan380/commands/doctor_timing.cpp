@@ -1,8 +1,10 @@
 // doctor --timing: how long one register read takes through the driver, from the frame going out
-// to the whole reply being in, over 100 reads of register 12.
+// to the whole reply being in, over 100 reads of register 12: at the chip's own latency timer, and
+// again at the one the tool sets (--latency, 2 ms by default).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "app/capture_session.h"
@@ -32,24 +34,31 @@ std::string Ms(double ms) {
 // The driver the library binds: the shim with --capture, else the simulated module with --sim,
 // else the system's. Named, not looked up: on Windows a look-up by name may find another
 // FTD2XX.dll than the one the library's import took.
-D2xxFunctions BindDriver(Session& s) {
+struct Driver {
+  void* library = nullptr;
+  D2xxFunctions d{};
+};
+
+Driver BindDriver(Session& s) {
   const std::string name = os::DriverFile();
   std::string why;
-  void* library = CaptureShim();
-  if (library == nullptr && s.sim() != nullptr) {
-    library = os::LoadDriver(s.sim()->LibraryPath(), why);
+  Driver driver;
+  driver.library = CaptureShim();
+  if (driver.library == nullptr && s.sim() != nullptr) {
+    driver.library = os::LoadDriver(s.sim()->LibraryPath(), why);
   }
-  if (library == nullptr) library = os::BoundDriver(why);
-  if (library == nullptr) {
+  if (driver.library == nullptr) driver.library = os::BoundDriver(why);
+  if (driver.library == nullptr) {
     ToolError error(name + " does not load: " + why, kExitFailed);
     error.hint = "'korvelan380 doctor' looks into why";
     throw error;
   }
-  D2xxFunctions d{};
-  if (d2xx::Bind(d, [library](const char* fn) { return os::Symbol(library, fn); }) != nullptr) {
+  void* library = driver.library;
+  if (d2xx::Bind(driver.d, [library](const char* fn) { return os::Symbol(library, fn); }) !=
+      nullptr) {
     throw ToolError(name + " lacks driver functions: 'korvelan380 doctor' says which", kExitFailed);
   }
-  return d;
+  return driver;
 }
 
 FT_HANDLE OpenModule(const D2xxFunctions& d, Session& s) {
@@ -112,55 +121,132 @@ Timings TimeReads(const D2xxFunctions& d, FT_HANDLE handle) {
   return t;
 }
 
-// A slow round trip is nearly always the latency timer: what to do about it on each system.
-void SlowAdvice(Report& r) {
-  const std::vector<std::string> advice = {
-      "A round trip above 4 ms is usually the USB chip's latency timer: it holds a short reply "
-      "until the timer runs out (16 ms by default) and every register read waits for it.",
-      "Linux with the D2XX driver: the application sets it per device with "
-      "FT_SetLatencyTimer(handle, 1 or 2) after opening it.",
-      "Linux with the kernel's ftdi_sio driver: echo 1 | sudo tee "
-      "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer (the device's ttyUSB name).",
-      "Windows: Device Manager, the port's Properties, Port Settings, Advanced, Latency Timer "
-      "(msec): set 1 or 2, then unplug and plug the module in."};
-  r.json["advice"] = advice;
-  for (const std::string& line : advice) r.Line("  " + line);
+// The timer setting the second run of reads is made at, or why there is none.
+struct Lowered {
+  std::optional<uint8_t> ms;
+  std::optional<Timings> timings;
+  std::string notSet;  // the driver cannot take the setting: why
+};
+
+// Sets the chip's latency timer on the doctor's own handle, as KORVELAN380_LatencySet does on the
+// library's, and times the reads again. FT_SetLatencyTimer is looked up apart from the functions
+// the library cannot do without.
+Lowered TimeLowered(const Driver& driver, FT_HANDLE handle, std::optional<uint8_t> ms) {
+  Lowered lowered{ms, std::nullopt, ""};
+  if (!ms) return lowered;
+  using SetLatencyTimerFn = FT_STATUS (*)(FT_HANDLE, unsigned char);
+  const auto set =
+      reinterpret_cast<SetLatencyTimerFn>(os::Symbol(driver.library, "FT_SetLatencyTimer"));
+  if (set == nullptr) {
+    lowered.notSet = "the driver has no FT_SetLatencyTimer";
+  } else if (const FT_STATUS status = set(handle, *ms); status != FT_OK) {
+    lowered.notSet = "FT_SetLatencyTimer returned driver status " + std::to_string(status);
+  } else {
+    lowered.timings = TimeReads(driver.d, handle);
+  }
+  return lowered;
 }
 
-void ReportTimings(Report& r, const Timings& t, const std::string& serial) {
+// The knobs that set the timer, for every kind of program, and where Windows keeps its default.
+std::vector<std::string> LatencyAdvice(const Lowered& lowered) {
+  std::vector<std::string> advice = {
+      "A round trip above 4 ms is usually the USB chip's latency timer: it holds a short reply "
+      "until the timer runs out (16 ms by default) and every register read waits for it."};
+  if (!lowered.notSet.empty()) {
+    advice.push_back("Here it cannot be set: " + lowered.notSet +
+                     ", so KORVELAN380_LatencySet returns 4 with it too.");
+  }
+  advice.insert(
+      advice.end(),
+      {"The tool sets 2 ms at every connect (--latency MS, or --latency keep for the chip's own).",
+       "Python: korvelan380.connect(id) sets 2 ms too (latency_ms=MS, or None for the chip's "
+       "own).",
+       "C and C++: call KORVELAN380_LatencySet(deviceId, 2) after KORVELAN380_Connect.",
+       "A program that cannot be changed: run it with KORVELAN380_LATENCY_MS=2 in its "
+       "environment; the library sets that at every connect.",
+       "Windows, for every program at once: Device Manager, the port's Properties, Port "
+       "Settings, Advanced, Latency Timer (msec): set 1 or 2, then unplug and plug the module "
+       "in."});
+  return advice;
+}
+
+struct Summary {
+  double median = 0;
+  double p99 = 0;
+};
+
+Summary Summarise(const Timings& t) {
   const size_t n = t.ms.size();
+  if (n == 0) return {};
   const double median = n % 2 != 0 ? t.ms[n / 2] : (t.ms[n / 2 - 1] + t.ms[n / 2]) / 2;
   // The nearest-rank 99th percentile: the value 99% of the reads are at or below.
-  const double p99 = t.ms[std::min(n - 1, (n * 99 + 99) / 100 - 1)];
-  r.json["reads"] = n;
-  r.json["failed"] = t.failed;
-  r.json["median_ms"] = median;
-  r.json["p99_ms"] = p99;
-  r.json["slow"] = median > kSlowMs;
-  r.Line(std::to_string(n) + " reads of register 12 on " + serial + ": median " + Ms(median) +
-         ", 99th percentile " + Ms(p99) +
-         (t.failed != 0 ? " (" + std::to_string(t.failed) + " unanswered)" : ""));
-  if (t.failed != 0) r.exit = kExitFailed;
-  if (median <= kSlowMs) {
-    r.Line("round trips are short: the driver's latency timer is not holding replies back");
-    return;
+  return {median, t.ms[std::min(n - 1, (n * 99 + 99) / 100 - 1)]};
+}
+
+ordered_json TimingsJson(const Timings& t) {
+  const Summary sum = Summarise(t);
+  return {{"reads", t.ms.size()},
+          {"failed", t.failed},
+          {"median_ms", sum.median},
+          {"p99_ms", sum.p99},
+          {"slow", sum.median > kSlowMs}};
+}
+
+std::string TimingsLine(const Timings& t) {
+  const Summary sum = Summarise(t);
+  return "median " + Ms(sum.median) + ", 99th percentile " + Ms(sum.p99) +
+         (t.failed != 0 ? " (" + std::to_string(t.failed) + " unanswered)" : "");
+}
+
+// Both runs; a problem (exit 1) is an unanswered read, or round trips still slow at the setting
+// the tool's commands run with.
+void ReportTimings(Report& r, const Timings& own, const Lowered& lowered,
+                   const std::string& serial) {
+  r.json["chip_setting"] = TimingsJson(own);
+  r.Line(std::to_string(kReads) + " reads of register 12 on " + serial +
+         " at the chip's own latency timer: " + TimingsLine(own));
+  r.json["latency_ms"] = lowered.ms ? ordered_json(*lowered.ms) : ordered_json(nullptr);
+  const Timings& used = lowered.timings ? *lowered.timings : own;
+  if (lowered.timings) {
+    r.json["at_latency"] = TimingsJson(*lowered.timings);
+    r.Line(std::to_string(kReads) + " reads at a " + std::to_string(*lowered.ms) +
+           " ms latency timer: " + TimingsLine(*lowered.timings));
+  } else if (!lowered.notSet.empty()) {
+    r.json["latency_not_set"] = lowered.notSet;
+    r.Line("not timed at " + std::to_string(*lowered.ms) + " ms: " + lowered.notSet);
   }
-  r.exit = kExitFailed;
-  SlowAdvice(r);
+  const bool ownSlow = Summarise(own).median > kSlowMs;
+  const bool usedSlow = Summarise(used).median > kSlowMs;
+  r.json["slow"] = usedSlow;
+  if (own.failed != 0 || used.failed != 0 || usedSlow) r.exit = kExitFailed;
+  if (!ownSlow) {
+    r.Line("round trips are short: the chip's latency timer is not holding replies back");
+  } else if (!usedSlow) {
+    r.Line("round trips are short at " + std::to_string(*lowered.ms) +
+           " ms: a program that keeps the chip's own setting waits for its timer");
+  } else if (lowered.timings) {
+    r.Line("round trips are slow even at " + std::to_string(*lowered.ms) +
+           " ms: the latency timer is not all that holds replies back");
+  }
+  if (!ownSlow) return;
+  const std::vector<std::string> advice = LatencyAdvice(lowered);
+  r.json["advice"] = advice;
+  for (const std::string& line : advice) r.Line("  " + line);
 }
 
 }  // namespace
 
 void DoctorTiming(Session& s, Report& r) {
-  const D2xxFunctions d = BindDriver(s);
-  FT_HANDLE handle = OpenModule(d, s);
-  const Timings t = TimeReads(d, handle);
-  d.FT_Close(handle);
-  if (t.ms.empty()) {
+  const Driver driver = BindDriver(s);
+  FT_HANDLE handle = OpenModule(driver.d, s);
+  const Timings own = TimeReads(driver.d, handle);
+  const Lowered lowered = TimeLowered(driver, handle, s.options().latencyMs);
+  driver.d.FT_Close(handle);
+  if (own.ms.empty()) {
     throw ToolError("none of " + std::to_string(kReads) + " reads of register 12 was answered",
                     kExitFailed);
   }
-  ReportTimings(r, t, s.Serial());
+  ReportTimings(r, own, lowered, s.Serial());
 }
 
 }  // namespace korvelan380::tool

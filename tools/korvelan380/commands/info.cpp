@@ -65,8 +65,10 @@ void InfoCommand(Session& s, Report& r) {
   r.json["device"] = s.options().device;
   r.json["serial"] = s.Serial();
   r.json["simulated"] = s.options().sim;
+  r.json["latency"] = s.latency().Json();
   r.Line("module " + s.options().device + " (" + s.Serial() + ")" +
          (s.options().sim ? ", simulated" : ""));
+  r.Line("latency timer: " + s.latency().detail);
 
   ordered_json channels = ordered_json::array();
   for (uint8_t ch = 0; ch < 2; ++ch) channels.push_back(ReadChannel(s, r, ch));

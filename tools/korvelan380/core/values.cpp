@@ -131,6 +131,17 @@ Parsed<uint8_t> ParseByte(std::string_view text) {
   return Parsed<uint8_t>::Ok(static_cast<uint8_t>(*value));
 }
 
+Parsed<std::optional<uint8_t>> ParseLatency(std::string_view text) {
+  using Latency = Parsed<std::optional<uint8_t>>;
+  if (Lower(text) == "keep") return Latency::Ok(std::nullopt);
+  const auto ms = ParseUnsigned(text, 255, "latency");
+  if (!ms || *ms == 0) {
+    return Latency::Fail("'" + std::string(text) +
+                         "' is not a latency: give milliseconds from 1 to 255, or keep");
+  }
+  return Latency::Ok(static_cast<uint8_t>(*ms));
+}
+
 Parsed<double> ParseVolts(std::string_view text) {
   std::string t = Lower(text);
   double scale = 1.0;

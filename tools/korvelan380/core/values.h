@@ -56,6 +56,9 @@ std::string RangeName(unsigned index);
 // An unsigned number in decimal, hexadecimal ("0x1F") or binary ("0b101"), at most `max`.
 Parsed<uint32_t> ParseUnsigned(std::string_view text, uint32_t max, std::string_view what);
 Parsed<uint8_t> ParseByte(std::string_view text);
+// A latency timer setting: milliseconds from 1 to 255, or "keep", which gives none (the chip's
+// own setting stays).
+Parsed<std::optional<uint8_t>> ParseLatency(std::string_view text);
 
 // Volts: "2.5V", "2.5 v", "-1.25", "500mV".
 Parsed<double> ParseVolts(std::string_view text);

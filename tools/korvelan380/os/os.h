@@ -65,6 +65,10 @@ void* LoadedLibrary(const std::string& path);
 // a missing FTD2XX.dll would end the process there instead.
 void RequireLibrary();
 
+// An export of the korvelan380 library this process runs with, once that library is loaded;
+// null when the library lacks it.
+void* LibraryExport(const char* name);
+
 // The driver library the system's search finds, opened for the doctor to look at.
 struct DriverLook {
   void* library = nullptr;  // null when it does not load; closed again by EndLook

@@ -96,6 +96,11 @@ void* LoadedLibrary(const std::string& path) {
   return dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
 }
 
+void* LibraryExport(const char* name) {
+  // The tool is linked against the library: it is among the process' global symbols.
+  return dlsym(RTLD_DEFAULT, name);
+}
+
 // The library finds its driver at the first connect, and says so with a status.
 void RequireLibrary() {}
 

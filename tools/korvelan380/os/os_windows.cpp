@@ -112,6 +112,11 @@ void* LoadedLibrary(const std::string& path) {
   return reinterpret_cast<void*>(GetModuleHandleW(fs::path(path).wstring().c_str()));
 }
 
+void* LibraryExport(const char* name) {
+  HMODULE library = GetModuleHandleW(L"korvelan380.dll");
+  return library != nullptr ? Symbol(library, name) : nullptr;
+}
+
 void RequireLibrary() {
   if (GetModuleHandleW(L"korvelan380.dll") != nullptr) return;
   if (LoadLibraryW(L"korvelan380.dll") != nullptr) return;

@@ -450,6 +450,7 @@ ordered_json PanelApi::Info() {
           {"simulated", sim != nullptr},
           {"sim_state", sim != nullptr ? ordered_json(sim->StatePath()) : ordered_json(nullptr)},
           {"version", KORVELAN380_VERSION},
+          {"latency", session_.latency().Json()},
           {"sample_limit", kSampleLimit},
           {"ranges", RangesJson()}};
 }

@@ -412,6 +412,7 @@ async function start() {
   info = await api('info');
   ranges = info.ranges;
   $('module').textContent = 'module ' + info.device + ' (serial ' + info.serial + '), library ' + info.version;
+  $('latency').textContent = 'latency timer: ' + info.latency.detail;
   $('simulated').hidden = !info.simulated;
   if (info.simulated) document.title = 'korvelan380 panel (simulated)';
   document.querySelectorAll('.channel').forEach(buildChannel);
