@@ -1,6 +1,8 @@
 #include "chip.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
 
 namespace korvelan380::ftdi_chips {
@@ -105,6 +107,37 @@ uint16_t Checksum(const uint16_t* words, size_t count) {
 Chip::Chip(const ChipSpec& spec, int number) : deviceId(spec.id), kind(*spec.kind), devnum(number) {
   PowerUp();
   ProgramEeprom(*this, spec.blank);
+  LoadEeprom();
+}
+
+namespace {
+
+// The file that keeps a chip's EEPROM, or "" when none is asked for.
+std::string EepromFile(const std::string& serial) {
+  const char* folder = std::getenv("KORVELAN380_EMULATED_EEPROMS");
+  return folder != nullptr && *folder != '\0' ? std::string(folder) + "/" + serial + ".eeprom" : "";
+}
+
+}  // namespace
+
+void Chip::LoadEeprom() {
+  const std::string path = EepromFile(Serial());
+  FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return;  // a new chip: as programmed
+  std::vector<uint16_t> words(eeprom.size());
+  // A file of another part's size is not this chip's: the programmed image stays.
+  if (std::fread(words.data(), 2, words.size(), file) == words.size() && std::fgetc(file) == EOF) {
+    eeprom = words;
+  }
+  std::fclose(file);
+}
+
+void Chip::SaveEeprom() const {
+  const std::string path = EepromFile(Serial());
+  FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return;
+  std::fwrite(eeprom.data(), 2, eeprom.size(), file);
+  std::fclose(file);
 }
 
 void Chip::PowerUp() {

@@ -54,6 +54,11 @@ struct Chip {
   std::string EepromString(size_t pointerWord) const;
   // The chip plugged in afresh: the module as at power-up, the latency timer at its default.
   void PowerUp();
+  // With $KORVELAN380_EMULATED_EEPROMS naming a folder, the EEPROM outlives the process there as
+  // SERIAL.eeprom (the words, little-endian), as a real chip's does between programs: loaded
+  // when the chip is made, saved after every write.
+  void LoadEeprom();
+  void SaveEeprom() const;
 
   const std::string deviceId;
   const ChipKind& kind;

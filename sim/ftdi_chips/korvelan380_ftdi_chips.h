@@ -11,7 +11,9 @@
  *   blank  the EEPROM's user area as FTDI's tools leave it (zeros), rather than holding the ideal
  *          calibration record (which an FT232R's user area is too small for).
  * For example KORVELAN380_EMULATED_CHIPS=7,8:ft232r. A process that links the library gets the
- * same chips without preloading it.
+ * same chips without preloading it. With $KORVELAN380_EMULATED_EEPROMS naming a folder, each
+ * chip's EEPROM is kept there (SERIAL.eeprom) and outlives the process, as a real chip's does
+ * from one program to the next.
  *
  * Every function names a chip by its deviceId; an unknown one gives 0 (or -1). */
 #ifndef KORVELAN380_FTDI_CHIPS_H

@@ -124,6 +124,7 @@ int EepromRequest(Chip& chip, uint8_t request, uint16_t value, uint16_t index, u
   } else {
     std::fill(chip.eeprom.begin(), chip.eeprom.end(), 0xFFFF);
   }
+  chip.SaveEeprom();
   return 0;
 }
 

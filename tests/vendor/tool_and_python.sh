@@ -39,4 +39,41 @@ PY
 )"
 expect "the Python quick start" "195 1" "$quick_start"
 
+# The calibration through the driver's EEPROM user area. The chip's EEPROM now outlives each
+# process, as a real one does from one program to the next.
+export KORVELAN380_EMULATED_EEPROMS="$work/eeproms"
+mkdir -p "$KORVELAN380_EMULATED_EEPROMS"
+"$tool" -d 7 calib export "$work/ideal.json" >/dev/null
+expect "a new FT232H holds the ideal record" "0x3AA00000" \
+  "$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["entries"][0]["gain_bits"])' \
+    "$work/ideal.json")"
+python3 - "$work/ideal.json" "$work/changed.json" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1]))
+doc["entries"][3]["gain_bits"] = "0x3AA1CEF2"
+doc["entries"][3]["gain"] = 0.0012345
+doc["entries"][9]["offset"] = 8200
+json.dump(doc, open(sys.argv[2], "w"))
+PY
+"$tool" -d 7 calib import "$work/changed.json" --save >/dev/null 2>&1 && status=0 || status=$?
+expect "calib import --save" 0 "$status"
+shown="$("$tool" -d 7 calib show 2>&1)"
+grep -Eq "^ +3 .*0x3AA1CEF2 +8192" <<<"$shown" || problem "the stored gain, in a new process: $shown"
+grep -Eq "^ +9 .*8200 \(0x2008\)" <<<"$shown" || problem "the stored offset, in a new process: $shown"
+
+stored="$(PYTHONPATH="$python_dir" python3 - <<'PY'
+import dataclasses
+import struct
+import korvelan380
+with korvelan380.connect("7") as m:
+    cal = m.get_calibration()
+    gains = list(cal.gains)
+    gains[13] = struct.unpack(">f", bytes.fromhex("3a9d4952"))[0]
+    m.store_calibration(dataclasses.replace(cal, gains=tuple(gains)))
+with korvelan380.connect("7") as m:
+    print(struct.pack(">f", m.get_calibration().gains[13]).hex(), m.get_calibration().offsets[9])
+PY
+)"
+expect "Python stores the calibration through the driver" "3a9d4952 8200" "$stored"
+
 finish

@@ -7,8 +7,11 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "chip_eeprom.h"
@@ -238,6 +241,60 @@ TEST_F(VendorDriver, TwoChipsAreDrivenSideBySide) {
   ASSERT_EQ(KORVELAN380_Dio_Out("8", 0x22), KORVELAN380_OK);
   EXPECT_EQ(kft_register(kId, 8), 0x11);
   EXPECT_EQ(kft_register("8", 8), 0x22);
+  EXPECT_EQ(KORVELAN380_DisConnect("8"), KORVELAN380_OK);
+}
+
+
+// ---- Reads that always end, and the latency timer ---------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST_F(VendorDriver, AWithheldReplyFailsAfterTheBudgetAndTheModuleAnswersAgain) {
+  uint8_t range = 0;
+  kft_withhold_replies(kId, 1);
+  const auto start = Clock::now();
+  EXPECT_EQ(KORVELAN380_RangeSet_R(kId, 0, &range), KORVELAN380_TRANSFER_FAILED);
+  const double waited = SecondsSince(start);
+  std::printf("a withheld reply failed after %.2f s\n", waited);
+  EXPECT_GE(waited, 9.0);
+  EXPECT_LT(waited, 13.0);
+  EXPECT_EQ(KORVELAN380_RangeSet_R(kId, 0, &range), KORVELAN380_OK);
+}
+
+TEST_F(VendorDriver, ADisconnectDuringAWithheldReplyReturnsAndClosesTheHandle) {
+  kft_withhold_replies(kId, 1);
+  StatusCode readStatus = KORVELAN380_OK;
+  std::thread reader([&readStatus] {
+    uint8_t range = 0;
+    readStatus = KORVELAN380_RangeSet_R(kId, 0, &range);
+  });
+  usleep(300 * 1000);  // the reader is waiting for its reply by now
+  const auto start = Clock::now();
+  EXPECT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
+  EXPECT_LT(SecondsSince(start), 2.0);
+  reader.join();
+  EXPECT_NE(readStatus, KORVELAN380_OK);
+  EXPECT_TRUE(ClosedSoon(kId));
+}
+
+TEST_F(VendorDriver, TheLatencyTimerIsTheChipsUntilTurnedDown) {
+  EXPECT_EQ(kft_latency_timer(kId), 16);  // connect makes no latency setting
+  EXPECT_EQ(KORVELAN380_LatencySet(kId, 0), KORVELAN380_INVALID_ARGUMENT);
+  EXPECT_EQ(KORVELAN380_LatencySet(kId, 256), KORVELAN380_INVALID_ARGUMENT);
+  EXPECT_EQ(kft_latency_timer(kId), 16);
+  EXPECT_EQ(KORVELAN380_LatencySet(kId, 2), KORVELAN380_OK);
+  EXPECT_EQ(kft_latency_timer(kId), 2);
+  EXPECT_EQ(KORVELAN380_LatencySet("8", 2), KORVELAN380_NOT_CONNECTED);
+
+  // A program that cannot be changed sets it through the environment, at every connect.
+  setenv("KORVELAN380_LATENCY_MS", "3", 1);
+  ASSERT_EQ(KORVELAN380_Connect("8"), KORVELAN380_OK);
+  unsetenv("KORVELAN380_LATENCY_MS");
+  EXPECT_EQ(kft_latency_timer("8"), 3);
   EXPECT_EQ(KORVELAN380_DisConnect("8"), KORVELAN380_OK);
 }
 
