@@ -92,6 +92,7 @@ PROTOTYPES: Dict[str, Tuple[object, ...]] = {
     "KORVELAN380_EXIO_Sel": (_S, c_uint8, c_uint8),
     "KORVELAN380_EXIO_Sel_R": (_S, _P8, _P8),
     "KORVELAN380_EXIO_In": (_S, _P8),
+    "KORVELAN380_LatencySet": (_S, c_uint32),
 }
 
 # The one export with C++ linkage: its symbol is its mangled name, not its header name.
