@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The benchmarks, in a Release build: the library's share of the bus time it drives (against a
 # driver that answers at once), and the simulated module answering like a real one (the driver
-# calls of each export, calls per second of several modules at once). Prints the usual benchmark
-# output, then the table of figures, each beside its target. Exits 1 when a figure misses its
-# target. Arguments go to both benchmark programs (e.g. --benchmark_filter=...).
+# calls of a connect and of each export, calls per second of several modules at once). Prints
+# the usual benchmark output, then the table of figures, each beside its target. Exits 1 when a
+# figure misses its target. Arguments go to both benchmark programs (e.g. --benchmark_filter=...).
 source "$(dirname "$0")/lib.sh"
 need_packages "${BASE_PACKAGES[@]}" libbenchmark-dev
 BENCH_BUILD="${KORVELAN380_BENCH_DIR:-$ROOT/build-bench}"
