@@ -18,7 +18,7 @@
  *   or a conversion result outside 0..16383.
  * - 2 #KORVELAN380_NOT_CONNECTED: the deviceId is not connected, or its module is not open.
  * - 4 #KORVELAN380_OPEN_FAILED: the driver is missing (Linux) or could not open the module
- *   (KORVELAN380_Connect only).
+ *   (KORVELAN380_Connect only), or has no FT_SetLatencyTimer (KORVELAN380_LatencySet only).
  * - 5 #KORVELAN380_TRANSFER_FAILED: a transfer with the module failed, the module stayed busy,
  *   or a value the module reported could not be converted.
  * - 6 #KORVELAN380_ALREADY_CONNECTED: the deviceId is already connected (KORVELAN380_Connect
@@ -92,8 +92,8 @@
  *
  * A read returns as soon as its reply is in. A reply that is not complete 10 seconds after its
  * frame went out fails the read (5), and the module answers the next call. At connect the
- * driver's read timeout is set to 100 ms and its write timeout to about 8.4 s (the longest a
- * full waveform takes at full-speed USB rates, with room to spare), so that no transfer waits
+ * driver's read timeout is set to 100 ms and its write timeout to about 8.4 s (four times what a
+ * full waveform takes at full-speed USB rates), so that no transfer waits
  * for ever and a KORVELAN380_DisConnect on another thread gets the module within about 100 ms;
  * a write the driver took only part of fails (5). A driver without FT_SetTimeouts (or one that
  * refuses it) is polled instead: every 10 ms, for the same 10 seconds.

@@ -13,7 +13,8 @@ namespace korvelan380 {
 
 // How long a read waits for its whole reply before it fails, by the clock.
 inline constexpr uint32_t kReplyTimeoutMs = 10'000;
-// Without the driver's timeouts FT_Read returns at once, and the reply is polled this often.
+// Without the driver's timeouts the reply is polled this often (FT_Read is taken to return at
+// once with what is there).
 inline constexpr uint32_t kReplyPollIntervalMs = 10;
 inline constexpr uint32_t kDrainTimeoutMs = 5000;
 
