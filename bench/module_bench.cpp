@@ -1,7 +1,8 @@
 // What a user of several modules gets from the simulated module when it answers like a real one:
 // each reply 1 ms after its frame, and reads that wait for their bytes as the vendor's driver
-// does once timeouts are set. Prints the driver calls and round trips of each export, then the
-// calls per second of several modules driven from as many threads.
+// does once the library has set its timeouts at connect. Prints the driver calls and round trips
+// of a connect and of each export, then the calls per second of several modules driven from as
+// many threads.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -20,7 +21,6 @@ namespace {
 namespace sim = korvelan380::sim;
 
 constexpr uint32_t kReplyLatencyUs = 1000;
-constexpr uint32_t kReadTimeoutMs = 1000;
 constexpr int kMaxThreads = 8;
 
 std::string ModuleId(int index) {
@@ -33,7 +33,6 @@ bool ConnectRealistic(const std::string& id) {
   sim::Attach(serial);
   sim::SetIdealCalibration(serial);
   sim::SetReplyLatency(serial, kReplyLatencyUs);
-  sim::SetReadTimeout(serial, kReadTimeoutMs);
   return KORVELAN380_Connect(id.c_str()) == KORVELAN380_OK;
 }
 
@@ -50,11 +49,20 @@ struct WireCount {
 // header, the body and a trailer, three writes; the digital I/O read-backs first ask for the
 // receive count (and purge only when something is waiting); the digital I/O writes ask for the
 // transmit count until it is 0, at best once. DacChSet_R reads the range after its four reads.
+// A connect of an initialised module opens, purges, sets the timeouts, reads the calibration
+// record (its size, then the record) and reads the initialised flag.
 struct Export {
   const char* name;
   WireCount least;
   std::function<StatusCode(const char*)> call;
 };
+
+// A connect of the module, with the trace holding its calls only.
+StatusCode Reconnect(const char* id) {
+  KORVELAN380_DisConnect(id);
+  sim::ClearTrace();
+  return KORVELAN380_Connect(id);
+}
 
 std::vector<Export> Exports() {
   static uint8_t byte, low, high;
@@ -64,6 +72,7 @@ std::vector<Export> Exports() {
   static DacChannelSettings settings;
   static std::vector<uint16_t> samples(1024, 0x1000);
   return {
+      {"KORVELAN380_Connect, initialised module", {7, 1, 1}, Reconnect},
       {"KORVELAN380_DacValSet",
        {3, 2, 1},
        [](const char* id) { return KORVELAN380_DacValSet(id, 0, 0x1000); }},

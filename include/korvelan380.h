@@ -4,10 +4,11 @@
  * korvelan380 is the host-side control library for the KORVELAN380 USB analog-output module:
  * two 14-bit DAC channels with seven output ranges, an 8-bit digital I/O port, an extension
  * (EXIO) port, clock settings, a waveform memory with a FIFO mode, triggers and gates, and a
- * calibration kept in the module's EEPROM. Everything is declared in korvelan380.h: 33
+ * calibration kept in the module's EEPROM. Everything is declared in korvelan380.h: 33 core
  * exports, of which 32 are plain C functions, usable from C and C++. The 33rd,
  * KORVELAN380_DacValSet_NoCalibed_R, has C++ linkage only: it is declared for C++, and C binds
- * it by its decorated symbol.
+ * it by its decorated symbol. One extension, KORVELAN380_LatencySet (@ref extensions), is a
+ * plain C function too.
  *
  * @section status_codes Status codes
  * Every export returns a #StatusCode:
@@ -17,7 +18,7 @@
  *   or a conversion result outside 0..16383.
  * - 2 #KORVELAN380_NOT_CONNECTED: the deviceId is not connected, or its module is not open.
  * - 4 #KORVELAN380_OPEN_FAILED: the driver is missing (Linux) or could not open the module
- *   (KORVELAN380_Connect only).
+ *   (KORVELAN380_Connect only), or has no FT_SetLatencyTimer (KORVELAN380_LatencySet only).
  * - 5 #KORVELAN380_TRANSFER_FAILED: a transfer with the module failed, the module stayed busy,
  *   or a value the module reported could not be converted.
  * - 6 #KORVELAN380_ALREADY_CONNECTED: the deviceId is already connected (KORVELAN380_Connect
@@ -39,11 +40,15 @@
  * module through the FTDI D2XX driver, bound once per process and kept for its life.
  *
  * - Linux: the library loads libftd2xx.so by name (dlopen) at the first KORVELAN380_Connect. A
- *   connect that finds no usable driver (missing, or lacking one of the ten functions) returns
- *   4, and the next connect tries again. A library already loaded under that name (the
- *   project's simulated module, for example) is the one bound.
- * - Windows: korvelan380.dll imports the ten functions from FTD2XX.dll by ordinal, so Windows
- *   binds the driver when it loads the DLL. Without FTD2XX.dll the DLL does not load at all
+ *   connect that finds no usable driver (missing, or lacking one of the ten functions every
+ *   driver has: FT_OpenEx, FT_Close, FT_Read, FT_Write, FT_Purge, FT_GetQueueStatus,
+ *   FT_GetStatus, FT_EE_UASize, FT_EE_UARead, FT_EE_UAWrite) returns 4, and the next connect
+ *   tries again. FT_SetTimeouts and FT_SetLatencyTimer are bound when the driver has them; a
+ *   driver without them is still used (see @ref reading and KORVELAN380_LatencySet). A library
+ *   already loaded under that name (the project's simulated module, for example) is the one
+ *   bound.
+ * - Windows: korvelan380.dll imports those twelve functions from FTD2XX.dll by ordinal, so
+ *   Windows binds the driver when it loads the DLL. Without FTD2XX.dll the DLL does not load at all
  *   (the program does not start, or LoadLibrary fails); no connect returns 4 for a missing
  *   driver. The FTD2XX.dll that Windows finds first (one next to the program before the
  *   system folder's) is the one bound.
@@ -84,11 +89,19 @@
  * range register inside KORVELAN380_DacChSet, KORVELAN380_DacValSet and KORVELAN380_WavImgSet.
  * A read that fails discards what is left in the receive queue, so that the next read does not
  * take the failed read's late reply as its own.
+ *
+ * A read returns as soon as its reply is in. A reply that is not complete 10 seconds after its
+ * frame went out fails the read (5), and the module answers the next call. At connect the
+ * driver's read timeout is set to 100 ms and its write timeout to about 8.4 s (four times what a
+ * full waveform takes at full-speed USB rates), so that no transfer waits
+ * for ever and a KORVELAN380_DisConnect on another thread gets the module within about 100 ms;
+ * a write the driver took only part of fails (5). A driver without FT_SetTimeouts (or one that
+ * refuses it) is polled instead: every 10 ms, for the same 10 seconds.
  */
 /**
  * @file korvelan380.h
- * @brief The library's C API: status codes, the settings and calibration types, and the 33
- * exports, grouped by family.
+ * @brief The library's C API: status codes, the settings and calibration types, the 33 core
+ * exports, grouped by family, and the extension.
  */
 #ifndef KORVELAN380_H
 #define KORVELAN380_H
@@ -188,7 +201,12 @@ KORVELAN380_STATIC_ASSERT(sizeof(float) == 4, "gains are IEEE 754 single precisi
  * @brief Opens the module "KORVELAN380<deviceId>" and enters it in the library's table.
  *
  * On Linux the first connect of the process loads the driver (see @ref modules). The driver's
- * queues are purged, and the calibration is read from the EEPROM user area into the working
+ * queues are purged and its timeouts set (see @ref reading). The chip's latency timer is left
+ * as it is, unless the environment variable KORVELAN380_LATENCY_MS holds a whole number from 1
+ * to 255, in decimal digits only ("2", not "2ms", " 2" or "+2"): every connect then sets it to
+ * that many milliseconds, as KORVELAN380_LatencySet would. Any other value is ignored, as is
+ * a driver that lacks or refuses the setting: the connect goes on either way. Then the
+ * calibration is read from the EEPROM user area into the working
  * calibration; a user area without a calibration record gets the default record (every gain
  * 0.0, every offset 0) written into it, and until KORVELAN380_Calib_Val_Set replaces it every
  * calibrated code is 0. A module whose initialised flag is clear then has both channels'
@@ -201,9 +219,9 @@ KORVELAN380_STATIC_ASSERT(sizeof(float) == 4, "gains are IEEE 754 single precisi
  *         is done.
  * @retval KORVELAN380_ALREADY_CONNECTED deviceId is connected already; that connection is
  *         untouched.
- * @retval KORVELAN380_OPEN_FAILED the driver is missing or lacks a function (Linux only: on
- *         Windows the DLL does not load without it), or it could not open the module; nothing
- *         is left behind.
+ * @retval KORVELAN380_OPEN_FAILED the driver is missing or lacks one of the ten required
+ *         functions (Linux only: on Windows the DLL does not load without it), or it could not
+ *         open the module; nothing is left behind.
  * @retval KORVELAN380_TRANSFER_FAILED the first-connect setting of the outputs failed; the
  *         module stays connected (call KORVELAN380_DisConnect before trying again).
  */
@@ -213,7 +231,8 @@ KORVELAN380_API StatusCode KORVELAN380_Connect(const char* deviceId);
  * @brief Closes the module and forgets it.
  *
  * A call inside the module on another thread fails at its next transfer; the driver's handle
- * is closed once that call has let go of the module (after about 5 seconds at most).
+ * is closed once that call has let go of the module (after about 5 seconds at most; a read
+ * waiting for its reply lets go within about 100 ms when the driver has FT_SetTimeouts).
  *
  * @param deviceId the module, as given to KORVELAN380_Connect.
  * @retval KORVELAN380_OK disconnected.
@@ -752,6 +771,34 @@ KORVELAN380_API StatusCode KORVELAN380_EXIO_Sel_R(const char* deviceId, uint8_t*
  * @retval KORVELAN380_TRANSFER_FAILED the read failed; *exioValue is untouched.
  */
 KORVELAN380_API StatusCode KORVELAN380_EXIO_In(const char* deviceId, uint8_t* exioValue);
+
+/** @} */
+
+/**
+ * @defgroup extensions Extensions
+ * @brief Beyond the 33 core exports: settings of the USB link itself.
+ * @{
+ */
+
+/**
+ * @brief Sets the latency timer of the module's USB chip.
+ *
+ * The chip sends a reply shorter than a USB packet (every register read's reply) only when its
+ * latency timer runs out, so the timer bounds how fast a read can be: FTDI's chips start at
+ * 16 ms. The library makes no latency setting unless asked, by this call or by
+ * KORVELAN380_LATENCY_MS at connect (see KORVELAN380_Connect).
+ *
+ * @param deviceId a connected module.
+ * @param milliseconds 1 to 255.
+ * @retval KORVELAN380_OK set.
+ * @retval KORVELAN380_NOT_CONNECTED deviceId is not connected, or its module is not open.
+ * @retval KORVELAN380_INVALID_ARGUMENT milliseconds is 0 or above 255; nothing is done.
+ * @retval KORVELAN380_OPEN_FAILED the driver has no FT_SetLatencyTimer (Linux only); nothing
+ *         is done.
+ * @retval KORVELAN380_TRANSFER_FAILED the driver refused the setting, or another thread kept
+ *         the module busy.
+ */
+KORVELAN380_API StatusCode KORVELAN380_LatencySet(const char* deviceId, uint32_t milliseconds);
 
 /** @} */
 

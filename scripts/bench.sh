@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The benchmarks, in a Release build: the library's share of the bus time it drives (against a
 # driver that answers at once), and the simulated module answering like a real one (the driver
-# calls of each export, calls per second of several modules at once). Prints the usual benchmark
-# output, then the table of figures, each beside its target. Exits 1 when a figure misses its
-# target. Arguments go to both benchmark programs (e.g. --benchmark_filter=...). Last, the time per
-# call on FTDI's own driver over an emulated FT232H, at three latency-timer settings (skipped with
-# a message where npm cannot fetch the driver).
+# calls of a connect and of each export, calls per second of several modules at once). Prints
+# the usual benchmark output, then the table of figures, each beside its target. Exits 1 when a
+# figure misses its target. Arguments go to both benchmark programs (e.g. --benchmark_filter=...).
+# Last, the time per call on FTDI's own driver over an emulated FT232H, at three latency-timer
+# settings (skipped with a message where npm cannot fetch the driver).
 source "$(dirname "$0")/lib.sh"
 need_packages "${BASE_PACKAGES[@]}" libbenchmark-dev
 BENCH_BUILD="${KORVELAN380_BENCH_DIR:-$ROOT/build-bench}"

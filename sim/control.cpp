@@ -59,6 +59,8 @@ static_assert(static_cast<int>(Fn::OpenEx) == D2XX_FT_OpenEx &&
               static_cast<int>(Fn::EeUaSize) == D2XX_FT_EE_UASize &&
               static_cast<int>(Fn::EeUaRead) == D2XX_FT_EE_UARead &&
               static_cast<int>(Fn::EeUaWrite) == D2XX_FT_EE_UAWrite &&
+              static_cast<int>(Fn::SetTimeouts) == D2XX_FT_SetTimeouts &&
+              static_cast<int>(Fn::SetLatencyTimer) == D2XX_FT_SetLatencyTimer &&
               static_cast<int>(Fn::Any) == D2XX_FUNCTION_COUNT);
 
 const char* FnName(Fn fn) {

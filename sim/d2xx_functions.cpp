@@ -1,4 +1,4 @@
-// The ten D2XX functions, backed by the simulated modules.
+// The D2XX functions of the list, backed by the simulated modules.
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -24,6 +24,8 @@ using korvelan380::sim::detail::Module;
 
 // FT_GetStatus reports this many bytes still to transmit while the module is made to look busy.
 constexpr DWORD kBusyTransmitBytes = 64;
+// The latency timers an FT232H takes, in milliseconds.
+constexpr UCHAR kMinLatencyTimerMs = 1;
 
 bool Tracing() {
   return Global().tracing.load(std::memory_order_relaxed);
@@ -300,6 +302,29 @@ FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
     // FTDI's driver refuses a write past the user area as a failed EEPROM write.
     if (length > module.eeprom.size()) return FT_EEPROM_WRITE_FAILED;
     if (length != 0) std::memcpy(module.eeprom.data(), data, length);
+    return FT_OK;
+  });
+}
+
+// The read timeout is the module's, as SetReadTimeout sets it; writes never wait here.
+FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeoutMs, DWORD writeTimeoutMs) {
+  if (replay::Active()) return replay::FT_SetTimeouts(handle, readTimeoutMs, writeTimeoutMs);
+  DriverCall record = Begin(D2XX_FT_SetTimeouts, readTimeoutMs);
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    module.readTimeoutMs = readTimeoutMs;
+    return FT_OK;
+  });
+}
+
+// The chip sends what it holds, when that is less than a packet (a register read's reply), once
+// its latency timer runs out: from now on every reply becomes readable that long after its
+// frame.
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR milliseconds) {
+  if (replay::Active()) return replay::FT_SetLatencyTimer(handle, milliseconds);
+  DriverCall record = Begin(D2XX_FT_SetLatencyTimer, milliseconds);
+  return OnHandle(handle, record, [&](Module& module, Handle&) -> FT_STATUS {
+    if (milliseconds < kMinLatencyTimerMs) return FT_INVALID_PARAMETER;
+    module.replyLatencyUs = uint32_t{milliseconds} * 1000;
     return FT_OK;
   });
 }

@@ -46,10 +46,12 @@ std::string Difference(const cap::DriverCall& expected, const cap::DriverCall& c
   if (came.fn != expected.fn) return "another function";
   if (came.fn != D2XX_FT_OpenEx && came.handle != expected.handle) return "another handle";
   if (came.fn == D2XX_FT_OpenEx && came.serial != expected.serial) return "another serial number";
-  if (came.arg != expected.arg) {
-    return came.fn == D2XX_FT_Purge    ? "another mask"
-           : came.fn == D2XX_FT_OpenEx ? "other flags"
-                                       : "another length";
+  if (came.arg != expected.arg || came.arg2 != expected.arg2) {
+    return came.fn == D2XX_FT_Purge             ? "another mask"
+           : came.fn == D2XX_FT_OpenEx          ? "other flags"
+           : came.fn == D2XX_FT_SetTimeouts     ? "other timeouts"
+           : came.fn == D2XX_FT_SetLatencyTimer ? "another latency"
+                                                : "another length";
   }
   const auto& a = expected.data;
   const auto& b = came.data;
@@ -92,6 +94,7 @@ void Trace(State& s, const cap::DriverCall& came, const cap::DriverCall* answer,
   call.fn = came.fn;
   call.serial = came.fn == D2XX_FT_OpenEx ? came.serial : s.serials[came.handle];
   call.arg = came.arg;
+  call.arg2 = came.arg2;
   call.status = status;
   if (came.fn == D2XX_FT_OpenEx) call.data.assign(came.serial.begin(), came.serial.end());
   if (came.fn == D2XX_FT_Write || came.fn == D2XX_FT_EE_UAWrite) call.data = came.data;
@@ -266,6 +269,17 @@ FT_STATUS FT_EE_UARead(FT_HANDLE handle, unsigned char* data, DWORD length, DWOR
 FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD length) {
   cap::DriverCall came = Came(D2XX_FT_EE_UAWrite, length);
   KeepBytes(came, data, length);
+  return Answer(came, handle, [](const cap::DriverCall&, State&) {});
+}
+
+FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeoutMs, DWORD writeTimeoutMs) {
+  cap::DriverCall came = Came(D2XX_FT_SetTimeouts, readTimeoutMs);
+  came.arg2 = writeTimeoutMs;
+  return Answer(came, handle, [](const cap::DriverCall&, State&) {});
+}
+
+FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR milliseconds) {
+  cap::DriverCall came = Came(D2XX_FT_SetLatencyTimer, milliseconds);
   return Answer(came, handle, [](const cap::DriverCall&, State&) {});
 }
 

@@ -150,6 +150,12 @@ TEST_F(BadInput, EdgesOfTheWiderArguments) {
           "Clock_Gen with channel " + std::to_string(v) + ", " + std::to_string(clock));
     }
   }
+  // A latency is a whole 32-bit value: 257 and 65537 must not pass as 1 in the chip's byte.
+  for (uint32_t ms : {0u, 1u, 255u, 256u, 257u, 65537u, UINT32_MAX}) {
+    Expect(
+        Valid(ms >= 1 && ms <= 255), [&] { return KORVELAN380_LatencySet(id, ms); },
+        "LatencySet with " + std::to_string(ms));
+  }
   // Codes and raw values: only the low 14 bits of a raw value count, and a code outside the
   // range's raw values is refused by the backward conversion.
   uint16_t out;

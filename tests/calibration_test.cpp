@@ -66,8 +66,9 @@ class Calibration : public ModuleTest {
 TEST_F(Calibration, BlankUserAreaIsInitialisedOnceWithTheDefaultRecord) {
   ASSERT_EQ(KORVELAN380_Connect(kId), KORVELAN380_OK);
   EXPECT_EQ(Functions(Calls()),
-            (std::vector<sim::Fn>{sim::Fn::OpenEx, sim::Fn::Purge, sim::Fn::EeUaSize,
-                                  sim::Fn::EeUaRead, sim::Fn::EeUaSize, sim::Fn::EeUaWrite,
+            (std::vector<sim::Fn>{sim::Fn::OpenEx, sim::Fn::Purge, sim::Fn::SetTimeouts,
+                                  sim::Fn::EeUaSize, sim::Fn::EeUaRead, sim::Fn::EeUaSize,
+                                  sim::Fn::EeUaWrite,
                                   // the outputs' first state follows
                                   sim::Fn::Write, sim::Fn::Read, sim::Fn::Write, sim::Fn::Write,
                                   sim::Fn::Write, sim::Fn::Write, sim::Fn::Write}));

@@ -127,11 +127,11 @@ TEST(FaultSweep, CorruptedAndStaleRepliesOfEveryReadingExport) {
   std::printf("reply faults: %zu (export, corrupted or stale reply) pairs\n", points);
 }
 
-// A reply that never completes costs the full poll, 1000 reads 10 ms apart, so these run one
-// export per test, in parallel, for each export that reads a reply.
+// A reply that never completes costs the whole reply budget (10 s), so these run one export per
+// test, in parallel, for each export that reads a reply.
 class SlowReplyFaults : public testing::TestWithParam<size_t> {};
 
-TEST_P(SlowReplyFaults, WithheldOrCutShortReplyFailsAfterThePoll) {
+TEST_P(SlowReplyFaults, WithheldOrCutShortReplyFailsAfterTheBudget) {
   const ExportCase c = ExportCases()[GetParam()];
   sim::SetTracing(false);
   RunFaulted(c, c.name + ", withheld reply", KORVELAN380_TRANSFER_FAILED,

@@ -7,11 +7,16 @@
 
 #include "device/device_table.h"
 #include "link/frame.h"
+#include "link/settings.h"
+#include "link/stream.h"
 #include "link/transactions.h"
 #include "support/module_chat.h"
 
 namespace korvelan380::test {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 class RegisterLink : public ModuleTest {
  protected:
@@ -173,15 +178,61 @@ TEST_F(RegisterLink, ClosedEntrySendsNothing) {
   EXPECT_TRUE(sim::Trace().empty());
 }
 
-TEST_F(RegisterLink, WithheldReplyGivesUpAfterAThousandReadsTenMillisecondsApart) {
+TEST_F(RegisterLink, AWriteTheDriverTookOnlyPartOfFails) {
+  // A write timeout: FT_OK, and fewer bytes written than given (here none).
+  const uint8_t value = 1;
+  sim::FailCall(serial, sim::Fn::Write, 1, FT_OK);
+  EXPECT_FALSE(WriteRegisters(link(), &value, 5, 5));
+  uint8_t out = 0;
+  sim::FailCall(serial, sim::Fn::Write, 1, FT_OK);
+  EXPECT_FALSE(ReadRegisters(link(), &out, 5, 5));
+  EXPECT_EQ(CountOf(Calls(), sim::Fn::Read), 0u);  // no reply awaited for a frame not sent
+  const uint16_t samples[2] = {0x1000, 0x2000};
+  sim::FailCall(serial, sim::Fn::Write, 2, FT_OK);  // the stream's body
+  EXPECT_FALSE(StreamWaveform(link(), samples, 0, 2));
+  EXPECT_EQ(CountOf(Calls(), sim::Fn::Write), 4u);  // nothing sent after the short body
+}
+
+// ---- Replies that are late or never come -----------------------------------------------------
+
+TEST_F(RegisterLink, ConnectSetsTheDriversTimeoutsAndReadsWaitInTheDriver) {
+  EXPECT_TRUE(link().readsWait);
+  sim::SetReplyLatency(serial, 30'000);
+  uint8_t out = 0;
+  const Clock::time_point start = Clock::now();
+  EXPECT_TRUE(ReadRegisters(link(), &out, 3, 3));
+  EXPECT_LT(Clock::now() - start, milliseconds(kReadTimeoutMs));
+  EXPECT_EQ(CountOf(Calls(), sim::Fn::Read), 1u);  // one read that waited, no poll
+}
+
+TEST_F(RegisterLink, WithoutTheDriversTimeoutsTheReplyIsPolledTenMillisecondsApart) {
+  link().readsWait = false;        // a driver without FT_SetTimeouts, or one that refused it,
+  sim::SetReadTimeout(serial, 0);  // whose FT_Read returns at once
+  sim::SetReplyLatency(serial, 35'000);
+  uint8_t out = 0;
+  EXPECT_TRUE(ReadRegisters(link(), &out, 3, 3));
+  const size_t reads = CountOf(Calls(), sim::Fn::Read);
+  EXPECT_GE(reads, 2u);
+  EXPECT_LE(reads, 5u);  // a pause between reads, no spinning
+}
+
+// The one test that waits the whole reply budget: by the clock, in reads that each waited in the
+// driver.
+TEST_F(RegisterLink, WithheldReplyFailsOnceTheBudgetRunsOutAndTheNextReadSucceeds) {
+  sim::SetRegister(serial, 3, 0x33);
   sim::WithholdReplies(serial, 1);
   uint8_t out = 0xEE;
-  const auto start = std::chrono::steady_clock::now();
+  const Clock::time_point start = Clock::now();
   EXPECT_FALSE(ReadRegisters(link(), &out, 3, 3));
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(CountOf(Calls(), sim::Fn::Read), 1000u);
-  EXPECT_GE(elapsed, std::chrono::seconds(10));  // a sleep follows every read, the last too
+  const Clock::duration elapsed = Clock::now() - start;
+  EXPECT_GE(elapsed, milliseconds(kReplyTimeoutMs));
+  EXPECT_LT(elapsed, milliseconds(kReplyTimeoutMs + 1500));
+  const size_t reads = CountOf(Calls(), sim::Fn::Read);
+  EXPECT_LE(reads, kReplyTimeoutMs / kReadTimeoutMs + 1);
+  EXPECT_GE(reads, 10u);
   EXPECT_EQ(out, 0xEE);
+  EXPECT_TRUE(ReadRegisters(link(), &out, 3, 3));
+  EXPECT_EQ(out, 0x33);
 }
 
 TEST_F(RegisterLink, DrainReturnsAtTheFirstEmptyTransmitQueue) {
@@ -290,7 +341,7 @@ TEST_F(RegisterLink, OtherModulesDoNotWaitForABusyOne) {
 
 // ---- Disconnecting while a call is in flight ------------------------------------------------
 
-TEST_F(RegisterLink, DisconnectStopsAReplyPollAndClosesAfterItsLastRead) {
+TEST_F(RegisterLink, DisconnectStopsAWaitForAReplyAndClosesAfterItsLastRead) {
   sim::WithholdReplies(serial, 1);
   StatusCode result = KORVELAN380_OK;
   std::thread reader([&] {
@@ -298,10 +349,11 @@ TEST_F(RegisterLink, DisconnectStopsAReplyPollAndClosesAfterItsLastRead) {
     result = KORVELAN380_GateSet_R(kId, 0, &gate);
   });
   while (CountOf(Calls(), sim::Fn::Read) < 3) std::this_thread::yield();
-  const auto start = std::chrono::steady_clock::now();
+  const Clock::time_point start = Clock::now();
   EXPECT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
+  // The read waiting in the driver ends within its timeout, far within the reply budget.
+  EXPECT_LT(Clock::now() - start, milliseconds(10 * kReadTimeoutMs));
   reader.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_NE(result, KORVELAN380_OK);
   const std::vector<sim::Call> calls = Calls();
   ASSERT_FALSE(calls.empty());

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -562,6 +563,40 @@ TEST_F(SimTest, WaitingReadHoldsUpNoOtherCall) {
   Write(a, "\x02R0404\x03");
   waiter.join();
   EXPECT_EQ(aReply, Reply({0x44}));
+}
+
+// The driver's own settings reach the same timing: FT_SetTimeouts the read timeout,
+// FT_SetLatencyTimer the reply latency, as the chip's timer paces a short reply.
+TEST_F(SimTest, DriverTimeoutsAndLatencyTimerSetTheModulesTiming) {
+  using Clock = std::chrono::steady_clock;
+  FT_HANDLE h = Open();
+  EXPECT_EQ(FT_SetLatencyTimer(h, 0), FT_INVALID_PARAMETER);
+  EXPECT_EQ(FT_SetLatencyTimer(h, 255), FT_OK);
+  EXPECT_EQ(FT_SetLatencyTimer(h, 1), FT_OK);
+  EXPECT_EQ(FT_SetTimeouts(h, 1000, 5000), FT_OK);
+  sim::SetRegister(kSerial, 2, 0x22);
+  auto start = Clock::now();
+  Write(h, "\x02R0202\x03");
+  EXPECT_EQ(Read(h, 4), Reply({0x22}));  // waited for the 1 ms timer, not the read timeout
+  const auto took = Clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(1));
+  EXPECT_LT(took, std::chrono::milliseconds(900));
+
+  EXPECT_EQ(FT_SetLatencyTimer(h, 40), FT_OK);
+  EXPECT_EQ(FT_SetTimeouts(h, 10, 5000), FT_OK);
+  Write(h, "\x02R0202\x03");
+  EXPECT_EQ(Read(h, 4), Bytes{});  // the read timeout ran out before the 40 ms timer
+  EXPECT_EQ(FT_SetTimeouts(h, 1000, 5000), FT_OK);
+  EXPECT_EQ(Read(h, 4), Reply({0x22}));
+
+  const std::vector<sim::Call> trace = sim::Trace(kSerial);
+  std::vector<uint32_t> latencies;
+  for (const sim::Call& call : trace) {
+    if (call.fn == Fn::SetLatencyTimer) latencies.push_back(call.arg);
+  }
+  EXPECT_EQ(latencies, (std::vector<uint32_t>{0, 255, 1, 40}));
+  EXPECT_EQ(trace.back().fn, Fn::Read);
+  EXPECT_STREQ(sim::FnName(Fn::SetTimeouts), "FT_SetTimeouts");
 }
 
 // ---- C layer ---------------------------------------------------------------------------------

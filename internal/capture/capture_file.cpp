@@ -195,6 +195,7 @@ DriverCall ParseCall(const Object& object, std::string& why) {
   call.thread = f.Number("thread");
   call.serial = f.Text("serial", false);
   call.arg = f.Word("arg", false);
+  call.arg2 = f.Word("arg2", false);
   call.data = f.Bytes("data");
   call.done = f.Word("done", false);
   call.rx = f.Word("rx", false);
@@ -238,9 +239,11 @@ std::string FormatCall(const DriverCall& c) {
   };
   if (c.fn == D2XX_FT_OpenEx && !c.serial.empty()) line += ",\"serial\":" + Quoted(c.serial);
   if (c.fn == D2XX_FT_OpenEx || c.fn == D2XX_FT_Read || c.fn == D2XX_FT_Write ||
-      c.fn == D2XX_FT_Purge || c.fn == D2XX_FT_EE_UARead || c.fn == D2XX_FT_EE_UAWrite) {
+      c.fn == D2XX_FT_Purge || c.fn == D2XX_FT_EE_UARead || c.fn == D2XX_FT_EE_UAWrite ||
+      c.fn == D2XX_FT_SetTimeouts || c.fn == D2XX_FT_SetLatencyTimer) {
     number("arg", c.arg);
   }
+  if (c.fn == D2XX_FT_SetTimeouts) number("arg2", c.arg2);
   if (!c.data.empty()) line += ",\"data\":\"" + hex::Encode(c.data) + "\"";
   if (c.fn == D2XX_FT_Write) number("done", c.done);
   if (c.fn == D2XX_FT_GetQueueStatus || c.fn == D2XX_FT_GetStatus) number("rx", c.rx);
@@ -324,6 +327,10 @@ std::string DescribeInputs(const DriverCall& c) {
   if (c.fn == D2XX_FT_Read || c.fn == D2XX_FT_EE_UARead)
     text += ", " + std::to_string(c.arg) + " bytes asked";
   if (c.fn == D2XX_FT_Purge) text += ", mask " + std::to_string(c.arg);
+  if (c.fn == D2XX_FT_SetTimeouts) {
+    text += ", read " + std::to_string(c.arg) + " ms, write " + std::to_string(c.arg2) + " ms";
+  }
+  if (c.fn == D2XX_FT_SetLatencyTimer) text += ", " + std::to_string(c.arg) + " ms";
   if (c.fn == D2XX_FT_Write || c.fn == D2XX_FT_EE_UAWrite) {
     text += ", " + std::to_string(c.arg) + " bytes";
     for (size_t i = 0; i < c.data.size() && i < 24; ++i) {

@@ -18,8 +18,10 @@ struct DriverCall {
   uint64_t seq = 0;
   int fn = 0;  // FT_OpenEx
   uint32_t handle = 0;
-  std::string serial;         // FT_OpenEx by serial number; the module a traced call addressed
-  uint32_t arg = 0;           // flags, bytes asked for, bytes to write, purge mask, EEPROM length
+  std::string serial;  // FT_OpenEx by serial number; the module a traced call addressed
+  // Flags, bytes asked for, bytes to write, purge mask, EEPROM length, read timeout, latency.
+  uint32_t arg = 0;
+  uint32_t arg2 = 0;          // FT_SetTimeouts: the write timeout
   std::vector<uint8_t> data;  // bytes written, or bytes read back
   uint32_t status = 0;
   uint32_t done = 0;  // FT_Write: bytes the driver took

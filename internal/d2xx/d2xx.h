@@ -1,7 +1,7 @@
 // The FTDI D2XX driver as this project uses it: its types and status codes, and the functions of
 // d2xx_functions.inc as pointer types, one table and one numbering. Declared here so that no
 // driver headers are needed to build. FT_STATUS and DWORD are 32-bit unsigned on every platform
-// the driver supports; a handle is an opaque pointer.
+// the driver supports, UCHAR 8-bit; a handle is an opaque pointer.
 #ifndef KORVELAN380_D2XX_H
 #define KORVELAN380_D2XX_H
 
@@ -13,6 +13,7 @@ extern "C" {
 
 typedef uint32_t FT_STATUS;
 typedef uint32_t DWORD;
+typedef uint8_t UCHAR;
 typedef void* FT_HANDLE;
 
 enum {
@@ -25,6 +26,7 @@ enum {
   FT_INVALID_PARAMETER = 6,
   FT_EEPROM_READ_FAILED = 11,
   FT_EEPROM_WRITE_FAILED = 12,
+  FT_NOT_SUPPORTED = 17,
   FT_OTHER_ERROR = 18
 };
 
@@ -43,6 +45,10 @@ enum D2xxFunction {
 #undef D2XX_FUNCTION
   D2XX_FUNCTION_COUNT
 };
+
+// The functions before this one are required: a driver lacking one of them is not used. From it
+// on they are optional: bound when the driver has them, null otherwise.
+enum { D2XX_FIRST_OPTIONAL = D2XX_FT_SetTimeouts };
 
 // A driver bound in one piece: a member for each function, under the function's name.
 typedef struct D2xxFunctions {
@@ -64,6 +70,7 @@ inline constexpr const char* kFunctionNames[] = {
 #undef D2XX_FUNCTION
 };
 inline constexpr int kFunctionCount = D2XX_FUNCTION_COUNT;
+inline constexpr int kRequiredCount = D2XX_FIRST_OPTIONAL;
 static_assert(sizeof(kFunctionNames) / sizeof(kFunctionNames[0]) == kFunctionCount);
 
 // "FT_OpenEx" for D2XX_FT_OpenEx; "" for a number out of range.
@@ -79,16 +86,22 @@ inline int FunctionFromName(const char* name) {
   return -1;
 }
 
+// Whether a driver lacking this function is still used.
+inline bool IsOptional(int fn) {
+  return fn >= kRequiredCount;
+}
+
 // Fills `table` with what `lookup(name)` finds for each function (a void* or any function
-// pointer). Returns null when all were found, or else the first missing name, with the table
-// cleared: a driver is used whole or not at all.
+// pointer). Returns null when every required function was found (an optional one missing stays
+// null), or else the first missing required name, with the table cleared: a driver is used
+// whole or not at all.
 template <typename Lookup>
 const char* Bind(D2xxFunctions& table, Lookup&& lookup) {
-#define D2XX_FUNCTION(name, ordinal, params, args)        \
-  table.name = reinterpret_cast<name##_t>(lookup(#name)); \
-  if (table.name == nullptr) {                            \
-    table = D2xxFunctions{};                              \
-    return #name;                                         \
+#define D2XX_FUNCTION(name, ordinal, params, args)         \
+  table.name = reinterpret_cast<name##_t>(lookup(#name));  \
+  if (table.name == nullptr && !IsOptional(D2XX_##name)) { \
+    table = D2xxFunctions{};                               \
+    return #name;                                          \
   }
 #include "d2xx_functions.inc"
 #undef D2XX_FUNCTION

@@ -19,6 +19,7 @@ from ._search import DRIVER_FILE
 __all__ = [
     "DRIVER_FILE",
     "DRIVER_FUNCTIONS",
+    "REQUIRED_FUNCTIONS",
     "SERIAL_PREFIX",
     "forwarded_driver",
     "is_simulator",
@@ -29,7 +30,8 @@ __all__ = [
 ]
 
 #: The driver functions the library binds, in the order of internal/d2xx/d2xx_functions.inc
-#: (which a test holds this to); a driver lacking one is not used.
+#: (which a test holds this to). A driver lacking one of the first REQUIRED_FUNCTIONS is not
+#: used; the later ones are bound when the driver has them.
 DRIVER_FUNCTIONS = (
     "FT_OpenEx",
     "FT_Close",
@@ -41,7 +43,10 @@ DRIVER_FUNCTIONS = (
     "FT_EE_UASize",
     "FT_EE_UARead",
     "FT_EE_UAWrite",
+    "FT_SetTimeouts",
+    "FT_SetLatencyTimer",
 )
+REQUIRED_FUNCTIONS = 10
 #: Every module's USB serial number starts with this; the rest is its deviceId.
 SERIAL_PREFIX = "KORVELAN380"
 
@@ -106,5 +111,6 @@ def is_simulator(cdll: ctypes.CDLL) -> bool:
 
 
 def missing_functions(cdll: ctypes.CDLL) -> List[str]:
-    """The driver functions ``cdll`` lacks: with any missing, the library does not use it."""
-    return [name for name in DRIVER_FUNCTIONS if not hasattr(cdll, name)]
+    """The required driver functions ``cdll`` lacks: with any missing, the library does not use
+    it."""
+    return [name for name in DRIVER_FUNCTIONS[:REQUIRED_FUNCTIONS] if not hasattr(cdll, name)]

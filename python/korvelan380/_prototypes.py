@@ -94,6 +94,7 @@ PROTOTYPES: Dict[str, Tuple[object, ...]] = {
     "KORVELAN380_EXIO_Sel": (_S, c_uint8, c_uint8),
     "KORVELAN380_EXIO_Sel_R": (_S, _P8, _P8),
     "KORVELAN380_EXIO_In": (_S, _P8),
+    "KORVELAN380_LatencySet": (_S, c_uint32),
 }
 
 #: The exports a library may lack: one from before the latency timer could be set leaves the

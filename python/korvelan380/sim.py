@@ -93,7 +93,9 @@ class Fn(enum.IntEnum):
     EE_UA_SIZE = 7
     EE_UA_READ = 8
     EE_UA_WRITE = 9
-    ANY = 10  #: in fault injection: count calls of every function
+    SET_TIMEOUTS = 10
+    SET_LATENCY_TIMER = 11
+    ANY = 12  #: in fault injection: count calls of every function
 
 
 @dataclass(frozen=True)

@@ -1,8 +1,9 @@
 // Control interface of the simulated KORVELAN380 module.
 //
-// The simulator is a libftd2xx.so of its own: it offers the ten D2XX functions the library uses
-// (FT_OpenEx, FT_Close, FT_Read, FT_Write, FT_Purge, FT_GetQueueStatus, FT_GetStatus,
-// FT_EE_UASize, FT_EE_UARead, FT_EE_UAWrite) and behind them a model of the module: 256 8-bit
+// The simulator is a libftd2xx.so of its own: it offers the twelve D2XX functions the library
+// uses (FT_OpenEx, FT_Close, FT_Read, FT_Write, FT_Purge, FT_GetQueueStatus, FT_GetStatus,
+// FT_EE_UASize, FT_EE_UARead, FT_EE_UAWrite, FT_SetTimeouts, FT_SetLatencyTimer) and behind
+// them a model of the module: 256 8-bit
 // registers written and read with the "W" and "R" frames, the "X" waveform stream decoded into
 // samples per channel, and an EEPROM user area. Tests, tools and users' own programs drive it
 // through the functions below; every function is safe to call from any thread.
@@ -26,7 +27,7 @@ inline std::string SerialOf(std::string_view deviceId) {
   return std::string(kSerialPrefix) + std::string(deviceId);
 }
 
-// The ten driver functions, in the order of the trace and of fault injection.
+// The driver functions, in the order of the trace and of fault injection.
 enum class Fn : uint8_t {
   OpenEx,
   Close,
@@ -38,6 +39,8 @@ enum class Fn : uint8_t {
   EeUaSize,
   EeUaRead,
   EeUaWrite,
+  SetTimeouts,
+  SetLatencyTimer,
   Any  // in FailCall: count calls of every function
 };
 const char* FnName(Fn fn);
@@ -48,7 +51,9 @@ struct Call {
   uint64_t timeNs = 0;    // steady-clock time of the call
   Fn fn = Fn::OpenEx;
   std::string serial;  // module addressed (OpenEx: the serial asked for; "" if unknown)
-  uint32_t arg = 0;    // OpenEx: flags; Purge: mask; Read, Write, EeUaRead, EeUaWrite: length
+  // OpenEx: flags; Purge: mask; Read, Write, EeUaRead, EeUaWrite: length; SetTimeouts: the read
+  // timeout; SetLatencyTimer: the milliseconds.
+  uint32_t arg = 0;
   std::vector<uint8_t> data;  // Write, EeUaWrite: bytes given; Read, EeUaRead: bytes delivered
   uint32_t status = 0;        // FT_STATUS returned
 };
@@ -123,7 +128,7 @@ std::optional<ModuleState> DecodeState(const std::vector<uint8_t>& bytes);
 // ---- Faults --------------------------------------------------------------------------------
 
 // The nth call (1 = the next) of `fn` on this module, counted from now, returns `status`
-// instead of doing its work. Fn::Any counts calls of all ten functions. One pending fault per
+// instead of doing its work. Fn::Any counts calls of every function. One pending fault per
 // module; a new one replaces it.
 void FailCall(const std::string& serial, Fn fn, uint32_t nth, uint32_t status = 4);
 // FT_Read delivers at most this many bytes per call (0: no limit).
@@ -143,11 +148,14 @@ void SetTransmitBusy(const std::string& serial, uint32_t calls);
 
 // The reply to an "R" frame becomes readable only this long after the frame was written (0, the
 // default: at once). Bytes queued behind a reply that is not readable yet wait with it.
+// FT_SetLatencyTimer sets it too, as the chip's latency timer would: to that many milliseconds
+// (1 to 255; 0 is refused with FT_INVALID_PARAMETER).
 void SetReplyLatency(const std::string& serial, uint32_t microseconds);
 // Nonzero: FT_Read waits up to this long until all the bytes asked for are there, as the
 // vendor's driver does once timeouts are set, and then returns what it has. 0, the default:
 // FT_Read returns at once with what is there. A waiting read holds up no other call, not even
-// a write on the same handle.
+// a write on the same handle. FT_SetTimeouts sets it too, to its read timeout (the library does
+// at every connect); its write timeout is not modelled, as writes never wait here.
 void SetReadTimeout(const std::string& serial, uint32_t milliseconds);
 
 // ---- Trace ---------------------------------------------------------------------------------

@@ -3,11 +3,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "calibration/eeprom.h"
 #include "device/device_table.h"
 #include "device/initialise.h"
 #include "link/driver.h"
+#include "link/settings.h"
 
 namespace korvelan380 {
 
@@ -44,7 +46,12 @@ StatusCode ConnectModule(const char* deviceId) {
   }
   driver->FT_Purge(handle, FT_PURGE_RX | FT_PURGE_TX);  // the result is not consulted
   entry->link.ftHandle = handle;
+  SetLinkTimeouts(entry->link);
   entry->link.isOpen.store(true);
+  // For programs that cannot call KORVELAN380_LatencySet; the result is not consulted.
+  if (const std::optional<uint32_t> latency = LatencyFromEnvironment()) {
+    SetLatencyTimer(entry->link, *latency);
+  }
   // The calibration record (its result is not consulted), then the outputs' first state.
   LoadCalibration(*driver, handle, entry->calibration);
   return InitialiseOutputs(*entry);

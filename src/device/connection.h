@@ -13,8 +13,9 @@ inline constexpr size_t kSerialNumberSize = 20;
 // serialNumber = kSerialPrefix followed by deviceId (at most 8 characters) and a NUL.
 void BuildSerialNumber(const char* deviceId, char (&serialNumber)[kSerialNumberSize]);
 
-// Opens the module of deviceId, enters it in the table, loads its calibration and sets its
-// outputs' first state: 0, 1 (a deviceId that cannot be a serial-number tail), 4, 6, or what the
+// Opens the module of deviceId, enters it in the table, sets the driver's timeouts (and the
+// latency timer KORVELAN380_LATENCY_MS asks for), loads its calibration and sets its outputs'
+// first state: 0, 1 (a deviceId that cannot be a serial-number tail), 4, 6, or what the
 // outputs' first state returns.
 StatusCode ConnectModule(const char* deviceId);
 

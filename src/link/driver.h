@@ -7,7 +7,8 @@
 namespace korvelan380 {
 
 // The bound driver, binding it on first need; null when the driver library is missing or lacks
-// one of the ten functions (a later call tries again). Safe from several threads at once.
+// one of the ten required functions (a later call tries again). Safe from several threads at
+// once.
 const DriverApi* BoundDriver();
 
 }  // namespace korvelan380

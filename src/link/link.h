@@ -1,5 +1,5 @@
-// One module as its transfers see it: the driver, the handle it opened, and whether the handle
-// may still be used.
+// One module as its transfers see it: the driver, the handle it opened, whether the handle may
+// still be used, and whether its reads wait in the driver.
 #ifndef KORVELAN380_LINK_LINK_H
 #define KORVELAN380_LINK_LINK_H
 
@@ -15,6 +15,8 @@ struct Link {
   std::atomic<bool> isOpen{false};
   FT_HANDLE ftHandle = nullptr;
   const DriverApi* driver = nullptr;
+  // The driver took the timeouts: FT_Read waits for its bytes (up to kReadTimeoutMs) by itself.
+  bool readsWait = false;
 };
 
 }  // namespace korvelan380

@@ -26,8 +26,10 @@ bool SendFrame(Link& link, const uint8_t* frame, size_t length) {
   if (!IsOpen(link)) return false;
   DWORD written = 0;
   // The driver takes a non-const buffer but only reads it.
-  return link.driver->FT_Write(link.ftHandle, const_cast<uint8_t*>(frame),
-                               static_cast<DWORD>(length), &written) == FT_OK;
+  const FT_STATUS status = link.driver->FT_Write(link.ftHandle, const_cast<uint8_t*>(frame),
+                                                 static_cast<DWORD>(length), &written);
+  // A write timeout still returns FT_OK, with fewer bytes written.
+  return status == FT_OK && written == length;
 }
 
 bool WriteRegisters(Link& link, const uint8_t* values, uint8_t first, uint8_t last) {
@@ -45,12 +47,15 @@ bool ReadRegisters(Link& link, uint8_t* out, uint8_t first, uint8_t last) {
   ComposeReadFrame(first, last, frame);
   if (!SendFrame(link, frame, sizeof frame)) return false;
 
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
   uint8_t reply[kMaxReadRun * kReplyRecordSize];
   const size_t expected = count * kReplyRecordSize;
   size_t received = 0;
-  for (int poll = 0;; ++poll) {
-    if (poll == kReplyPolls) return FailRead(link);
-    if (!IsOpen(link)) return false;  // closed by a disconnect meanwhile
+  for (;;) {
+    // Checked between reads, which wait kReadTimeoutMs at most: a disconnect meanwhile
+    // gets the module soon.
+    if (!IsOpen(link)) return false;
     DWORD got = 0;
     if (link.driver->FT_Read(link.ftHandle, reply + received,
                              static_cast<DWORD>(expected - received), &got) != FT_OK) {
@@ -59,7 +64,8 @@ bool ReadRegisters(Link& link, uint8_t* out, uint8_t first, uint8_t last) {
     // A driver reporting more than it was asked for must not move us past the buffer.
     received += got < expected - received ? got : expected - received;
     if (received >= expected) break;
-    platform::SleepMilliseconds(kReplyPollIntervalMs);
+    if (Clock::now() >= deadline) return FailRead(link);
+    if (!link.readsWait) platform::SleepMilliseconds(kReplyPollIntervalMs);
   }
   return CheckReplyRecords(reply, count, out) || FailRead(link);
 }

@@ -104,7 +104,7 @@ TEST(DoctorOnOtherDrivers, NamesWhereTheDriverIsAndWhatItLacks) {
   EXPECT_EQ(
       complete.Detail("driver library", "ok"),
       std::string("libftd2xx.so loads from ") + KORVELAN380_OTHER_DRIVER_DIR + "/libftd2xx.so");
-  EXPECT_EQ(complete.Detail("driver functions", "ok"), "all ten the library uses are there");
+  EXPECT_EQ(complete.Detail("driver functions", "ok"), "all ten the library needs are there");
 
   const Doctor partial = RunDoctor("doctor", KORVELAN380_PARTIAL_DRIVER_DIR);
   EXPECT_EQ(partial.exit, 1);

@@ -60,9 +60,14 @@ inline std::vector<ExportCase> ExportCases(const char* id = kCaseId) {
       {.name = "Connect",
        .call = [=](Outputs&) { return KORVELAN380_Connect(id); },
        .readsReply = true,
-       // the open fails with 4; the purge and the calibration load are not reported
-       .unreported =
-           {{F::OpenEx, 4}, {F::Purge, 0}, {F::EeUaSize, 0}, {F::EeUaRead, 0}, {F::EeUaWrite, 0}},
+       // the open fails with 4; the purge, the timeouts (reads are then polled) and the
+       // calibration load are not reported
+       .unreported = {{F::OpenEx, 4},
+                      {F::Purge, 0},
+                      {F::SetTimeouts, 0},
+                      {F::EeUaSize, 0},
+                      {F::EeUaRead, 0},
+                      {F::EeUaWrite, 0}},
        .isConnect = true},
       {.name = "DisConnect",
        .call = [=](Outputs&) { return KORVELAN380_DisConnect(id); },
@@ -167,6 +172,7 @@ inline std::vector<ExportCase> ExportCases(const char* id = kCaseId) {
       {.name = "GateSet_R",
        .call = [=](Outputs& o) { return KORVELAN380_GateSet_R(id, 0, &o.bytes[0]); },
        .readsReply = true},
+      {.name = "LatencySet", .call = [=](Outputs&) { return KORVELAN380_LatencySet(id, 1); }},
   };
   return cases;
 }

@@ -22,6 +22,11 @@ typedef struct {
 static uint64_t framesWritten;
 static uint64_t repliesAsked;
 
+/* The functions called, by number, the first STUB_LOG_SIZE of them. */
+#define STUB_LOG_SIZE 256
+static uint8_t callLog[STUB_LOG_SIZE];
+static size_t callCount;
+
 static struct {
   int active;
   const uint8_t* reply;
@@ -51,6 +56,17 @@ STUB_EXPORT uint64_t stub_driver_frames_written(void) {
 
 STUB_EXPORT uint64_t stub_driver_replies_asked(void) {
   return repliesAsked;
+}
+
+STUB_EXPORT size_t stub_driver_calls(uint8_t* out, size_t capacity) {
+  const size_t kept = callCount < STUB_LOG_SIZE ? callCount : STUB_LOG_SIZE;
+  memcpy(out, callLog, kept < capacity ? kept : capacity);
+  return callCount;
+}
+
+static void LogCall(int fn) {
+  if (callCount < STUB_LOG_SIZE) callLog[callCount] = (uint8_t)fn;
+  ++callCount;
 }
 
 static unsigned HexValue(uint8_t c) {
@@ -178,6 +194,19 @@ static FT_STATUS Answer_FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWO
   return FT_OK;
 }
 
+static FT_STATUS Answer_FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeoutMs,
+                                       DWORD writeTimeoutMs) {
+  (void)handle;
+  (void)readTimeoutMs;
+  (void)writeTimeoutMs;
+  return FT_OK;
+}
+
+static FT_STATUS Answer_FT_SetLatencyTimer(FT_HANDLE handle, UCHAR milliseconds) {
+  (void)handle;
+  return milliseconds == 0 ? FT_INVALID_PARAMETER : FT_OK;
+}
+
 #ifdef KORVELAN380_STUB_FAILS
 #define STUB_REFUSAL(fn) ((fn) == D2XX_FT_OpenEx ? FT_OK : FT_OTHER_ERROR)
 #else
@@ -188,6 +217,7 @@ static FT_STATUS Answer_FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWO
  * under another name: FT_EE_UAWrite=FT_EE_UAWrite_left_out. */
 #define D2XX_FUNCTION(name, ordinal, params, args)          \
   STUB_EXPORT FT_STATUS name params {                       \
+    LogCall(D2XX_##name);                                   \
     const FT_STATUS refusal = STUB_REFUSAL(D2XX_##name);    \
     return refusal != FT_OK ? refusal : Answer_##name args; \
   }

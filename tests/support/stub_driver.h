@@ -26,6 +26,11 @@ void stub_driver_script(const uint8_t* reply, size_t replySize, const uint8_t* p
 uint64_t stub_driver_frames_written(void);
 uint64_t stub_driver_replies_asked(void);
 
+/* The driver functions called since the driver was loaded, by their number in the list
+ * (D2XX_FT_OpenEx is 0): copies up to `capacity` of the first 256 into `out` and returns how
+ * many calls there were in all. */
+size_t stub_driver_calls(uint8_t* out, size_t capacity);
+
 #ifdef __cplusplus
 }
 #endif

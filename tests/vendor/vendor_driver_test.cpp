@@ -244,7 +244,6 @@ TEST_F(VendorDriver, TwoChipsAreDrivenSideBySide) {
   EXPECT_EQ(KORVELAN380_DisConnect("8"), KORVELAN380_OK);
 }
 
-
 // ---- Reads that always end, and the latency timer ---------------------------------------------
 
 using Clock = std::chrono::steady_clock;

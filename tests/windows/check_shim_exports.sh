@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The recording shim's FTD2XX.dll exports exactly the ten driver functions, each under its name
+# The recording shim's FTD2XX.dll exports exactly the twelve driver functions, each under its name
 # and at the ordinal the .def gives it, which is where the simulated FTD2XX.dll has it too: a
 # program that imports by ordinal gets the same function from either.
 #   check_shim_exports.sh OBJDUMP SHIM_DLL SIM_DLL DEF
@@ -20,7 +20,7 @@ exports() {
 }
 
 expected="$(sed -n 's/^\(FT_[A-Za-z_]*\) @\([0-9]*\).*/\2 \1/p' "$def" | sort)"
-[ "$(wc -l <<<"$expected")" = 10 ] || problem "$def does not list ten functions"
+[ "$(wc -l <<<"$expected")" = 12 ] || problem "$def does not list twelve functions"
 expect_lines "$shim's exports and $def's" "$expected" "$(exports "$shim")"
 expect_lines "$sim's driver functions and $def's" "$expected" "$(exports "$sim" | grep ' FT_')"
 finish

@@ -1,6 +1,6 @@
-// The recording shim: a libftd2xx.so (FTD2XX.dll on Windows) that offers the ten driver
-// functions, forwards every call unchanged to the real driver and appends each one to a capture
-// file.
+// The recording shim: a libftd2xx.so (FTD2XX.dll on Windows) that offers the driver functions
+// of the list, forwards every call unchanged to the real driver and appends each one to a
+// capture file. An optional function the real driver lacks answers FT_NOT_SUPPORTED.
 //
 // Environment:
 //   KORVELAN380_CAPTURE_FILE    the capture file (default korvelan380-capture.jsonl here)
@@ -19,7 +19,7 @@
 #include "shim_os.h"
 
 #ifdef _WIN32
-// The .def file exports the ten driver functions at the driver's ordinals, and nothing else:
+// The .def file exports the driver functions at the driver's ordinals, and nothing else:
 // kcap_forwarded_driver serves the USB bus check, which Windows does not need.
 #define SHIM_EXPORT extern "C"
 #else
@@ -34,6 +34,8 @@ namespace os = korvelan380::capture::shim_os;
 // What the calls return when no driver was found: nothing opens, no handle is valid.
 constexpr FT_STATUS kNoDriverToOpen = FT_DEVICE_NOT_FOUND;
 constexpr FT_STATUS kNoDriver = FT_INVALID_HANDLE;
+// What an optional function returns when the driver lacks it.
+constexpr FT_STATUS kNoFunction = FT_NOT_SUPPORTED;
 
 class Recorder {
  public:
@@ -120,7 +122,7 @@ class Recorder {
         loaded_ = true;
         return;  // kept loaded for the life of the process
       }
-      tried += " " + candidate + " (lacks one of the ten functions);";
+      tried += " " + candidate + " (lacks one of the required functions);";
       os::CloseLibrary(library);
     }
     if (!tried.empty()) tried.pop_back();
@@ -206,7 +208,8 @@ FT_STATUS Finish(cap::DriverCall& call, FT_STATUS status) {
 template <typename Function, typename... Args>
 FT_STATUS Forward(Function D2xxFunctions::*function, Args... args) {
   const D2xxFunctions* d = TheRecorder().driver();
-  return d != nullptr ? (d->*function)(args...) : kNoDriver;
+  if (d == nullptr) return kNoDriver;
+  return d->*function != nullptr ? (d->*function)(args...) : kNoFunction;
 }
 
 // Outputs are recorded only from calls that succeeded: a driver that fails may leave them as the
@@ -302,4 +305,16 @@ SHIM_EXPORT FT_STATUS FT_EE_UAWrite(FT_HANDLE handle, unsigned char* data, DWORD
   cap::DriverCall call = Begin(D2XX_FT_EE_UAWrite, handle, length);
   Keep(call.data, data, length);
   return Finish(call, Forward(&D2xxFunctions::FT_EE_UAWrite, handle, data, length));
+}
+
+SHIM_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE handle, DWORD readTimeoutMs, DWORD writeTimeoutMs) {
+  cap::DriverCall call = Begin(D2XX_FT_SetTimeouts, handle, readTimeoutMs);
+  call.arg2 = writeTimeoutMs;
+  return Finish(call,
+                Forward(&D2xxFunctions::FT_SetTimeouts, handle, readTimeoutMs, writeTimeoutMs));
+}
+
+SHIM_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR milliseconds) {
+  cap::DriverCall call = Begin(D2XX_FT_SetLatencyTimer, handle, milliseconds);
+  return Finish(call, Forward(&D2xxFunctions::FT_SetLatencyTimer, handle, milliseconds));
 }

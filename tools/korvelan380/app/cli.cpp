@@ -43,10 +43,6 @@ void AddOptions(CLI::App& app, Options& options) {
   app.add_option("--sim-latency", options.simLatencyMs,
                  "with --sim: milliseconds before the module's reply can be read (default 0)")
       ->check(CLI::Range(0.0, 10000.0));
-  app.add_option("--sim-read-timeout", options.simReadTimeoutMs,
-                 "with --sim: milliseconds FT_Read waits for the bytes asked, as the vendor's "
-                 "driver does once timeouts are set (default 0: it returns what is there)")
-      ->check(CLI::Range(0u, 60000u));
   app.add_option_function<std::string>(
          "--latency",
          [&options](const std::string& text) {

@@ -120,8 +120,8 @@ Session::Session(const Options& options, bool attachOnFirstUse) : options_(optio
   StartCapture(options_);  // first: the library must find the shim before the simulated module
   if (!options_.sim) {
     if (options_.trace) throw UsageError("--trace shows the simulated module's calls: add --sim");
-    if (options_.simLatencyMs > 0 || options_.simReadTimeoutMs > 0) {
-      throw UsageError("--sim-latency and --sim-read-timeout set the simulated module: add --sim");
+    if (options_.simLatencyMs > 0) {
+      throw UsageError("--sim-latency sets the simulated module: add --sim");
     }
     return;
   }
@@ -129,8 +129,7 @@ Session::Session(const Options& options, bool attachOnFirstUse) : options_(optio
   sim_->Open(options_.simState.empty() ? os::DefaultSimStatePath() : options_.simState);
   // First use: a module that works out of the box, volts included.
   if (attachOnFirstUse && !sim_->Knows(Serial())) sim_->AttachFresh(Serial(), kEepromSize, true);
-  sim_->SetTiming(Serial(), static_cast<uint32_t>(options_.simLatencyMs * 1000.0),
-                  options_.simReadTimeoutMs);
+  sim_->SetReplyLatency(Serial(), static_cast<uint32_t>(options_.simLatencyMs * 1000.0));
   StartReplay(options_, *sim_);
 }
 

@@ -56,7 +56,6 @@ struct Simulator::Api {
   void (*setIdealCalibration)(const char*);
   void (*setRegister)(const char*, uint8_t, uint8_t);
   void (*setReplyLatencyUs)(const char*, uint32_t);
-  void (*setReadTimeoutMs)(const char*, uint32_t);
   size_t (*exportState)(const char*, uint8_t*, size_t);
   int (*importState)(const char*, const uint8_t*, size_t);
   size_t (*traceCount)(const char*);
@@ -106,7 +105,6 @@ Simulator::Simulator() : api_(new Api{}) {
   bind(api_->setIdealCalibration, "ksim_set_ideal_calibration");
   bind(api_->setRegister, "ksim_set_register");
   bind(api_->setReplyLatencyUs, "ksim_set_reply_latency_us");
-  bind(api_->setReadTimeoutMs, "ksim_set_read_timeout_ms");
   bind(api_->exportState, "ksim_export_state");
   bind(api_->importState, "ksim_import_state");
   bind(api_->traceCount, "ksim_trace_count");
@@ -194,10 +192,8 @@ void Simulator::SetRegister(const std::string& serial, uint8_t reg, uint8_t valu
   api_->setRegister(serial.c_str(), reg, value);
 }
 
-void Simulator::SetTiming(const std::string& serial, uint32_t replyLatencyUs,
-                          uint32_t readTimeoutMs) {
+void Simulator::SetReplyLatency(const std::string& serial, uint32_t replyLatencyUs) {
   api_->setReplyLatencyUs(serial.c_str(), replyLatencyUs);
-  api_->setReadTimeoutMs(serial.c_str(), readTimeoutMs);
 }
 
 void Simulator::Save() {

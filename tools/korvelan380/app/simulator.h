@@ -45,8 +45,9 @@ class Simulator {
   void Detach(const std::string& serial);
   bool IsAttached(const std::string& serial) const;
   void SetRegister(const std::string& serial, uint8_t reg, uint8_t value);
-  // The module's reply latency and FT_Read's wait, for this process only (not saved).
-  void SetTiming(const std::string& serial, uint32_t replyLatencyUs, uint32_t readTimeoutMs);
+  // The module's reply latency, for this process only (not saved). FT_Read's wait is the
+  // library's own: it sets the driver's read timeout at connect.
+  void SetReplyLatency(const std::string& serial, uint32_t replyLatencyUs);
   // Writes every module known, and `serial` as it is now, to the state file.
   void Save();
 

@@ -32,7 +32,6 @@ struct Options {
   bool trace = false;
   // With --sim: how long the module takes to answer a read, and how long FT_Read waits for it.
   double simLatencyMs = 0;
-  uint32_t simReadTimeoutMs = 0;
   std::string capture;        // record every driver call in this file
   uint64_t captureLimit = 0;  // its size limit in bytes, 0 for none
   std::string replay;         // the simulated module answers from this capture

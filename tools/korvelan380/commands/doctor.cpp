@@ -34,7 +34,7 @@ class Checks {
   int problems_ = 0;
 };
 
-// "all ten the library uses": the count in words, as the report has always said it.
+// "all ten the library needs": the count in words, as the report has always said it.
 std::string InWords(int count) {
   static constexpr const char* kWords[] = {"none", "one",    "two",   "three", "four",
                                            "five", "six",    "seven", "eight", "nine",
@@ -50,17 +50,24 @@ void CheckDriver(Checks& checks) {
     return;
   }
   checks.Add("driver library", "ok", os::DriverFile() + " loads from " + look.path);
-  std::string missing;
-  for (const char* fn : d2xx::kFunctionNames) {
-    if (os::Symbol(look.library, fn) == nullptr) {
-      missing += std::string(missing.empty() ? "" : ", ") + fn;
-    }
+  std::string missing, optional;
+  for (int fn = 0; fn < d2xx::kFunctionCount; ++fn) {
+    if (os::Symbol(look.library, d2xx::FunctionName(fn)) != nullptr) continue;
+    std::string& list = d2xx::IsOptional(fn) ? optional : missing;
+    list += std::string(list.empty() ? "" : ", ") + d2xx::FunctionName(fn);
   }
   os::EndLook(look);
   checks.Add("driver functions", missing.empty() ? "ok" : "problem",
              missing.empty()
-                 ? "all " + InWords(d2xx::kFunctionCount) + " the library uses are there"
+                 ? "all " + InWords(d2xx::kRequiredCount) + " the library needs are there"
                  : "missing: " + missing + look.missingHint);
+  // The library still uses such a driver, without these settings.
+  if (!optional.empty()) {
+    checks.Add("optional driver functions", "note",
+               "missing: " + optional +
+                   " (without them a reply that never comes can keep a read waiting, and the "
+                   "latency timer cannot be set)");
+  }
 }
 
 // Linux's ftdi_sio takes FTDI devices before D2XX can; the simulated module does not mind it.

@@ -127,6 +127,14 @@ class Describer {
         line.frame = std::to_string(e.data.size()) + " bytes";
         line.meaning = "calibration record stored in the EEPROM";
         break;
+      case D2XX_FT_SetTimeouts:
+        line.frame = "read " + std::to_string(e.arg) + " ms";
+        line.meaning = "set the driver's read and write timeouts";
+        break;
+      case D2XX_FT_SetLatencyTimer:
+        line.frame = std::to_string(e.arg) + " ms";
+        line.meaning = "set the chip's latency timer";
+        break;
       case D2XX_FT_Write:
         DescribeWrite(e.data, line);
         break;
