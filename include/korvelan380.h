@@ -241,20 +241,6 @@ KORVELAN380_API StatusCode KORVELAN380_Connect(const char* deviceId);
  */
 KORVELAN380_API StatusCode KORVELAN380_DisConnect(const char* deviceId);
 
-/**
- * @brief Sets the USB chip's latency timer: how long the chip holds a short reply back before
- * sending it (16 ms by default), and so how long every register read waits for its reply.
- *
- * @param deviceId a connected module.
- * @param milliseconds 1 to 255.
- * @retval KORVELAN380_OK set.
- * @retval KORVELAN380_INVALID_ARGUMENT milliseconds outside 1 to 255; nothing is sent.
- * @retval KORVELAN380_NOT_CONNECTED deviceId is not connected, or not open.
- * @retval KORVELAN380_OPEN_FAILED the driver has no FT_SetLatencyTimer.
- * @retval KORVELAN380_TRANSFER_FAILED the driver refused the setting.
- */
-KORVELAN380_API StatusCode KORVELAN380_LatencySet(const char* deviceId, uint32_t milliseconds);
-
 /** @} */
 
 /**

@@ -544,7 +544,7 @@ TEST_F(WholeModule, InfoOfAFreshModule) {
 
 TEST_F(WholeModule, DemoTellsWhatWentOnTheWire) {
   const Result text = Ok({"demo"});
-  EXPECT_NE(text.out.find("FT_OpenEx       KORVELAN3800  open the module by serial number"),
+  EXPECT_NE(text.out.find("FT_OpenEx           KORVELAN3800  open the module by serial number"),
             std::string::npos);
   EXPECT_NE(text.out.find("set register 16 (control of channel 0) to 0xD9"), std::string::npos);
   EXPECT_NE(text.out.find("waveform stream to channel 1"), std::string::npos);
