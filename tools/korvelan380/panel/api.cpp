@@ -28,8 +28,55 @@ struct BadRequest : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-json ParseBody(const std::string& body) {
-  json doc = json::parse(body, nullptr, false);
+// Deeper documents are refused before they are parsed: copying or printing one recurses once a
+// level, and no request needs more than a few.
+constexpr size_t kMaxNesting = PanelApi::kMaxNesting;
+
+// The deepest nesting of arrays and objects in `text`, counted outside strings; stops counting
+// past `limit`. A scan without recursion, however deep the text.
+size_t Nesting(std::string_view text, size_t limit) {
+  size_t depth = 0;
+  size_t deepest = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size() && deepest <= limit; ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      inString = c != '"';
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+json ParseBody(std::string_view body) {
+  if (Nesting(body, kMaxNesting) > kMaxNesting) {
+    throw BadRequest("the body nests arrays and objects more than " + std::to_string(kMaxNesting) +
+                     " deep");
+  }
+  // The keys of each object being parsed, innermost last: a key given twice is refused, where
+  // the parser would keep the last silently.
+  std::vector<std::vector<std::string>> keys;
+  const json::parser_callback_t noDuplicates = [&keys](int, json::parse_event_t event,
+                                                       json& parsed) {
+    if (event == json::parse_event_t::object_start) keys.emplace_back();
+    if (event == json::parse_event_t::object_end) keys.pop_back();
+    if (event == json::parse_event_t::key) {
+      std::vector<std::string>& seen = keys.back();
+      const std::string& key = parsed.get_ref<const std::string&>();
+      if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+        throw BadRequest("the field '" + key + "' is given twice");
+      }
+      seen.push_back(key);
+    }
+    return true;
+  };
+  json doc = json::parse(body, noDuplicates, false);
   if (doc.is_discarded()) throw BadRequest("the body is not valid JSON");
   if (!doc.is_object()) throw BadRequest("the body is a JSON object: {\"field\": value, ...}");
   return doc;
@@ -168,12 +215,39 @@ ordered_json GetChannel(Session& s) {
   return {{"channels", {ReadChannelSettings(s, 0), ReadChannelSettings(s, 1)}}};
 }
 
+// The library sends 0 for the fields a mode does not use, and loads a preset only when it is
+// enabled: any other value there would be dropped without a word.
+void OnlyFieldsOfMode(const json& doc, uint8_t mode) {
+  struct Use {
+    const char* field;
+    bool used[4];  // in modes 0 to 3
+  };
+  static constexpr Use kUses[] = {{"select_a", {false, true, true, true}},
+                                  {"select_b", {false, true, true, true}},
+                                  {"switch_a", {false, true, false, false}},
+                                  {"switch_b", {false, true, true, false}},
+                                  {"mode_parameter", {false, false, true, false}}};
+  for (const Use& use : kUses) {
+    if (!use.used[mode] && doc.contains(use.field) && doc[use.field] != 0) {
+      throw BadRequest(Quoted(use.field) + " is not used in mode " + std::to_string(mode) +
+                       ": leave it out or 0");
+    }
+  }
+  const bool enabled = doc.contains("preset_enable") && doc["preset_enable"] == 1;
+  for (const char* preset : {"preset_volts", "preset_raw"}) {
+    if (doc.contains(preset) && !enabled) {
+      throw BadRequest(Quoted(preset) + " is loaded only with 'preset_enable': 1");
+    }
+  }
+}
+
 ordered_json PostChannel(Session& s, const json& doc) {
   OnlyFields(doc, {"channel", "mode", "select_a", "select_b", "switch_a", "switch_b",
                    "preset_enable", "preset_volts", "preset_raw", "mode_parameter"});
   const uint8_t channel = Channel(doc, 1);
   DacChannelSettings set{};
   set.mode = static_cast<uint8_t>(Required(doc, "mode", 0, 3));
+  OnlyFieldsOfMode(doc, set.mode);
   set.selectA = static_cast<uint8_t>(Whole(doc, "select_a", 0, 2, false).value_or(0));
   set.selectB = static_cast<uint8_t>(Whole(doc, "select_b", 0, 2, false).value_or(0));
   set.switchA = static_cast<uint8_t>(Whole(doc, "switch_a", 0, 1, false).value_or(0));
@@ -472,7 +546,7 @@ ordered_json PanelApi::Wire() {
 }
 
 ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
-                          const std::string& body) {
+                          std::string_view body) {
   using Get = std::function<ordered_json(Session&)>;
   using Post = std::function<ordered_json(Session&, const json&)>;
   struct Route {
@@ -500,8 +574,9 @@ ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
   }
   try {
     if (endpoint == "info" || endpoint == "wire") {
-      if (method != "GET")
-        return {405, ErrorDocument("/api/" + std::string(endpoint) + " takes GET")};
+      if (method != "GET") {
+        return {405, ErrorDocument("/api/" + std::string(endpoint) + " takes GET"), "GET"};
+      }
       if (endpoint == "info") return {200, Info()};
       if (session_.sim() == nullptr) {
         return {404, ErrorDocument("the wire log is kept for the simulated module (--sim) only")};
@@ -510,10 +585,11 @@ ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
     }
     if (method == "GET" && route->get) return {200, route->get(session_)};
     if (method == "POST" && route->post) return {200, route->post(session_, ParseBody(body))};
-    return {405, ErrorDocument("/api/" + std::string(endpoint) + " takes " +
-                               (route->get && route->post ? "GET or POST"
-                                : route->get              ? "GET"
-                                                          : "POST"))};
+    const std::string allow = route->get && route->post ? "GET, POST" : route->get ? "GET" : "POST";
+    return {405,
+            ErrorDocument("/api/" + std::string(endpoint) + " takes " +
+                          (route->get && route->post ? "GET or POST" : allow)),
+            allow};
   } catch (const BadRequest& e) {
     return {400, ErrorDocument(e.what())};
   } catch (const ToolError& e) {

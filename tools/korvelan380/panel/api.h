@@ -16,8 +16,12 @@
 namespace korvelan380::tool {
 
 struct ApiReply {
-  int status = 200;  // 400 bad request, 404 no such endpoint, 405 wrong method, 500 the module
+  ApiReply(int status_, ordered_json body_, std::string allow_ = "")
+      : status(status_), body(std::move(body_)), allow(std::move(allow_)) {}
+
+  int status;  // 400 bad request, 404 no such endpoint, 405 wrong method, 500 the module
   ordered_json body;
+  std::string allow;  // with 405: the methods the endpoint takes, for the Allow header
 };
 
 // What the API keeps between requests: the module, and with the simulated module the last
@@ -26,8 +30,11 @@ class PanelApi {
  public:
   explicit PanelApi(Session& session) : session_(session) {}
 
-  // `endpoint` is the path after /api/ ("output"); `body` the request's body (POST only).
-  ApiReply Handle(std::string_view method, std::string_view endpoint, const std::string& body);
+  // `endpoint` is the path after /api/ ("output"); `body` the request's body (POST only), JSON
+  // nested at most kMaxNesting deep, each object's keys given once.
+  ApiReply Handle(std::string_view method, std::string_view endpoint, std::string_view body);
+
+  static constexpr size_t kMaxNesting = 32;
 
   // The most wire lines kept for the page.
   static constexpr size_t kWireLines = 400;
