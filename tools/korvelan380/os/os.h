@@ -130,6 +130,15 @@ class Interrupts {
   std::unique_ptr<State> state_;
 };
 
+// ---- The panel's connections (socket_posix.cpp, socket_windows.cpp) ----
+
+// Makes each receive on the socket (an accepted connection) wait at most `milliseconds`.
+void SetReceiveTimeout(uintptr_t socket, int milliseconds);
+
+// What the system says of the last socket call's failure on this thread ("Address already in
+// use").
+std::string LastSocketError();
+
 }  // namespace korvelan380::tool::os
 
 #endif  // KORVELAN380_TOOL_OS_OS_H

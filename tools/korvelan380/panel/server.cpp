@@ -10,18 +10,21 @@
 #include <ostream>
 #include <thread>
 
+#include "actions/errors.h"
 #include "app/commands.h"
 #include "core/values.h"
 #include "os/os.h"
 #include "panel/api.h"
+#include "panel/connection.h"
 
 namespace korvelan380::tool {
 namespace {
 
-// Enough for one browser's connections, a few scripts and the load test's clients at once.
-constexpr size_t kServerThreads = 16;
-// A whole waveform as CSV, half a million lines, with room to spare.
-constexpr size_t kLargestBody = 64u << 20;
+// The largest request is a whole waveform as CSV: half a million lines, about 5 MB.
+constexpr ConnectionLimits kLimits{.connections = 128,
+                                   .headDeadline = std::chrono::milliseconds(5000),
+                                   .headBytes = 16 << 10,
+                                   .bodyBytes = 8 << 20};
 
 std::string NewToken() {
   unsigned char bytes[24];
@@ -47,10 +50,12 @@ void Refuse(httplib::Response& res, int status, const std::string& message) {
 }
 
 std::string UrlHost(const std::string& listen) {
-  if (listen == "0.0.0.0") return "127.0.0.1";
-  if (listen == "::") return "[::1]";
   if (listen.find(':') != std::string::npos) return "[" + listen + "]";
   return listen;
+}
+
+bool IsLoopback(const std::string& listen) {
+  return listen == "localhost" || listen == "::1" || listen.starts_with("127.");
 }
 
 void CheckArgs(const PanelArgs& args) {
@@ -62,11 +67,13 @@ void CheckArgs(const PanelArgs& args) {
         "not '" +
         args.listen + "'");
   }
+  if (!IsLoopback(args.listen) && !args.allowRemote) {
+    throw UsageError("--listen " + args.listen +
+                     " lets other machines reach the module: add --allow-remote to mean it");
+  }
 }
 
 void Configure(httplib::Server& server) {
-  server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-  server.set_payload_max_length(kLargestBody);
   // Replies are small: sent at once, not held back for more (which costs 40 ms a request).
   server.set_tcp_nodelay(true);
   server.set_keep_alive_timeout(2);  // a stop waits for idle connections this long at most
@@ -103,6 +110,9 @@ void GuardRequests(httplib::Server& server, const int& port, const std::string& 
       });
 }
 
+constexpr std::string_view kPagePaths[] = {"/", "/panel.js", "/panel.css", "/dygraph.js",
+                                           "/dygraph.css"};
+
 // The page, with the token its scripts send, and the scripts and styles it loads.
 void ServePage(httplib::Server& server, const std::string& token) {
   std::string page(PanelFile("index.html"));
@@ -126,14 +136,71 @@ void ServePage(httplib::Server& server, const std::string& token) {
   }
 }
 
+void SendReply(httplib::Response& res, const ApiReply& reply) {
+  if (!reply.allow.empty()) res.set_header("Allow", reply.allow);
+  SendJson(res, reply.status, reply.body);
+}
+
+bool IsJson(const httplib::Request& req) {
+  const std::string type = req.get_header_value("Content-Type");
+  const std::string_view media = std::string_view(type).substr(0, type.find(';'));
+  return media == "application/json";
+}
+
+// A POST's body, read as it arrives up to the limit; false, with the reply made, when it is not
+// JSON or too large. A body refused unread closes its connection: its rest is not waited for.
+bool ReadBody(const httplib::Request& req, httplib::Response& res,
+              const httplib::ContentReader& reader, std::string& body) {
+  if (!IsJson(req)) {
+    PanelServer::CloseAfterReply();
+    Refuse(res, 415, "the body is JSON: send it with Content-Type: application/json");
+    return false;
+  }
+  bool tooLarge = false;
+  const bool read = reader([&](const char* data, size_t size) {
+    tooLarge = body.size() + size > kLimits.bodyBytes;
+    if (!tooLarge) body.append(data, size);
+    return !tooLarge;
+  });
+  if (read) return true;
+  PanelServer::CloseAfterReply();
+  tooLarge |= res.status == 413 || PanelServer::BodyOverflowed();
+  Refuse(res, tooLarge ? 413 : 400,
+         tooLarge ? "the body is larger than " + std::to_string(kLimits.bodyBytes >> 20) + " MiB"
+                  : "the body did not arrive whole");
+  return false;
+}
+
 // The JSON API, and errors as JSON too.
 void ServeApi(httplib::Server& server, PanelApi& api) {
-  auto apiHandler = [&api](const httplib::Request& req, httplib::Response& res) {
-    const ApiReply reply = api.Handle(req.method, req.matches[1].str(), req.body);
-    SendJson(res, reply.status, reply.body);
+  server.Get(R"(/api/([a-z]+))", [&api](const httplib::Request& req, httplib::Response& res) {
+    SendReply(res, api.Handle("GET", req.matches[1].str(), ""));
+  });
+  server.Post(R"(/api/([a-z]+))", [&api](const httplib::Request& req, httplib::Response& res,
+                                         const httplib::ContentReader& reader) {
+    std::string body;
+    if (ReadBody(req, res, reader, body))
+      SendReply(res, api.Handle("POST", req.matches[1].str(), body));
+  });
+  // Other methods: the body is left unread, and the connection closed after the reply.
+  auto otherMethod = [&api](const httplib::Request& req, httplib::Response& res) {
+    PanelServer::CloseAfterReply();
+    if (req.path.starts_with("/api/")) {
+      SendReply(res, api.Handle(req.method, req.path.substr(5), ""));
+    } else if (std::ranges::find(kPagePaths, req.path) != std::end(kPagePaths)) {
+      SendReply(res, {405, ErrorDocument(req.path + " takes GET"), "GET"});
+    } else {
+      Refuse(res, 404, "nothing at " + req.path);
+    }
   };
-  server.Get(R"(/api/([a-z]+))", apiHandler);
-  server.Post(R"(/api/([a-z]+))", apiHandler);
+  server.Post(".*", [otherMethod](const httplib::Request& req, httplib::Response& res,
+                                  const httplib::ContentReader&) { otherMethod(req, res); });
+  auto otherWithBody = [otherMethod](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader&) { otherMethod(req, res); };
+  server.Put(".*", otherWithBody);
+  server.Patch(".*", otherWithBody);
+  server.Delete(".*", otherWithBody);
+  server.Options(".*", otherMethod);
   server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
     if (res.body.empty()) {
       Refuse(res, res.status, res.status == 404 ? "nothing at " + req.path : "request refused");
@@ -151,7 +218,7 @@ int Listen(httplib::Server& server, const PanelArgs& args) {
   }
   if (port <= 0) {
     throw ToolError("cannot listen on " + args.listen + " port " + std::to_string(args.port) +
-                        (args.port == 0 ? "" : " (in use?)"),
+                        ": " + os::LastSocketError(),
                     kExitFailed);
   }
   return port;
@@ -166,6 +233,12 @@ void Announce(Session& s, const PanelArgs& args, int port, const std::string& to
       << port << ":\n"
       << url << "\n"
       << "Ctrl-C stops it." << std::endl;
+  if (!IsLoopback(args.listen)) {
+    out << "warning: listening on " << args.listen
+        << ": whoever can reach this machine and learns the token controls the module; the "
+           "traffic, token included, is not encrypted"
+        << std::endl;
+  }
   if (args.open) os::OpenBrowser(url, out);
 }
 
@@ -199,7 +272,7 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
   CheckArgs(args);
   const std::string token = NewToken();
   PanelApi api(s);
-  httplib::Server server;
+  PanelServer server(kLimits);
   Configure(server);
   int port = args.port;
   GuardRequests(server, port, token);
@@ -208,6 +281,7 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
   // Made before the server starts its threads: on Linux they must inherit the blocked signals.
   os::Interrupts interrupts;
   port = Listen(server, args);
+  server.WidenBacklog();
   Announce(s, args, port, token, out);
   if (!ServeUntilInterrupted(server, interrupts)) {
     throw ToolError("the panel's server stopped with an error", kExitFailed);
@@ -226,6 +300,8 @@ void RegisterPanel(CommandSet& set) {
   c.app->add_option("--listen", args->listen,
                     "the address to listen on (default 127.0.0.1); the token is needed on any");
   c.app->add_flag("--open", args->open, "start the browser on the page");
+  c.app->add_flag("--allow-remote", args->allowRemote,
+                  "allow a --listen address other machines can reach");
   std::ostream& out = set.out();
   c.run = [args, &out](Session& s, Report& r) { PanelCommand(s, r, *args, out); };
 }

@@ -15,7 +15,8 @@ namespace korvelan380::tool {
 struct PanelArgs {
   int port = 0;  // 0: a free port
   std::string listen = "127.0.0.1";
-  bool open = false;  // start the user's browser on the page
+  bool allowRemote = false;  // needed for a --listen address that is not loopback
+  bool open = false;         // start the user's browser on the page
 };
 
 // Serves until Ctrl-C (on Linux SIGTERM too); prints the page's address and token to `out` first.
