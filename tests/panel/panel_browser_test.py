@@ -94,6 +94,7 @@ def main():
         driver.get(base + "/?token=" + token)
         wait.until(lambda d: d.find_element(By.TAG_NAME, "body").get_attribute("data-ready") == "yes")
         assert driver.find_element(By.ID, "simulated").is_displayed(), "no simulated-module notice"
+        assert "token" not in driver.current_url, "the token stayed in the address bar"
 
         # Channel 0 to 2.5 V (its range is -10..10 V on a fresh module).
         entry = driver.find_element(By.ID, "out-volts-0")

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "panel_support.h"
@@ -208,6 +209,50 @@ TEST(PanelListen, RemoteAddressesNeedAllowRemoteAndBindFailuresSayWhy) {
       RunTool(sim + "panel --listen 192.0.2.1 --allow-remote --port 1", true);
   EXPECT_NE(unbound.exit, 0);
   EXPECT_NE(unbound.out.find("Cannot assign requested address"), std::string::npos) << unbound.out;
+  // Allowed: a warning, and the address to use from elsewhere, not loopback's.
+  const ProgramOutput allowed = RunProgram(
+      "timeout -s INT 3 " + ToolShellCommand(sim + "panel --listen 0.0.0.0 --allow-remote"),
+      {{}, {}, true});
+  EXPECT_NE(allowed.out.find("http://0.0.0.0:"), std::string::npos) << allowed.out;
+  EXPECT_EQ(allowed.out.find("http://127.0.0.1:"), std::string::npos) << allowed.out;
+  EXPECT_NE(allowed.out.find("warning:"), std::string::npos) << allowed.out;
+  std::filesystem::remove_all(dir);
+}
+
+// --open hands the browser a private page that forwards to the address: the token is on no
+// command line, and the page is gone once the panel stops.
+TEST(PanelOpen, TheTokenIsOnNoCommandLine) {
+  if (WindowsTool()) GTEST_SKIP() << "xdg-open is Linux's";
+  const auto dir = TestDir("open");
+  const std::string seen = (dir / "seen").string();
+  std::filesystem::create_directories(dir / "bin");
+  {
+    std::ofstream script(dir / "bin" / "xdg-open");
+    script << "#!/bin/sh\n"
+           << "echo \"$*\" > '" << seen << ".args'\n"
+           << "stat -c %a \"$1\" > '" << seen << ".mode'\n"
+           << "stat -c %a \"$(dirname \"$1\")\" >> '" << seen << ".mode'\n"
+           << "cat \"$1\" > '" << seen << ".page'\n";
+  }
+  std::filesystem::permissions(dir / "bin" / "xdg-open", std::filesystem::perms::owner_all);
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", ((dir / "bin").string() + ":" + path).c_str(), 1);
+  Panel panel((dir / "state.json").string(), "6", {"--open"});
+  setenv("PATH", path.c_str(), 1);
+  auto read = [](const std::string& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  for (int i = 0; i < 100 && read(seen + ".page").empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const std::string args = read(seen + ".args");
+  EXPECT_EQ(args.find(panel.token), std::string::npos) << args;
+  EXPECT_EQ(read(seen + ".mode"), "600\n700\n");
+  EXPECT_NE(read(seen + ".page").find("/?token=" + panel.token), std::string::npos);
+  EXPECT_EQ(panel.Stop(SIGTERM), 0);
+  std::string page = args.substr(0, args.find('\n'));
+  EXPECT_FALSE(std::filesystem::exists(page)) << page;
   std::filesystem::remove_all(dir);
 }
 

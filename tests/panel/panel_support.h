@@ -73,7 +73,8 @@ struct Reply {
 class Panel {
  public:
   // Starts the panel on a free port and waits for the address it prints.
-  Panel(const std::string& state, const std::string& device) {
+  Panel(const std::string& state, const std::string& device,
+        const std::vector<std::string>& extra = {}) {
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
@@ -85,6 +86,7 @@ class Panel {
     for (const char* arg : {"--sim", "--sim-state"}) args.push_back(arg);
     args.push_back(ToolPath(state));
     for (const char* arg : {"-d", device.c_str(), "panel", "--port", "0"}) args.push_back(arg);
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

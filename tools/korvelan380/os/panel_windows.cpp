@@ -7,8 +7,11 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include <chrono>
 #include <mutex>
 #include <ostream>
+#include <string>
+#include <thread>
 
 #include "app/tool.h"
 #include "os/os.h"
@@ -23,14 +26,81 @@ void RandomBytes(unsigned char* bytes, size_t size) {
   }
 }
 
+namespace {
+
+// The page that forwards the browser to the panel's address, in a folder of the user's own
+// temporary folder: the browser's command line names the file and not the token. Removed once
+// the browser has had time to read it, or at the tool's end.
+class ForwardPage {
+ public:
+  ~ForwardPage() { Remove(); }
+
+  // The page's path, or empty when it cannot be written.
+  std::wstring Write(const std::string& url) {
+    std::lock_guard<std::mutex> lock(mu_);
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) return L"";
+    unsigned char bytes[8];
+    RandomBytes(bytes, sizeof bytes);
+    std::wstring folder = std::wstring(temp) + L"korvelan380-panel-";
+    for (unsigned char b : bytes) folder += L"0123456789abcdef"[b % 16];
+    if (!CreateDirectoryW(folder.c_str(), nullptr)) return L"";
+    dir_ = folder;
+    const std::wstring path = folder + L"\\open.html";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return L"";
+    const std::string page =
+        "<!doctype html><meta charset=\"utf-8\"><title>korvelan380 panel</title>"
+        "<meta http-equiv=\"refresh\" content=\"0; url=" +
+        url + "\">";
+    DWORD written = 0;
+    const BOOL ok =
+        WriteFile(file, page.data(), static_cast<DWORD>(page.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == page.size() ? path : L"";
+  }
+
+  void Remove() {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (dir_.empty()) return;
+    DeleteFileW((dir_ + L"\\open.html").c_str());
+    RemoveDirectoryW(dir_.c_str());
+    dir_.clear();
+  }
+
+ private:
+  std::mutex mu_;
+  std::wstring dir_;
+};
+
+ForwardPage forwardPage;
+
+// Long enough for a browser that is still starting to read the page.
+constexpr auto kForwardPageLife = std::chrono::seconds(30);
+
+}  // namespace
+
 void OpenBrowser(const std::string& url, std::ostream& out) {
-  const std::wstring wide(url.begin(), url.end());  // the address is ASCII
+  const std::wstring page = forwardPage.Write(url);
+  if (page.empty()) {
+    forwardPage.Remove();
+    out << "could not write the page that opens the panel: open the address above yourself\n";
+    return;
+  }
   const auto result = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+      ShellExecuteW(nullptr, L"open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   if (result <= 32) {
+    forwardPage.Remove();
     out << "could not start the browser (error " << result
         << "): open the address above yourself\n";
+    return;
   }
+  std::thread([] {
+    std::this_thread::sleep_for(kForwardPageLife);
+    forwardPage.Remove();
+  }).detach();
 }
 
 bool IsNumericAddress(const std::string& name) {

@@ -2,7 +2,11 @@
 // refreshed from it.
 'use strict';
 
-const token = new URLSearchParams(location.search).get('token') || '';
+// The token comes in the address; it is kept for this tab only and taken out of the address
+// bar, so that it stays out of the history, bookmarks and screenshots.
+const token = new URLSearchParams(location.search).get('token') || sessionStorage.getItem('korvelan380-token') || '';
+sessionStorage.setItem('korvelan380-token', token);
+history.replaceState(null, '', location.pathname);
 const $ = (id) => document.getElementById(id);
 let info = null;
 let ranges = [];
