@@ -79,7 +79,8 @@ std::filesystem::path* PanelHttpTest::dir_ = nullptr;
 Panel* PanelHttpTest::panel_ = nullptr;
 
 TEST_F(PanelHttpTest, DeeplyNestedCalibrationIsRefusedWithoutACrash) {
-  const std::string deep = "{\"document\": " + std::string(300000, '[') + "}";
+  const std::string deep = R"({"save": false, "document": {"entries": )" +
+                           std::string(150000, '[') + std::string(150000, ']') + "}}";
   const Reply r = P().PostText("calib", deep);
   EXPECT_EQ(r.status, 400);
   EXPECT_NE(r.body["error"]["message"].get<std::string>().find("nests"), std::string::npos);
@@ -123,6 +124,17 @@ TEST_F(PanelHttpTest, DuplicateUnknownAndModeUnusedFieldsAreNamed) {
       P().Post("channel", json{{"channel", 0}, {"mode", 2}, {"switch_a", 0}, {"mode_parameter", 7}})
           .status,
       200);
+}
+
+// A request refused for its token is answered without its body being read, and its connection
+// closed: the rest of the body is not taken for the next request.
+TEST_F(PanelHttpTest, ARefusedRequestClosesItsConnection) {
+  Raw raw(P().port);
+  const std::string head = "POST /api/dio HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(P().port) +
+                           "\r\nContent-Type: application/json\r\nContent-Length: 60\r\n\r\n";
+  ASSERT_TRUE(raw.Send(head + "GET /api/info HTTP/1.1\r\n"));
+  EXPECT_EQ(raw.Status(), 403);
+  EXPECT_EQ(raw.Status(), 0);
 }
 
 TEST_F(PanelHttpTest, ContentTypeAndMethodsAreChecked) {
@@ -192,6 +204,10 @@ TEST_F(PanelHttpTest, SlowAndIdleConnectionsDoNotHoldUpRequests) {
     std::this_thread::sleep_for(std::chrono::seconds(2));
   }
   EXPECT_FALSE(slowClosed) << "closed before the deadline";
+  Raw large(P().port);
+  ASSERT_TRUE(
+      large.Send(Head("GET", "/api/info", "X-Padding: " + std::string(20000, 'x') + "\r\n")));
+  EXPECT_EQ(large.Status(), 431);
   // At the deadline, five seconds on: the slow ones are told so, the idle ones closed.
   EXPECT_EQ(slow[0]->Status(), 408);
   EXPECT_EQ(idle[0]->Status(), 0);

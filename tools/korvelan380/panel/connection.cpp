@@ -150,6 +150,10 @@ void PanelServer::CloseAfterReply() {
   closeAfterReply = true;
 }
 
+void PanelServer::ResetCloseAfterReply() {
+  closeAfterReply = false;
+}
+
 bool PanelServer::BodyOverflowed() {
   return bodyOverflowed;
 }

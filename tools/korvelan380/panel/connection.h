@@ -30,6 +30,7 @@ class PanelServer : public httplib::Server {
   // Marks the request being handled on this thread: its connection closes after the reply, for
   // a body refused before it was read to its end.
   static void CloseAfterReply();
+  static void ResetCloseAfterReply();
   // Whether the request being handled on this thread sent more body than the limit.
   static bool BodyOverflowed();
 

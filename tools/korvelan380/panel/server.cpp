@@ -88,6 +88,8 @@ void Configure(httplib::Server& server) {
 void GuardRequests(httplib::Server& server, const int& port, const std::string& token) {
   server.set_pre_routing_handler(
       [&port, token](const httplib::Request& req, httplib::Response& res) {
+        // A refused request's body is not read: its connection ends with the reply.
+        PanelServer::CloseAfterReply();
         const std::string host = req.get_header_value("Host");
         if (!HostAllowed(host, port)) {
           Refuse(res, 403, "Host '" + host + "' is not this panel's address");
@@ -106,6 +108,7 @@ void GuardRequests(httplib::Server& server, const int& port, const std::string& 
                                : "wrong token: use the address the panel printed");
           return httplib::Server::HandlerResponse::Handled;
         }
+        PanelServer::ResetCloseAfterReply();
         return httplib::Server::HandlerResponse::Unhandled;
       });
 }
