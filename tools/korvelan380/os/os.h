@@ -132,8 +132,9 @@ class Interrupts {
 
 // ---- The panel's connections (socket_posix.cpp, socket_windows.cpp) ----
 
-// Makes each receive on the socket (an accepted connection) wait at most `milliseconds`.
-void SetReceiveTimeout(uintptr_t socket, int milliseconds);
+// Waits at most `milliseconds` for the socket (an accepted connection) to have something to
+// read, or to be closed; false when the time ran out.
+bool WaitReadable(uintptr_t socket, int milliseconds);
 
 // What the system says of the last socket call's failure on this thread ("Address already in
 // use").

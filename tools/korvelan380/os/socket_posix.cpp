@@ -1,6 +1,5 @@
 // The panel's connections on Linux.
-#include <sys/socket.h>
-#include <sys/time.h>
+#include <poll.h>
 
 #include <cerrno>
 #include <cstring>
@@ -9,9 +8,12 @@
 
 namespace korvelan380::tool::os {
 
-void SetReceiveTimeout(uintptr_t socket, int milliseconds) {
-  timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
-  setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+bool WaitReadable(uintptr_t socket, int milliseconds) {
+  pollfd p{static_cast<int>(socket), POLLIN, 0};
+  int ready = 0;
+  while ((ready = poll(&p, 1, milliseconds)) < 0 && errno == EINTR) {
+  }
+  return ready != 0;  // an error too: the read that follows says what it is
 }
 
 std::string LastSocketError() {

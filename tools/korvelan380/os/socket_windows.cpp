@@ -7,10 +7,9 @@
 
 namespace korvelan380::tool::os {
 
-void SetReceiveTimeout(uintptr_t socket, int milliseconds) {
-  const DWORD timeout = static_cast<DWORD>(milliseconds);
-  setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_RCVTIMEO,
-             reinterpret_cast<const char*>(&timeout), sizeof timeout);
+bool WaitReadable(uintptr_t socket, int milliseconds) {
+  WSAPOLLFD p{static_cast<SOCKET>(socket), POLLRDNORM, 0};
+  return WSAPoll(&p, 1, milliseconds) != 0;  // an error too: the read that follows says what
 }
 
 std::string LastSocketError() {

@@ -73,10 +73,11 @@ class Connection : public httplib::Stream {
       if (buffer_.size() > limits_.headBytes) return Head::kTooLarge;
       if (stopping()) return Head::kClosed;
       if (Clock::now() >= deadline) return buffer_.empty() ? Head::kClosed : Head::kTooSlow;
+      if (!os::WaitReadable(static_cast<uintptr_t>(sock_), kHeadPollMs)) continue;
       char bytes[4096];
       const ssize_t n = httplib::detail::read_socket(sock_, bytes, sizeof bytes, 0);
-      if (n == 0) return Head::kClosed;
-      if (n > 0) buffer_.append(bytes, static_cast<size_t>(n));  // else the poll interval passed
+      if (n <= 0) return Head::kClosed;
+      buffer_.append(bytes, static_cast<size_t>(n));
     }
   }
 
@@ -95,6 +96,7 @@ class Connection : public httplib::Stream {
       bodyOverflowed = true;
       return -1;
     }
+    if (!os::WaitReadable(static_cast<uintptr_t>(sock_), limits_.readTimeoutMs)) return -1;
     const ssize_t n =
         httplib::detail::read_socket(sock_, ptr, std::min(size, limits_.bodyBytes - body_), 0);
     if (n > 0) body_ += static_cast<size_t>(n);
@@ -172,14 +174,12 @@ bool PanelServer::process_and_close_socket(socket_t sock) {
 void PanelServer::Serve(socket_t sock) {
   Connection connection(sock, limits_);
   for (size_t n = 1; n <= limits_.requestsPerConnection; ++n) {
-    os::SetReceiveTimeout(static_cast<uintptr_t>(sock), kHeadPollMs);
     const Head head =
         connection.ReadHead(Clock::now() + limits_.headDeadline, [this] { return Stopping(); });
     if (head != Head::kReady) {
       if (head != Head::kClosed) connection.Refuse(head);
       return;
     }
-    os::SetReceiveTimeout(static_cast<uintptr_t>(sock), limits_.readTimeoutMs);
     closeAfterReply = false;
     bodyOverflowed = false;
     bool closed = false;
