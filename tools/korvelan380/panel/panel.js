@@ -151,11 +151,16 @@ async function refreshOutputs() {
   for (const o of doc.channels) showOutput(o, false);
 }
 
+// The selectors and switches each mode uses (the others are always on the page): the panel
+// refuses a value the library would not send. A preset or mode parameter typed in is sent, and
+// refused with the reason where the mode or preset enable leaves it unused.
+const modeFields = [[], ['select_a', 'select_b', 'switch_a', 'switch_b'],
+  ['select_a', 'select_b', 'switch_b'], ['select_a', 'select_b']];
+
 function configureChannel(ch) {
-  const body = { channel: ch };
-  for (const name of ['mode', 'select_a', 'select_b', 'switch_a', 'switch_b', 'preset_enable']) {
-    body[name] = Number($('cfg-' + name + '-' + ch).value);
-  }
+  const mode = Number($('cfg-mode-' + ch).value);
+  const body = { channel: ch, mode, preset_enable: Number($('cfg-preset_enable-' + ch).value) };
+  for (const name of modeFields[mode]) body[name] = Number($('cfg-' + name + '-' + ch).value);
   const preset = $('cfg-preset-' + ch).value;
   if (preset !== '') body.preset_volts = Number(preset);
   const param = $('cfg-param-' + ch).value;
