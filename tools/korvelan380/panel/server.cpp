@@ -76,7 +76,6 @@ void CheckArgs(const PanelArgs& args) {
 void Configure(httplib::Server& server) {
   // Replies are small: sent at once, not held back for more (which costs 40 ms a request).
   server.set_tcp_nodelay(true);
-  server.set_keep_alive_timeout(2);  // a stop waits for idle connections this long at most
   server.set_default_headers({{"Cache-Control", "no-store"},
                               {"X-Content-Type-Options", "nosniff"},
                               {"X-Frame-Options", "DENY"},
