@@ -1,3 +1,4 @@
+// The panel's front: connections taken one thread each, their heads read within limits.
 #include "panel/connection.h"
 
 #include <algorithm>
@@ -23,16 +24,18 @@ constexpr int kHeadPollMs = 200;
 class ConnectionThreads : public httplib::TaskQueue {
  public:
   void enqueue(std::function<void()> fn) override {
-    std::lock_guard<std::mutex> lock(mu_);
+    std::unique_lock<std::mutex> lock(mu_);
     try {
-      std::thread([this, fn = std::move(fn)] {
+      std::thread([this, fn] {
         fn();
         std::lock_guard<std::mutex> lock(mu_);
         if (--running_ == 0) idle_.notify_all();
       }).detach();
       ++running_;
     } catch (const std::system_error&) {
-      // No thread to be had: the connection is dropped, its socket with it.
+      // No thread to be had: served here, holding up the next accept, rather than left open.
+      lock.unlock();
+      fn();
     }
   }
   void shutdown() override {
