@@ -145,7 +145,7 @@ TEST_F(PanelHttpTest, ContentTypeAndMethodsAreChecked) {
   Raw none(P().port);
   ASSERT_TRUE(none.Send(Head("POST", "/api/dio", "Content-Length: 2\r\n") + "{}"));
   EXPECT_EQ(none.Status(), 415);
-  auto charset = client.Post("/api/dio", R"({"output": 3})", "application/json; charset=utf-8");
+  auto charset = client.Post("/api/dio", R"({"output": 3})", "Application/JSON ; charset=utf-8");
   ASSERT_TRUE(charset);
   EXPECT_EQ(charset->status, 200);
 

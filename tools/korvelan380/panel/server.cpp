@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <memory>
 #include <ostream>
@@ -143,9 +144,12 @@ void SendReply(httplib::Response& res, const ApiReply& reply) {
   SendJson(res, reply.status, reply.body);
 }
 
+// The media type, before any parameter ("; charset=utf-8"), in any case.
 bool IsJson(const httplib::Request& req) {
-  const std::string type = req.get_header_value("Content-Type");
-  const std::string_view media = std::string_view(type).substr(0, type.find(';'));
+  std::string media = req.get_header_value("Content-Type");
+  media = media.substr(0, media.find(';'));
+  while (!media.empty() && media.back() == ' ') media.pop_back();
+  for (char& c : media) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return media == "application/json";
 }
 
