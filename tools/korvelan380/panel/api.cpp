@@ -438,7 +438,7 @@ ordered_json PostCalib(Session& s, const json& doc) {
   const auto save = Flag(doc, "save");
   if (!save) throw BadRequest("'save' is missing: true also stores it in the EEPROM");
   const Calibration now =
-      ImportCalibration(s, ParseCalibration(doc["document"], "the calibration"), *save);
+      ImportCalibration(s, {ParseCalibration(doc["document"], "the calibration"), *save});
   return {{"saved", *save}, {"entries", EntriesJson(now)}};
 }
 }  // namespace
