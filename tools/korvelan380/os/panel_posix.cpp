@@ -6,16 +6,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/random.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <ostream>
 #include <thread>
 
@@ -87,12 +87,14 @@ int ConnectionPort(int fd) {
 
 }  // namespace
 
-// The server keeps its connections to itself; they are the process' sockets on its port.
+// The server keeps its connections to itself; they are the process' sockets on its port. Read
+// from /proc: the descriptor limit may be a million.
 void ShutDownConnections(int port) {
-  rlimit limit{};
-  const rlim_t most = getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
-  const int last = static_cast<int>(std::min<rlim_t>(most, 1 << 20));
-  for (int fd = 0; fd < last; ++fd) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    int fd = -1;
+    const std::string name = entry.path().filename().string();
+    if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) continue;
     if (ConnectionPort(fd) == port) shutdown(fd, SHUT_RDWR);
   }
 }
