@@ -91,10 +91,13 @@ Interrupts::Interrupts() : state_(std::make_unique<State>()) {
 }
 
 // A closing console's handler, waiting, lets the process end now that the panel has finished.
+// The handler is removed without the lock held: a handler running may be waiting for it.
 Interrupts::~Interrupts() {
-  std::lock_guard<std::mutex> lock(handlerMu);
-  listening = false;
-  SetEvent(finishedEvent);
+  {
+    std::lock_guard<std::mutex> lock(handlerMu);
+    listening = false;
+    SetEvent(finishedEvent);
+  }
   SetConsoleCtrlHandler(OnConsoleControl, FALSE);
 }
 
