@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 import operator
 import os
 import sys
@@ -89,6 +90,31 @@ def _latency_setting(latency_ms: Any, device_id: str) -> Optional[int]:
             1, "KORVELAN380_LatencySet", device_id, f"latency_ms {number} is outside 1..255"
         )
     return number
+
+
+def _check_calibration(calibration: Calibration, device_id: str) -> None:
+    """Refuses the first entry whose gain or offset no module has; the library takes any."""
+    for entry, (gain, offset) in enumerate(zip(calibration.gains, calibration.offsets)):
+        channel, output_range = divmod(entry, 7)
+        where = f"entry {entry} (channel {channel}, {Range(output_range).name})"
+        ideal = Range(output_range).step
+        # Written so that NaN fails it too.
+        if not (math.isfinite(gain) and ideal / 2 <= gain <= ideal * 2):
+            raise InvalidArgumentError(
+                1,
+                "KORVELAN380_Calib_Val_Set",
+                device_id,
+                f"{where}: gain {gain!r} is not between {ideal / 2!r} and {ideal * 2!r} V per "
+                f"code (within a factor of 2 of the ideal {ideal!r}); force=True sets it",
+            )
+        if offset > values.RAW_MAX:
+            raise InvalidArgumentError(
+                1,
+                "KORVELAN380_Calib_Val_Set",
+                device_id,
+                f"{where}: offset {offset} is not a code 0 to {values.RAW_MAX} (0x3FFF); "
+                "force=True sets it",
+            )
 
 
 def _encode_device_id(device_id: Union[str, bytes]) -> bytes:
@@ -287,26 +313,40 @@ class Module:
         lib.KORVELAN380_Calib_Val_Get(self._id, byref(offsets), byref(gains))
         return Calibration(tuple(offsets.offset), tuple(gains.gain))
 
-    def set_calibration(self, calibration: Calibration, *, save: bool = False) -> None:
+    def set_calibration(
+        self, calibration: Calibration, *, save: bool = False, force: bool = False
+    ) -> None:
         """Replaces the working calibration, used by every conversion from now on.
 
         With ``save``, values that differ from those found in the EEPROM at connect are also
         stored in the EEPROM; a store that fails raises TransferFailedError (the working
         calibration is replaced all the same). Gains are kept in single precision.
+
+        Values no module has raise InvalidArgumentError, naming the entry, with nothing
+        changed: each gain must be finite, positive and within a factor of 2 of its range's
+        ideal ``Range.step`` (span / 16384 V per code), each offset a code 0 to 0x3FFF. A blank
+        module's record (gains 0.0) is one of them. ``force=True`` sets them as given.
         """
         lib = self._live("KORVELAN380_Calib_Val_Set")
+        if not force:
+            _check_calibration(calibration, self.device_id)
         offsets = CalibrationOffsetsStruct()
         gains = CalibrationGainsStruct()
         offsets.offset[:] = calibration.offsets
         gains.gain[:] = calibration.gains
         lib.KORVELAN380_Calib_Val_Set(self._id, byref(offsets), byref(gains), 1 if save else 0)
 
-    def store_calibration(self, calibration: Optional[Calibration] = None) -> None:
+    def store_calibration(
+        self, calibration: Optional[Calibration] = None, *, force: bool = False
+    ) -> None:
         """Makes ``calibration`` (by default the working one) the working calibration and
-        stores it in the EEPROM, unless it equals what the EEPROM held at connect."""
+        stores it in the EEPROM, unless it equals what the EEPROM held at connect. A given
+        calibration is checked as :meth:`set_calibration` checks it; the working one, already
+        the module's, is stored as it is."""
         if calibration is None:
             calibration = self.get_calibration()
-        self.set_calibration(calibration, save=True)
+            force = True
+        self.set_calibration(calibration, save=True, force=force)
 
     # ---- Conversion ------------------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 """Every Module method against the simulated module: what goes over the wire and what comes back."""
 
+import re
 from array import array
 
 import pytest
@@ -85,7 +86,7 @@ class TestCalibration:
 
     def test_store_writes_the_record_to_the_eeprom(self, m, sim_module):
         changed = m.get_calibration().replace(1, Range.UNIPOLAR_5V, 0.5, 0x1234)
-        m.store_calibration(changed)
+        m.store_calibration(changed, force=True)  # 0.5 V per code: far from the ideal
         record = sim_module.eeprom()
         entry = 1 * 7 + 5
         assert record[0] == 0x55
@@ -96,13 +97,65 @@ class TestCalibration:
         changed = m.get_calibration().replace(0, 0, 1.0, 1)
         sim_module.fail_call(Fn.EE_UA_WRITE)
         with pytest.raises(TransferFailedError):
-            m.set_calibration(changed, save=True)
+            m.set_calibration(changed, save=True, force=True)
         assert m.get_calibration() == changed
 
     def test_gains_are_kept_in_single_precision(self, m):
-        m.set_calibration(Calibration(gains=(0.1,) * 14))
+        m.set_calibration(Calibration(gains=(0.1,) * 14), force=True)
         assert m.get_calibration().gains[0] == pytest.approx(0.1, rel=1e-7)
         assert m.get_calibration().gains[0] != 0.1
+
+
+class TestCalibrationChecks:
+    """Values no module has are refused, naming the entry, before anything is sent."""
+
+    IDEAL_10V = 20 / 16384
+
+    @pytest.mark.parametrize(
+        "gain, offset, entry",
+        [
+            (float("nan"), 0x2000, "entry 0 (channel 0, BIPOLAR_10V): gain nan"),
+            (float("inf"), 0x2000, "entry 0 (channel 0, BIPOLAR_10V): gain inf"),
+            (0.0, 0x2000, "entry 0 (channel 0, BIPOLAR_10V): gain 0.0"),
+            (-IDEAL_10V, 0x2000, "entry 0 (channel 0, BIPOLAR_10V): gain -0.00122"),
+            (3 * IDEAL_10V, 0x2000, "entry 0 (channel 0, BIPOLAR_10V): gain 0.00366"),
+            (IDEAL_10V, 0x4000, "entry 0 (channel 0, BIPOLAR_10V): offset 16384"),
+        ],
+    )
+    def test_impossible_values_change_nothing_unless_forced(
+        self, m, sim_module, gain, offset, entry
+    ):
+        before = m.get_calibration()
+        eeprom = sim_module.eeprom()
+        bad = before.replace(0, Range.BIPOLAR_10V, gain, offset)
+        for call in (lambda: m.set_calibration(bad), lambda: m.store_calibration(bad)):
+            with pytest.raises(InvalidArgumentError, match=re.escape(entry)) as error:
+                call()
+            assert "force=True" in str(error.value)
+        assert m.get_calibration() == before
+        assert sim_module.eeprom() == eeprom
+        m.store_calibration(bad, force=True)
+        stored = m.get_calibration().entry(0, Range.BIPOLAR_10V)
+        assert stored[1] == offset
+        assert stored[0] == gain or (gain != gain and stored[0] != stored[0])
+
+    def test_the_bounds_are_taken(self, m):
+        # Half and twice the ideal, and the last code, are values a module may have.
+        edge = (
+            m.get_calibration()
+            .replace(0, Range.BIPOLAR_10V, 2 * self.IDEAL_10V, 0x3FFF)
+            .replace(1, Range.UNIPOLAR_2_5V, 2.5 / 16384 / 2, 0)
+        )
+        m.set_calibration(edge)
+        assert m.get_calibration() == edge
+
+    def test_a_blank_record_goes_back_only_with_force(self, m):
+        blank = Calibration()  # gains 0.0, as a module with an empty EEPROM reports them
+        with pytest.raises(InvalidArgumentError, match="entry 0"):
+            m.set_calibration(blank)
+        m.set_calibration(blank, force=True)
+        assert m.get_calibration() == blank
+        m.store_calibration()  # the working record, already the module's, is not checked
 
 
 class TestConversion:

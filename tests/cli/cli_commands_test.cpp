@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "actions/calibration.h"
 #include "app/session.h"
 #include "cli/cli_support.h"
 
@@ -442,7 +443,8 @@ TEST_F(Calibration, ExportThenImportIsBitExact) {
       "gain": null, "gain_bits": "0x7FC12345", "offset": 65280})"));
   EXPECT_EQ(file["entries"][1]["gain_bits"], "0x80000000");
 
-  Ok({"-d", "8", "calib", "import", Path("cal.json"), "--save"});
+  EXPECT_EQ(Run({"-d", "8", "calib", "import", Path("cal.json"), "--save"}).exit, 2);
+  Ok({"-d", "8", "calib", "import", Path("cal.json"), "--save", "--force"});
   const Bytes stored = Saved("KORVELAN3808").eeprom;
   EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 88), OddRecord());
   const json shown = Ok({"-d", "8", "calib", "show", "--json"}).Json();
@@ -454,7 +456,7 @@ TEST_F(Calibration, ImportWithoutSaveLeavesTheEeprom) {
   Ok({"info"});
   Edit([](sim::ModuleState& m) { std::copy_n(OddRecord().begin(), 88, m.eeprom.begin()); });
   Ok({"calib", "export", Path("cal.json")});
-  const Result r = Ok({"-d", "8", "calib", "import", Path("cal.json")});
+  const Result r = Ok({"-d", "8", "calib", "import", Path("cal.json"), "--force"});
   EXPECT_NE(r.out.find("for this session only"), std::string::npos);
   EXPECT_EQ(Saved("KORVELAN3808").eeprom[4], 0x00);  // still the ideal gain 0x3AA00000
   EXPECT_EQ(Saved("KORVELAN3808").eeprom[7], 0x3A);
@@ -505,10 +507,86 @@ TEST_F(Calibration, MalformedFilesChangeNothing) {
   // Gains given only as numbers are taken as they are.
   WriteFile("plain.json", variant([](json& d) {
               for (json& e : d["entries"]) e.erase("gain_bits");
-              d["entries"][0]["gain"] = 0.0025;
+              d["entries"][0]["gain"] = 0.002;
             }));
   Ok({"calib", "import", Path("plain.json"), "--save"});
-  EXPECT_EQ(Ok({"calib", "show", "--json"}).Json()["entries"][0]["gain_bits"], "0x3B23D70A");
+  EXPECT_EQ(Ok({"calib", "show", "--json"}).Json()["entries"][0]["gain_bits"], "0x3B03126F");
+}
+
+// Values no module has are refused, naming the entry, before anything changes; --force sets them.
+TEST_F(Calibration, ImpossibleGainsAndOffsetsNeedForce) {
+  Ok({"calib", "export", Path("good.json")});
+  const json good = json::parse(std::ifstream(Path("good.json")));
+  auto gain = [&](size_t e, const char* bits) {
+    json doc = good;
+    doc["entries"][e].erase("gain");
+    doc["entries"][e]["gain_bits"] = bits;
+    return doc;
+  };
+  json offset = good;
+  offset["entries"][11]["offset"] = 0x4000;
+  const std::vector<std::pair<json, std::string>> cases = {
+      {gain(3, "0x7FC00000"), "entry 3 (channel 0, -1.25..1.25V): gain nan is not between"},
+      {gain(4, "0x7F800000"), "entry 4 (channel 0, 0..10V): gain inf is not between"},
+      {gain(5, "0x00000000"), "entry 5 (channel 0, 0..5V): gain 0 is not between"},
+      {gain(6, "0xB9200000"), "entry 6 (channel 0, 0..2.5V): gain -0.000152587891 is not"},
+      // 3 times the ideal 20 V / 16384 of channel 1's -10..10V
+      {gain(7, "0x3B700000"), "entry 7 (channel 1, -10..10V): gain 0.00366210938 is not between"},
+      {offset, "entry 11 (channel 1, 0..10V): offset 16384 is not a code 0 to 16383 (0x3FFF)"},
+  };
+  const Bytes before = Saved().eeprom;
+  for (const auto& [doc, why] : cases) {
+    WriteFile("bad.json", doc.dump());
+    const Result r = Run({"calib", "import", Path("bad.json"), "--save"});
+    EXPECT_EQ(r.exit, 2) << why;
+    EXPECT_EQ(r.err.rfind("korvelan380: " + Path("bad.json") + ": " + why, 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("nothing was changed; --force"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Saved().eeprom, before);
+  for (const auto& [doc, why] : cases) {
+    WriteFile("forced.json", doc.dump());
+    Ok({"calib", "import", Path("forced.json"), "--save", "--force"});
+  }
+  EXPECT_EQ(Saved().eeprom[60 + 2 * 11], 0x00);  // the last, offset 0x4000, stored
+  EXPECT_EQ(Saved().eeprom[61 + 2 * 11], 0x40);
+}
+
+// The limits themselves are taken: twice and half the ideal gain, the highest code as offset.
+TEST_F(Calibration, GainsAtTheFactorOf2AndTheLastCodeAreTaken) {
+  Ok({"calib", "export", Path("cal.json")});
+  json doc = json::parse(std::ifstream(Path("cal.json")));
+  doc["entries"][0].erase("gain");
+  doc["entries"][0]["gain_bits"] = "0x3B200000";  // 2 * 20 / 16384
+  doc["entries"][13].erase("gain");
+  doc["entries"][13]["gain_bits"] = "0x38A00000";  // 0.5 * 2.5 / 16384
+  doc["entries"][13]["offset"] = 0x3FFF;
+  WriteFile("cal.json", doc.dump());
+  Ok({"calib", "import", Path("cal.json"), "--save"});
+  const json shown = Ok({"calib", "show", "--json"}).Json();
+  EXPECT_EQ(shown["entries"][0]["gain_bits"], "0x3B200000");
+  EXPECT_EQ(shown["entries"][13]["offset"], 0x3FFF);
+}
+
+// The panel imports through the same action: refused there too unless forced.
+TEST_F(Calibration, TheSharedImportChecksUnlessForced) {
+  Ok({"info"});
+  tool::Options options;
+  options.sim = true;
+  options.simState = state_;
+  tool::Session session(options);
+  session.Connect();
+  tool::Calibration bad = tool::ReadCalibration(session);
+  bad.gains.gain[9] = -bad.gains.gain[9];
+  try {
+    tool::ImportCalibration(session, {bad, true});
+    ADD_FAILURE() << "a negative gain was taken";
+  } catch (const tool::ToolError& e) {
+    EXPECT_EQ(e.exit, tool::kExitUsage);
+    EXPECT_EQ(std::string(e.what()).rfind("entry 9 (channel 1, -2.5..2.5V): gain -", 0), 0u)
+        << e.what();
+  }
+  EXPECT_GT(tool::ReadCalibration(session).gains.gain[9], 0.0f);
+  EXPECT_LT(tool::ImportCalibration(session, {bad, false, true}).gains.gain[9], 0.0f);
 }
 
 // ---- Whole-module commands -----------------------------------------------------------------

@@ -410,7 +410,13 @@ TEST(PanelCalibration, RoundTripsWithoutTemporaryFiles) {
   document["entries"][4]["gain_bits"] = "0x7FC12345";  // a NaN with a payload
   document["entries"][4].erase("gain");
   document["entries"][9]["offset"] = 4321;
-  const Reply set = panel.Post("calib", json{{"document", document}, {"save", true}});
+  // Refused as no module's gain, then taken when forced, bit for bit.
+  const Reply refused = panel.Post("calib", json{{"document", document}, {"save", true}});
+  EXPECT_EQ(refused.status, 400) << refused.body;
+  EXPECT_NE(refused.body.dump().find("entry 4"), std::string::npos) << refused.body;
+  EXPECT_EQ(panel.Get("calib").body["summary"], "ideal: every raw value is its own code");
+  const Reply set =
+      panel.Post("calib", json{{"document", document}, {"save", true}, {"force", true}});
   ASSERT_EQ(set.status, 200) << set.body;
   const json back = panel.Get("calib").body;
   EXPECT_EQ(back["entries"], set.body["entries"]);

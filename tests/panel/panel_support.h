@@ -114,6 +114,8 @@ class Panel {
     if (out_ >= 0) close(out_);
   }
 
+  // Sends `signal` without waiting.
+  void Signal(int signal) const { kill(pid_, signal); }
   // Sends `signal` and waits: the exit status, or -1 for a death by signal.
   int Stop(int signal) {
     kill(pid_, signal);

@@ -50,15 +50,15 @@ expect "a new FT232H holds the ideal record" "0x3AA00000" \
 python3 - "$work/ideal.json" "$work/changed.json" <<'PY'
 import json, sys
 doc = json.load(open(sys.argv[1]))
-doc["entries"][3]["gain_bits"] = "0x3AA1CEF2"
-doc["entries"][3]["gain"] = 0.0012345
+doc["entries"][0]["gain_bits"] = "0x3AA1CEF2"
+doc["entries"][0]["gain"] = 0.0012345
 doc["entries"][9]["offset"] = 8200
 json.dump(doc, open(sys.argv[2], "w"))
 PY
 "$tool" -d 7 calib import "$work/changed.json" --save >/dev/null 2>&1 && status=0 || status=$?
 expect "calib import --save" 0 "$status"
 shown="$("$tool" -d 7 calib show 2>&1)"
-grep -Eq "^ +3 .*0x3AA1CEF2 +8192" <<<"$shown" || problem "the stored gain, in a new process: $shown"
+grep -Eq "^ +0 .*0x3AA1CEF2 +8192" <<<"$shown" || problem "the stored gain, in a new process: $shown"
 grep -Eq "^ +9 .*8200 \(0x2008\)" <<<"$shown" || problem "the stored offset, in a new process: $shown"
 
 stored="$(PYTHONPATH="$python_dir" python3 - <<'PY'
@@ -68,10 +68,10 @@ import korvelan380
 with korvelan380.connect("7") as m:
     cal = m.get_calibration()
     gains = list(cal.gains)
-    gains[13] = struct.unpack(">f", bytes.fromhex("3a9d4952"))[0]
+    gains[7] = struct.unpack(">f", bytes.fromhex("3a9d4952"))[0]  # channel 1, -10..10 V
     m.store_calibration(dataclasses.replace(cal, gains=tuple(gains)))
 with korvelan380.connect("7") as m:
-    print(struct.pack(">f", m.get_calibration().gains[13]).hex(), m.get_calibration().offsets[9])
+    print(struct.pack(">f", m.get_calibration().gains[7]).hex(), m.get_calibration().offsets[9])
 PY
 )"
 expect "Python stores the calibration through the driver" "3a9d4952 8200" "$stored"

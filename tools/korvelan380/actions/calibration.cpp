@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 
 #include "core/values.h"
 
@@ -70,6 +71,12 @@ void CheckHeader(const nlohmann::json& doc, const std::string& name) {
 
 }  // namespace
 
+std::string GainText(float gain) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(gain));
+  return text;
+}
+
 Calibration ReadCalibration(Session& s) {
   Calibration c;
   s.Check("KORVELAN380_Calib_Val_Get", KORVELAN380_Calib_Val_Get(s.id(), &c.offsets, &c.gains));
@@ -128,10 +135,33 @@ Calibration ParseCalibration(const nlohmann::json& doc, const std::string& name)
   return c;
 }
 
-Calibration ImportCalibration(Session& s, const Calibration& c, bool save) {
-  Calibration copy = c;
+void CheckCalibration(const Calibration& c) {
+  for (size_t e = 0; e < kEntries; ++e) {
+    const std::string where = "entry " + std::to_string(e) + " (channel " +
+                              std::to_string(e / kRangesPerChannel) + ", " +
+                              kRanges[e % kRangesPerChannel].name + ")";
+    const double gain = c.gains.gain[e];
+    const double ideal = IdealGain(e);
+    // Written so that NaN fails it too.
+    if (!(std::isfinite(gain) && gain >= ideal / 2 && gain <= ideal * 2)) {
+      throw UsageError(where + ": gain " + GainText(c.gains.gain[e]) + " is not between " +
+                       GainText(static_cast<float>(ideal / 2)) + " and " +
+                       GainText(static_cast<float>(ideal * 2)) +
+                       " V per code (within a factor of 2 of the ideal " + GainText(IdealGain(e)) +
+                       ")");
+    }
+    if (c.offsets.offset[e] > kMaxRaw) {
+      throw UsageError(where + ": offset " + std::to_string(c.offsets.offset[e]) +
+                       " is not a code 0 to 16383 (0x3FFF)");
+    }
+  }
+}
+
+Calibration ImportCalibration(Session& s, const CalibrationImport& import) {
+  if (!import.force) CheckCalibration(import.calibration);
+  Calibration copy = import.calibration;
   s.Check("KORVELAN380_Calib_Val_Set",
-          KORVELAN380_Calib_Val_Set(s.id(), &copy.offsets, &copy.gains, save ? 1 : 0));
+          KORVELAN380_Calib_Val_Set(s.id(), &copy.offsets, &copy.gains, import.save ? 1 : 0));
   return ReadCalibration(s);
 }
 

@@ -21,6 +21,8 @@ struct Calibration {
 };
 
 Calibration ReadCalibration(Session& s);
+// A gain for people, with the digits that tell it apart from its neighbours ("0.00122070312").
+std::string GainText(float gain);
 // Whether the entry converts every raw value to itself.
 bool IsIdeal(const Calibration& c, size_t entry);
 // Each entry: its channel and range, gain (null where JSON has no number), gain_bits, offset and
@@ -31,8 +33,20 @@ ordered_json CalibrationDocument(Session& s, const Calibration& c);
 // The calibration a document holds, all 14 entries checked. Throws a usage error "NAME: what is
 // wrong", `name` being what the user knows the document as (a file, "the calibration").
 Calibration ParseCalibration(const nlohmann::json& doc, const std::string& name);
-// Sets the calibration (and stores it in the EEPROM when `save`); returns it as read back.
-Calibration ImportCalibration(Session& s, const Calibration& c, bool save);
+// A calibration to set, as a person or a document gives it.
+struct CalibrationImport {
+  Calibration calibration;
+  bool save = false;   // also store it in the EEPROM
+  bool force = false;  // take gains and offsets that CheckCalibration refuses
+};
+
+// Throws a usage error naming the first entry whose gain is not finite, positive and within a
+// factor of 2 of its range's ideal gain (span / 16384 V per code), or whose offset is not a code
+// (0 to 0x3FFF). The library takes any record; these are the values no real module has.
+void CheckCalibration(const Calibration& c);
+// Sets the calibration (and stores it in the EEPROM when `save`), checked first unless `force`;
+// returns it as read back.
+Calibration ImportCalibration(Session& s, const CalibrationImport& import);
 // {"summary", "ideal_entries", "entries"}: one line for people, and the count of ideal entries.
 ordered_json CalibrationSummary(const Calibration& c);
 

@@ -14,12 +14,6 @@
 namespace korvelan380::tool {
 namespace {
 
-std::string GainText(float gain) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(gain));
-  return text;
-}
-
 // A file that holds no calibration: nothing was changed, and where to get one.
 ToolError FileError(ToolError error) {
   error.hint =
@@ -72,11 +66,26 @@ void CalibExport(Session& s, Report& r, const std::string& path) {
   r.Line("calibration of module " + s.options().device + " (14 entries) written to " + path);
 }
 
-void CalibImport(Session& s, Report& r, const std::string& path, bool save) {
-  const Calibration now = ImportCalibration(s, ReadFile(path), save);
-  r.json = {{"imported", path}, {"saved", save}, {"entries", EntriesJson(now)}};
-  r.Line("calibration from " + path + " set on module " + s.options().device);
-  if (save) {
+struct ImportArgs {
+  std::string path;
+  bool save = false;
+  bool force = false;
+};
+
+void CalibImport(Session& s, Report& r, const ImportArgs& a) {
+  const Calibration wanted = ReadFile(a.path);
+  Calibration now;
+  try {
+    now = ImportCalibration(s, {wanted, a.save, a.force});
+  } catch (const ToolError& e) {
+    if (!e.call.empty()) throw;  // the module's failure, not the file's
+    ToolError error = UsageError(a.path + ": " + e.what());
+    error.hint = "nothing was changed; --force sets values no module should have";
+    throw error;
+  }
+  r.json = {{"imported", a.path}, {"saved", a.save}, {"entries", EntriesJson(now)}};
+  r.Line("calibration from " + a.path + " set on module " + s.options().device);
+  if (a.save) {
     r.Line("and stored in its EEPROM (when it differs from what was stored)");
   } else {
     r.Line("for this session only: add --save to store it in the module's EEPROM");
@@ -92,7 +101,6 @@ void RegisterCalib(CommandSet& set) {
                "Gains are written with their 32-bit patterns: export then import is bit-exact."});
   calib.app->require_subcommand(1);
   auto path = std::make_shared<std::string>();
-  auto save = std::make_shared<bool>(false);
   Command& show =
       set.Add("show", "all 14 gains and offsets", {"korvelan380 --sim calib show --json"}, &calib);
   show.run = CalibShow;
@@ -100,12 +108,19 @@ void RegisterCalib(CommandSet& set) {
                          {"korvelan380 --sim calib export cal.json"}, &calib);
   exp.app->add_option("FILE", *path, "the JSON file")->required();
   exp.run = [path](Session& s, Report& r) { CalibExport(s, r, *path); };
+  auto import = std::make_shared<ImportArgs>();
   Command& imp =
       set.Add("import", "set the calibration from a JSON file (this session only, unless --save)",
-              {"korvelan380 --sim calib import cal.json --save"}, &calib);
-  imp.app->add_option("FILE", *path, "the JSON file")->required();
-  imp.app->add_flag("--save", *save, "also store it in the module's EEPROM");
-  imp.run = [path, save](Session& s, Report& r) { CalibImport(s, r, *path, *save); };
+              {"korvelan380 --sim calib import cal.json --save",
+               "Each gain must be finite, positive and within a factor of 2 of its range's ideal "
+               "(span / 16384 V per code), each offset a code 0 to 0x3FFF; a blank module's "
+               "record (gains 0) goes back only with --force."},
+              &calib);
+  imp.app->add_option("FILE", import->path, "the JSON file")->required();
+  imp.app->add_flag("--save", import->save, "also store it in the module's EEPROM");
+  imp.app->add_flag("--force", import->force,
+                    "take gains and offsets outside those limits, as the file has them");
+  imp.run = [import](Session& s, Report& r) { CalibImport(s, r, *import); };
 }
 
 }  // namespace korvelan380::tool

@@ -109,12 +109,21 @@ void RandomBytes(unsigned char* bytes, size_t size);
 // Starts the user's browser on `url` without waiting for it; says on `out` when it cannot.
 void OpenBrowser(const std::string& url, std::ostream& out);
 
+// Shuts down this process' TCP connections on local port `port` (not closing them), so that the
+// threads that serve them see the connection end; a stopped server waits for those threads.
+// Linux only: Windows offers no list of a process' sockets, and there the server's keep-alive
+// and read timeouts alone bound the wait.
+void ShutDownConnections(int port);
+
 // Whether `name` is an IPv4 address in digits, or an IPv6 one in brackets ("[::1]").
 bool IsNumericAddress(const std::string& name);
 
 // From its making to its end, an interrupt no longer ends the process but is waited for: Ctrl-C
-// (SIGINT), and on Linux SIGTERM too. Made before the threads that serve, which on Linux inherit
-// the blocked signals.
+// (SIGINT), and on Linux SIGTERM too; on Windows also Ctrl-Break and the console window's
+// closing, whose handler holds the process until the end (Windows ends it when the handler
+// returns, about 5 s at most). Interrupts that were not waited for are dropped at the end, so
+// that one coming during a stop cannot cut it short. Made before the threads that serve, which on
+// Linux inherit the blocked signals.
 class Interrupts {
  public:
   Interrupts();

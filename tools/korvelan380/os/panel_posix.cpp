@@ -1,18 +1,23 @@
-// The panel on Linux: getrandom, xdg-open, and SIGINT and SIGTERM taken by sigtimedwait.
+// The panel on Linux: getrandom, xdg-open, SIGINT and SIGTERM taken by sigtimedwait, and the
+// connections left at a stop found among the open file descriptors.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -127,6 +132,38 @@ bool IsNumericAddress(const std::string& name) {
   return inet_pton(AF_INET, name.c_str(), address) == 1;
 }
 
+namespace {
+
+// The local port of a connected TCP socket `fd`; 0 for any other descriptor.
+int ConnectionPort(int fd) {
+  int type = 0;
+  socklen_t size = sizeof type;
+  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM) return 0;
+  sockaddr_storage peer{};
+  socklen_t peerSize = sizeof peer;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) return 0;
+  sockaddr_storage local{};
+  socklen_t localSize = sizeof local;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0) return 0;
+  if (local.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+  if (local.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
+  return 0;
+}
+
+}  // namespace
+
+// The server keeps its connections to itself; they are the process' sockets on its port. Read
+// from /proc: the descriptor limit may be a million.
+void ShutDownConnections(int port) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    int fd = -1;
+    const std::string name = entry.path().filename().string();
+    if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) continue;
+    if (ConnectionPort(fd) == port) shutdown(fd, SHUT_RDWR);
+  }
+}
+
 struct Interrupts::State {
   sigset_t signals;
   sigset_t previous;
@@ -139,8 +176,18 @@ Interrupts::Interrupts() : state_(std::make_unique<State>()) {
   pthread_sigmask(SIG_BLOCK, &state_->signals, &state_->previous);
 }
 
+// A signal pending when ignored is dropped: one that came during the stop must not end the
+// process once unblocked.
 Interrupts::~Interrupts() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction previousInt {};
+  struct sigaction previousTerm {};
+  sigaction(SIGINT, &ignore, &previousInt);
+  sigaction(SIGTERM, &ignore, &previousTerm);
   pthread_sigmask(SIG_SETMASK, &state_->previous, nullptr);
+  sigaction(SIGINT, &previousInt, nullptr);
+  sigaction(SIGTERM, &previousTerm, nullptr);
 }
 
 bool Interrupts::Wait(int milliseconds) {

@@ -1,5 +1,5 @@
-// The panel on Windows: BCryptGenRandom, ShellExecuteW, and Ctrl-C taken by a
-// console control handler.
+// The panel on Windows: BCryptGenRandom, ShellExecuteW, and Ctrl-C, Ctrl-Break and the console
+// window's closing taken by a console control handler.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 //
@@ -111,51 +111,68 @@ bool IsNumericAddress(const std::string& name) {
   return inet_pton(AF_INET, name.c_str(), address) == 1;
 }
 
+void ShutDownConnections(int) {
+  // Windows has no list of a process' sockets: the server's own timeouts end its connections.
+}
+
 namespace {
 
-// The event the handler sets; the handler runs on a thread the system starts for it.
+// The events the handler sets and waits for; the handler runs on a thread the system starts for
+// it. Made once and never closed: a handler may still hold them after an Interrupts has ended.
 std::mutex handlerMu;
 HANDLE interruptEvent = nullptr;
+HANDLE finishedEvent = nullptr;
+bool listening = false;
+
+// Windows ends the process once the handler of a closing console returns, 5 s after the close at
+// most: the handler waits a little less than that for the panel to finish.
+constexpr DWORD kCloseWaitMs = 4500;
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  std::lock_guard<std::mutex> lock(handlerMu);
-  if (interruptEvent == nullptr) return FALSE;
-  SetEvent(interruptEvent);
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT) return FALSE;
+  {
+    std::lock_guard<std::mutex> lock(handlerMu);
+    if (!listening) return FALSE;
+    SetEvent(interruptEvent);
+  }
+  if (type == CTRL_CLOSE_EVENT) WaitForSingleObject(finishedEvent, kCloseWaitMs);
   return TRUE;
 }
 
 }  // namespace
 
-struct Interrupts::State {
-  HANDLE event = nullptr;
-};
+struct Interrupts::State {};
 
 Interrupts::Interrupts() : state_(std::make_unique<State>()) {
-  state_->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (state_->event == nullptr) {
-    throw ToolError("cannot wait for Ctrl-C (CreateEvent failed)", kExitFailed);
-  }
   {
     std::lock_guard<std::mutex> lock(handlerMu);
-    interruptEvent = state_->event;
+    if (interruptEvent == nullptr) interruptEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (finishedEvent == nullptr) finishedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (interruptEvent == nullptr || finishedEvent == nullptr) {
+      throw ToolError("cannot wait for Ctrl-C (CreateEvent failed)", kExitFailed);
+    }
+    ResetEvent(interruptEvent);
+    ResetEvent(finishedEvent);
+    listening = true;
   }
   // Started in a process group of its own, the tool would ignore Ctrl-C; the panel stops on it.
   SetConsoleCtrlHandler(nullptr, FALSE);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
+// A closing console's handler, waiting, lets the process end now that the panel has finished.
+// The handler is removed without the lock held: a handler running may be waiting for it.
 Interrupts::~Interrupts() {
-  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
   {
     std::lock_guard<std::mutex> lock(handlerMu);
-    interruptEvent = nullptr;
+    listening = false;
+    SetEvent(finishedEvent);
   }
-  CloseHandle(state_->event);
+  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
 }
 
 bool Interrupts::Wait(int milliseconds) {
-  return WaitForSingleObject(state_->event, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0;
+  return WaitForSingleObject(interruptEvent, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0;
 }
 
 }  // namespace korvelan380::tool::os

@@ -505,14 +505,16 @@ ordered_json GetCalib(Session& s) {
 }
 
 ordered_json PostCalib(Session& s, const json& doc) {
-  OnlyFields(doc, {"document", "save"});
+  OnlyFields(doc, {"document", "save", "force"});
   if (!doc.contains("document") || !doc["document"].is_object()) {
     throw BadRequest("'document' is the calibration as exported: a JSON object");
   }
   const auto save = Flag(doc, "save");
   if (!save) throw BadRequest("'save' is missing: true also stores it in the EEPROM");
-  const Calibration now =
-      ImportCalibration(s, ParseCalibration(doc["document"], "the calibration"), *save);
+  // An expert may set values no module should have; everyone else is stopped before any change.
+  const bool force = Flag(doc, "force").value_or(false);
+  const Calibration now = ImportCalibration(
+      s, {ParseCalibration(doc["document"], "the calibration"), *save, force});
   return {{"saved", *save}, {"entries", EntriesJson(now)}};
 }
 }  // namespace

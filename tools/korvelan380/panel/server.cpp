@@ -248,20 +248,35 @@ void Announce(Session& s, const PanelArgs& args, int port, const std::string& to
   if (args.open) os::OpenBrowser(url, out);
 }
 
+// How long a stop waits for the requests in flight before it ends the connections still open.
+constexpr auto kStopGrace = std::chrono::seconds(2);
+
+// After the first interrupt: no new connections, a short while for the requests in flight, then
+// the connections left (idle keep-alive ones, slow clients) are ended. Later interrupts are left
+// to the Interrupts, which drop them.
+void Stop(httplib::Server& server, const std::atomic<bool>& stopped, int port) {
+  // An interrupt just after the bind comes before the server runs, which a stop would miss.
+  while (!stopped && !server.is_running()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  server.stop();
+  const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+  while (!stopped && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (!stopped) os::ShutDownConnections(port);
+}
+
 // Serves until an interrupt, which a thread of its own takes and stops the server with. False
 // when the server stopped by itself, on an error.
-bool ServeUntilInterrupted(httplib::Server& server, os::Interrupts& interrupts) {
+bool ServeUntilInterrupted(httplib::Server& server, os::Interrupts& interrupts, int port) {
   std::atomic<bool> stopped{false};
   std::atomic<bool> signalled{false};
   std::thread signalThread([&] {
     while (!stopped) {
       if (interrupts.Wait(200)) {
         signalled = true;
-        // An interrupt just after the bind comes before the server runs, which a stop would miss.
-        while (!stopped && !server.is_running()) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        server.stop();
+        Stop(server, stopped, port);
         return;
       }
     }
@@ -289,9 +304,11 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
   port = Listen(server, args);
   server.WidenBacklog();
   Announce(s, args, port, token, out);
-  if (!ServeUntilInterrupted(server, interrupts)) {
-    throw ToolError("the panel's server stopped with an error", kExitFailed);
-  }
+  const bool served = ServeUntilInterrupted(server, interrupts, port);
+  // While interrupts are still held: a second one, or Windows ending the process once a closing
+  // console's handler returns, must not come before the module is disconnected and saved.
+  s.Finish();
+  if (!served) throw ToolError("the panel's server stopped with an error", kExitFailed);
   r.json = {{"port", port}, {"stopped", true}};
   r.Line("panel stopped; module " + s.options().device + " disconnected");
 }
