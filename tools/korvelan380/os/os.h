@@ -109,12 +109,6 @@ void RandomBytes(unsigned char* bytes, size_t size);
 // Starts the user's browser on `url` without waiting for it; says on `out` when it cannot.
 void OpenBrowser(const std::string& url, std::ostream& out);
 
-// Shuts down this process' TCP connections on local port `port` (not closing them), so that the
-// threads that serve them see the connection end; a stopped server waits for those threads.
-// Linux only: Windows offers no list of a process' sockets, and there the server's keep-alive
-// and read timeouts alone bound the wait.
-void ShutDownConnections(int port);
-
 // Whether `name` is an IPv4 address in digits, or an IPv6 one in brackets ("[::1]").
 bool IsNumericAddress(const std::string& name);
 
@@ -144,6 +138,10 @@ class Interrupts {
 // Waits at most `milliseconds` for the socket (an accepted connection) to have something to
 // read, or to be closed; false when the time ran out.
 bool WaitReadable(uintptr_t socket, int milliseconds);
+
+// Ends an accepted connection both ways without closing it, so that the thread serving it sees
+// the end at once; the thread closes it itself.
+void ShutDownSocket(uintptr_t socket);
 
 // What the system says of the last socket call's failure on this thread ("Address already in
 // use").

@@ -1,8 +1,6 @@
-// The panel on Linux: getrandom, xdg-open, SIGINT and SIGTERM taken by sigtimedwait, and the
-// connections left at a stop found among the open file descriptors.
+// The panel on Linux: getrandom, xdg-open, and SIGINT and SIGTERM taken by sigtimedwait.
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
@@ -12,12 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -130,38 +126,6 @@ bool IsNumericAddress(const std::string& name) {
     return inet_pton(AF_INET6, name.substr(1, name.size() - 2).c_str(), address) == 1;
   }
   return inet_pton(AF_INET, name.c_str(), address) == 1;
-}
-
-namespace {
-
-// The local port of a connected TCP socket `fd`; 0 for any other descriptor.
-int ConnectionPort(int fd) {
-  int type = 0;
-  socklen_t size = sizeof type;
-  if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM) return 0;
-  sockaddr_storage peer{};
-  socklen_t peerSize = sizeof peer;
-  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0) return 0;
-  sockaddr_storage local{};
-  socklen_t localSize = sizeof local;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0) return 0;
-  if (local.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
-  if (local.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port);
-  return 0;
-}
-
-}  // namespace
-
-// The server keeps its connections to itself; they are the process' sockets on its port. Read
-// from /proc: the descriptor limit may be a million.
-void ShutDownConnections(int port) {
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-    int fd = -1;
-    const std::string name = entry.path().filename().string();
-    if (std::from_chars(name.data(), name.data() + name.size(), fd).ec != std::errc()) continue;
-    if (ConnectionPort(fd) == port) shutdown(fd, SHUT_RDWR);
-  }
 }
 
 struct Interrupts::State {

@@ -111,10 +111,6 @@ bool IsNumericAddress(const std::string& name) {
   return inet_pton(AF_INET, name.c_str(), address) == 1;
 }
 
-void ShutDownConnections(int) {
-  // Windows has no list of a process' sockets: the server's own timeouts end its connections.
-}
-
 namespace {
 
 // The events the handler sets and waits for; the handler runs on a thread the system starts for

@@ -1,5 +1,6 @@
 // The panel's connections on Linux.
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -14,6 +15,10 @@ bool WaitReadable(uintptr_t socket, int milliseconds) {
   while ((ready = poll(&p, 1, milliseconds)) < 0 && errno == EINTR) {
   }
   return ready != 0;  // an error too: the read that follows says what it is
+}
+
+void ShutDownSocket(uintptr_t socket) {
+  shutdown(static_cast<int>(socket), SHUT_RDWR);
 }
 
 std::string LastSocketError() {

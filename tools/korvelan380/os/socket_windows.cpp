@@ -12,6 +12,10 @@ bool WaitReadable(uintptr_t socket, int milliseconds) {
   return WSAPoll(&p, 1, milliseconds) != 0;  // an error too: the read that follows says what
 }
 
+void ShutDownSocket(uintptr_t socket) {
+  shutdown(static_cast<SOCKET>(socket), SD_BOTH);
+}
+
 std::string LastSocketError() {
   const int error = WSAGetLastError();
   char text[512] = {};

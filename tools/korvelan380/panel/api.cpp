@@ -513,8 +513,8 @@ ordered_json PostCalib(Session& s, const json& doc) {
   if (!save) throw BadRequest("'save' is missing: true also stores it in the EEPROM");
   // An expert may set values no module should have; everyone else is stopped before any change.
   const bool force = Flag(doc, "force").value_or(false);
-  const Calibration now = ImportCalibration(
-      s, {ParseCalibration(doc["document"], "the calibration"), *save, force});
+  const Calibration now =
+      ImportCalibration(s, {ParseCalibration(doc["document"], "the calibration"), *save, force});
   return {{"saved", *save}, {"entries", EntriesJson(now)}};
 }
 }  // namespace

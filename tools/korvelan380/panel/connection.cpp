@@ -168,10 +168,23 @@ void PanelServer::WidenBacklog() {
 }
 
 bool PanelServer::process_and_close_socket(socket_t sock) {
-  if (open_.fetch_add(1) < limits_.connections) Serve(sock);
+  if (open_.fetch_add(1) < limits_.connections) {
+    {
+      std::lock_guard<std::mutex> lock(connectionsMu_);
+      connections_.insert(sock);
+    }
+    Serve(sock);
+    std::lock_guard<std::mutex> lock(connectionsMu_);
+    connections_.erase(sock);  // before the close: the number may be reused at once
+  }
   open_.fetch_sub(1);
   httplib::detail::close_socket(sock);
   return true;
+}
+
+void PanelServer::EndConnections() {
+  std::lock_guard<std::mutex> lock(connectionsMu_);
+  for (socket_t sock : connections_) os::ShutDownSocket(static_cast<uintptr_t>(sock));
 }
 
 void PanelServer::Serve(socket_t sock) {

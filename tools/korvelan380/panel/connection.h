@@ -11,6 +11,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <mutex>
+#include <set>
 
 namespace korvelan380::tool {
 
@@ -34,6 +36,10 @@ class PanelServer : public httplib::Server {
   // Whether the request being handled on this thread sent more body than the limit.
   static bool BodyOverflowed();
 
+  // Ends the connections still open, so that the threads serving them finish: a stopped server
+  // waits for them, and an idle keep-alive connection or a slow client would hold it.
+  void EndConnections();
+
   // After the bind: lets as many connections wait to be accepted as may be open, where httplib
   // lets 5, so that a burst of them does not leave the rest retrying for seconds.
   void WidenBacklog();
@@ -45,6 +51,8 @@ class PanelServer : public httplib::Server {
 
   ConnectionLimits limits_;
   std::atomic<size_t> open_{0};
+  std::mutex connectionsMu_;
+  std::set<socket_t> connections_;  // being served
 };
 
 }  // namespace korvelan380::tool

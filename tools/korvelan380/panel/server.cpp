@@ -254,7 +254,7 @@ constexpr auto kStopGrace = std::chrono::seconds(2);
 // After the first interrupt: no new connections, a short while for the requests in flight, then
 // the connections left (idle keep-alive ones, slow clients) are ended. Later interrupts are left
 // to the Interrupts, which drop them.
-void Stop(httplib::Server& server, const std::atomic<bool>& stopped, int port) {
+void Stop(PanelServer& server, const std::atomic<bool>& stopped) {
   // An interrupt just after the bind comes before the server runs, which a stop would miss.
   while (!stopped && !server.is_running()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -264,19 +264,19 @@ void Stop(httplib::Server& server, const std::atomic<bool>& stopped, int port) {
   while (!stopped && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  if (!stopped) os::ShutDownConnections(port);
+  if (!stopped) server.EndConnections();
 }
 
 // Serves until an interrupt, which a thread of its own takes and stops the server with. False
 // when the server stopped by itself, on an error.
-bool ServeUntilInterrupted(httplib::Server& server, os::Interrupts& interrupts, int port) {
+bool ServeUntilInterrupted(PanelServer& server, os::Interrupts& interrupts) {
   std::atomic<bool> stopped{false};
   std::atomic<bool> signalled{false};
   std::thread signalThread([&] {
     while (!stopped) {
       if (interrupts.Wait(200)) {
         signalled = true;
-        Stop(server, stopped, port);
+        Stop(server, stopped);
         return;
       }
     }
@@ -304,7 +304,7 @@ void PanelCommand(Session& s, Report& r, const PanelArgs& args, std::ostream& ou
   port = Listen(server, args);
   server.WidenBacklog();
   Announce(s, args, port, token, out);
-  const bool served = ServeUntilInterrupted(server, interrupts, port);
+  const bool served = ServeUntilInterrupted(server, interrupts);
   // While interrupts are still held: a second one, or Windows ending the process once a closing
   // console's handler returns, must not come before the module is disconnected and saved.
   s.Finish();
