@@ -129,17 +129,14 @@ struct Lowered {
 };
 
 // Sets the chip's latency timer on the doctor's own handle, as KORVELAN380_LatencySet does on the
-// library's, and times the reads again. FT_SetLatencyTimer is looked up apart from the functions
-// the library cannot do without.
+// library's, and times the reads again. FT_SetLatencyTimer is optional: null when the driver
+// lacks it.
 Lowered TimeLowered(const Driver& driver, FT_HANDLE handle, std::optional<uint8_t> ms) {
   Lowered lowered{ms, std::nullopt, ""};
   if (!ms) return lowered;
-  using SetLatencyTimerFn = FT_STATUS (*)(FT_HANDLE, unsigned char);
-  const auto set =
-      reinterpret_cast<SetLatencyTimerFn>(os::Symbol(driver.library, "FT_SetLatencyTimer"));
-  if (set == nullptr) {
+  if (driver.d.FT_SetLatencyTimer == nullptr) {
     lowered.notSet = "the driver has no FT_SetLatencyTimer";
-  } else if (const FT_STATUS status = set(handle, *ms); status != FT_OK) {
+  } else if (const FT_STATUS status = driver.d.FT_SetLatencyTimer(handle, *ms); status != FT_OK) {
     lowered.notSet = "FT_SetLatencyTimer returned driver status " + std::to_string(status);
   } else {
     lowered.timings = TimeReads(driver.d, handle);
