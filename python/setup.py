@@ -131,6 +131,9 @@ class BuildWithLibraries(build_py):
         shutil.copyfile(library, lib / PLATFORM.library_name)
         shutil.copyfile(CMAKE_DIR / PLATFORM.sim, lib / "sim" / PLATFORM.sim_name)
         shutil.copyfile(CMAKE_DIR / PLATFORM.capture, lib / "capture" / PLATFORM.sim_name)
+        # The driver functions the package checks a driver for: the repository's one list.
+        functions = ROOT / "internal" / "d2xx" / "d2xx_functions.inc"
+        shutil.copyfile(functions, lib.parent / "d2xx_functions.inc")
         record = {"version": VERSION, "library_dir": "_lib", "sim_dir": "_lib/sim"}
         (lib.parent / "_install.json").write_text(json.dumps(record) + "\n", encoding="utf-8")
 

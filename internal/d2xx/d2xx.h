@@ -47,8 +47,16 @@ enum D2xxFunction {
 };
 
 // The functions before this one are required: a driver lacking one of them is not used. From it
-// on they are optional: bound when the driver has them, null otherwise.
-enum { D2XX_FIRST_OPTIONAL = D2XX_FT_SetTimeouts };
+// on they are optional: bound when the driver has them, null otherwise. It is the count of the
+// required ones, which the list puts first.
+enum {
+  D2XX_FIRST_OPTIONAL = 0
+#define D2XX_FUNCTION(name, ordinal, params, args) +1
+#define D2XX_OPTIONAL_FUNCTION(name, ordinal, params, args)
+#include "d2xx_functions.inc"
+#undef D2XX_OPTIONAL_FUNCTION
+#undef D2XX_FUNCTION
+};
 
 // A driver bound in one piece: a member for each function, under the function's name.
 typedef struct D2xxFunctions {
@@ -72,6 +80,23 @@ inline constexpr const char* kFunctionNames[] = {
 inline constexpr int kFunctionCount = D2XX_FUNCTION_COUNT;
 inline constexpr int kRequiredCount = D2XX_FIRST_OPTIONAL;
 static_assert(sizeof(kFunctionNames) / sizeof(kFunctionNames[0]) == kFunctionCount);
+// Whether each function is optional, in the list's order.
+inline constexpr bool kOptional[] = {
+#define D2XX_FUNCTION(name, ordinal, params, args) false,
+#define D2XX_OPTIONAL_FUNCTION(name, ordinal, params, args) true,
+#include "d2xx_functions.inc"
+#undef D2XX_OPTIONAL_FUNCTION
+#undef D2XX_FUNCTION
+};
+
+// The required functions come first, so that a count of them tells which are which.
+constexpr bool RequiredComeFirst() {
+  for (int fn = 0; fn < kFunctionCount; ++fn) {
+    if (kOptional[fn] != (fn >= kRequiredCount)) return false;
+  }
+  return true;
+}
+static_assert(RequiredComeFirst(), "an optional function listed before a required one");
 
 // "FT_OpenEx" for D2XX_FT_OpenEx; "" for a number out of range.
 inline const char* FunctionName(int fn) {

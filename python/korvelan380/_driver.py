@@ -11,8 +11,10 @@ from __future__ import annotations
 
 import ctypes
 import os
+import re
 import sys
-from typing import List, Optional
+from pathlib import Path
+from typing import List, Optional, Tuple
 
 from ._search import DRIVER_FILE
 
@@ -29,24 +31,33 @@ __all__ = [
     "unload",
 ]
 
-#: The driver functions the library binds, in the order of internal/d2xx/d2xx_functions.inc
-#: (which a test holds this to). A driver lacking one of the first REQUIRED_FUNCTIONS is not
-#: used; the later ones are bound when the driver has them.
-DRIVER_FUNCTIONS = (
-    "FT_OpenEx",
-    "FT_Close",
-    "FT_Read",
-    "FT_Write",
-    "FT_Purge",
-    "FT_GetQueueStatus",
-    "FT_GetStatus",
-    "FT_EE_UASize",
-    "FT_EE_UARead",
-    "FT_EE_UAWrite",
-    "FT_SetTimeouts",
-    "FT_SetLatencyTimer",
+#: Where the list of driver functions is: the copy installed with the package, else the source
+#: tree's.
+_FUNCTION_LISTS = (
+    Path(__file__).resolve().parent / "d2xx_functions.inc",
+    Path(__file__).resolve().parents[2] / "internal" / "d2xx" / "d2xx_functions.inc",
 )
-REQUIRED_FUNCTIONS = 10
+_LISTED = re.compile(r"^D2XX_(OPTIONAL_)?FUNCTION\(\s*(\w+)\s*,", re.MULTILINE)
+
+
+def _listed_functions() -> Tuple[Tuple[str, ...], int]:
+    """The driver functions the library binds, in the order of the one list of them
+    (d2xx_functions.inc), and how many come first as required."""
+    for path in _FUNCTION_LISTS:
+        try:
+            entries = _LISTED.findall(path.read_text(encoding="utf-8"))
+        except OSError:
+            continue
+        names = tuple(name for _optional, name in entries)
+        required = sum(1 for optional, _name in entries if not optional)
+        if names:
+            return names, required
+    raise ImportError(f"the driver function list is in none of {[str(p) for p in _FUNCTION_LISTS]}")
+
+
+#: The driver functions the library binds, in the list's order. A driver lacking one of the
+#: first REQUIRED_FUNCTIONS is not used; the later ones are bound when the driver has them.
+DRIVER_FUNCTIONS, REQUIRED_FUNCTIONS = _listed_functions()
 #: Every module's USB serial number starts with this; the rest is its deviceId.
 SERIAL_PREFIX = "KORVELAN380"
 

@@ -1,12 +1,12 @@
-"""The package's driver functions are the repository's one list of them,
-internal/d2xx/d2xx_functions.inc: the same names in the same order, which is also the trace's
-numbering that sim.Fn gives."""
+"""The package reads its driver functions from the repository's one list of them,
+internal/d2xx/d2xx_functions.inc, and sim.Fn numbers them in the list's order, as the trace
+does."""
 
 import re
 
 import pytest
 
-from korvelan380._driver import DRIVER_FUNCTIONS
+from korvelan380._driver import DRIVER_FUNCTIONS, REQUIRED_FUNCTIONS
 from korvelan380.sim import Fn
 from test_sim import PYTHON_DIR
 
@@ -14,9 +14,10 @@ FUNCTIONS_INC = PYTHON_DIR.parent / "internal" / "d2xx" / "d2xx_functions.inc"
 
 
 def listed_functions():
-    """The names of the D2XX_FUNCTION(name, ordinal, ...) lines, in order."""
+    """The names of the D2XX_FUNCTION(name, ordinal, ...) and D2XX_OPTIONAL_FUNCTION lines, in
+    order."""
     text = FUNCTIONS_INC.read_text(encoding="utf-8")
-    return re.findall(r"^D2XX_FUNCTION\(\s*(\w+)\s*,", text, re.MULTILINE)
+    return re.findall(r"^D2XX_(?:OPTIONAL_)?FUNCTION\(\s*(\w+)\s*,", text, re.MULTILINE)
 
 
 def enum_name(function):
@@ -37,6 +38,12 @@ def listed():
 
 def test_the_package_binds_the_listed_functions_in_order(listed):
     assert list(DRIVER_FUNCTIONS) == listed
+
+
+def test_the_timeouts_and_the_latency_timer_are_optional_and_the_rest_required():
+    required = set(DRIVER_FUNCTIONS[:REQUIRED_FUNCTIONS])
+    assert {"FT_OpenEx", "FT_Read", "FT_Write", "FT_EE_UAWrite"} <= required
+    assert not {"FT_SetTimeouts", "FT_SetLatencyTimer"} & required
 
 
 def test_sim_fn_numbers_the_functions_as_the_list_orders_them(listed):

@@ -16,7 +16,7 @@ with zipfile.ZipFile(wheel) as z:
     wheel_info = z.read(f"{info}/WHEEL").decode().splitlines()
     entry_points = z.read(f"{info}/entry_points.txt").decode()
 for need in ["korvelan380/__init__.py", "korvelan380/testing.py", "korvelan380/py.typed",
-             "korvelan380/_install.json"]:
+             "korvelan380/_install.json", "korvelan380/d2xx_functions.inc"]:
     assert need in names, f"no {need} in the wheel"
 expected = sorted([f"{lib}/{library}", f"{lib}/sim/{driver}", f"{lib}/capture/{driver}"])
 assert native == expected, f"the native files are {native}, not {expected}"
