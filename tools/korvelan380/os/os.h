@@ -106,8 +106,13 @@ std::optional<bool> FtdiSioLoaded();
 // Fills `bytes` from the system's random source; throws a ToolError when it has none.
 void RandomBytes(unsigned char* bytes, size_t size);
 
-// Starts the user's browser on `url` without waiting for it; says on `out` when it cannot.
-void OpenBrowser(const std::string& url, std::ostream& out);
+// Writes `content` to a file `name` in a new folder only this user can read; its path, or "" when
+// it cannot be written.
+std::string WritePrivateFile(const std::string& name, const std::string& content);
+// Removes a file WritePrivateFile wrote, and its folder.
+void RemovePrivateFile(const std::string& path);
+// Starts the user's browser on a local file without waiting for it; false and why when it cannot.
+bool StartBrowser(const std::string& path, std::string& why);
 
 // Whether `name` is an IPv4 address in digits, or an IPv6 one in brackets ("[::1]").
 bool IsNumericAddress(const std::string& name);

@@ -1,4 +1,5 @@
-// The panel on Linux: getrandom, xdg-open, and SIGINT and SIGTERM taken by sigtimedwait.
+// The panel on Linux: getrandom, a private file for xdg-open, and SIGINT and SIGTERM taken by
+// sigtimedwait.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -10,12 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
-#include <ostream>
 #include <string>
 #include <thread>
 
@@ -38,64 +36,31 @@ void RandomBytes(unsigned char* bytes, size_t size) {
   }
 }
 
-namespace {
-
-// The page that forwards the browser to the panel's address, in a folder only this user can
-// read: xdg-open's command line, which every user can read in /proc, names the file and not
-// the token. Removed once the browser has had time to read it, or at the tool's end.
-class ForwardPage {
- public:
-  ~ForwardPage() { Remove(); }
-
-  // The page's path, or "" when it cannot be written.
-  std::string Write(const std::string& url) {
-    std::lock_guard<std::mutex> lock(mu_);
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/korvelan380-panel-XXXXXX";
-    if (mkdtemp(folder.data()) == nullptr) return "";  // made 0700
-    dir_ = folder;
-    const std::string path = folder + "/open.html";
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return "";
-    const std::string page =
-        "<!doctype html><meta charset=\"utf-8\"><title>korvelan380 panel</title>"
-        "<meta http-equiv=\"refresh\" content=\"0; url=" +
-        url + "\">";
-    const bool written = ::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
+// In a folder of its own made 0700, so that only this user can read it.
+std::string WritePrivateFile(const std::string& name, const std::string& content) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/korvelan380-panel-XXXXXX";
+  if (mkdtemp(folder.data()) == nullptr) return "";
+  const std::string path = folder + "/" + name;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  bool written = false;
+  if (fd >= 0) {
+    written = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
     close(fd);
-    return written ? path : "";
   }
+  if (written) return path;
+  RemovePrivateFile(path);
+  return "";
+}
 
-  void Remove() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (dir_.empty()) return;
-    unlink((dir_ + "/open.html").c_str());
-    rmdir(dir_.c_str());
-    dir_.clear();
-  }
+void RemovePrivateFile(const std::string& path) {
+  unlink(path.c_str());
+  rmdir(path.substr(0, path.rfind('/')).c_str());
+}
 
- private:
-  std::mutex mu_;
-  std::string dir_;
-};
-
-ForwardPage forwardPage;
-
-// Long enough for a browser that is still starting to read the page.
-constexpr auto kForwardPageLife = std::chrono::seconds(30);
-
-}  // namespace
-
-// The browser is reaped in the background, so that it leaves no zombie.
-void OpenBrowser(const std::string& url, std::ostream& out) {
-  const std::string page = forwardPage.Write(url);
-  if (page.empty()) {
-    forwardPage.Remove();
-    out << "could not write the page that opens the panel (" << std::strerror(errno)
-        << "): open the address above yourself\n";
-    return;
-  }
+// xdg-open, reaped in the background so that it leaves no zombie.
+bool StartBrowser(const std::string& path, std::string& why) {
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;
@@ -103,21 +68,16 @@ void OpenBrowser(const std::string& url, std::ostream& out) {
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
-  const char* argv[] = {"xdg-open", page.c_str(), nullptr};
+  const char* argv[] = {"xdg-open", path.c_str(), nullptr};
   const int error =
       posix_spawnp(&pid, "xdg-open", nullptr, &attributes, const_cast<char* const*>(argv), environ);
   posix_spawnattr_destroy(&attributes);
   if (error != 0) {
-    forwardPage.Remove();
-    out << "could not start xdg-open (" << std::strerror(error)
-        << "): open the address above yourself\n";
-    return;
+    why = std::string("xdg-open: ") + std::strerror(error);
+    return false;
   }
   std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
-  std::thread([] {
-    std::this_thread::sleep_for(kForwardPageLife);
-    forwardPage.Remove();
-  }).detach();
+  return true;
 }
 
 bool IsNumericAddress(const std::string& name) {

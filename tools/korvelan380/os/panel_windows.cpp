@@ -1,5 +1,5 @@
-// The panel on Windows: BCryptGenRandom, ShellExecuteW, and Ctrl-C, Ctrl-Break and the console
-// window's closing taken by a console control handler.
+// The panel on Windows: BCryptGenRandom, a private file for ShellExecuteW, and Ctrl-C, Ctrl-Break
+// and the console window's closing taken by a console control handler.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 //
@@ -7,11 +7,8 @@
 #include <shellapi.h>
 #include <windows.h>
 
-#include <chrono>
 #include <mutex>
-#include <ostream>
 #include <string>
-#include <thread>
 
 #include "app/tool.h"
 #include "os/os.h"
@@ -28,79 +25,63 @@ void RandomBytes(unsigned char* bytes, size_t size) {
 
 namespace {
 
-// The page that forwards the browser to the panel's address, in a folder of the user's own
-// temporary folder: the browser's command line names the file and not the token. Removed once
-// the browser has had time to read it, or at the tool's end.
-class ForwardPage {
- public:
-  ~ForwardPage() { Remove(); }
+std::wstring Wide(const std::string& text) {
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+  return wide;
+}
 
-  // The page's path, or empty when it cannot be written.
-  std::wstring Write(const std::string& url) {
-    std::lock_guard<std::mutex> lock(mu_);
-    wchar_t temp[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH) return L"";
-    unsigned char bytes[8];
-    RandomBytes(bytes, sizeof bytes);
-    std::wstring folder = std::wstring(temp) + L"korvelan380-panel-";
-    for (unsigned char b : bytes) folder += L"0123456789abcdef"[b % 16];
-    if (!CreateDirectoryW(folder.c_str(), nullptr)) return L"";
-    dir_ = folder;
-    const std::wstring path = folder + L"\\open.html";
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return L"";
-    const std::string page =
-        "<!doctype html><meta charset=\"utf-8\"><title>korvelan380 panel</title>"
-        "<meta http-equiv=\"refresh\" content=\"0; url=" +
-        url + "\">";
-    DWORD written = 0;
-    const BOOL ok =
-        WriteFile(file, page.data(), static_cast<DWORD>(page.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == page.size() ? path : L"";
-  }
-
-  void Remove() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (dir_.empty()) return;
-    DeleteFileW((dir_ + L"\\open.html").c_str());
-    RemoveDirectoryW(dir_.c_str());
-    dir_.clear();
-  }
-
- private:
-  std::mutex mu_;
-  std::wstring dir_;
-};
-
-ForwardPage forwardPage;
-
-// Long enough for a browser that is still starting to read the page.
-constexpr auto kForwardPageLife = std::chrono::seconds(30);
+std::string Utf8(const std::wstring& wide) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                      nullptr, nullptr);
+  return text;
+}
 
 }  // namespace
 
-void OpenBrowser(const std::string& url, std::ostream& out) {
-  const std::wstring page = forwardPage.Write(url);
-  if (page.empty()) {
-    forwardPage.Remove();
-    out << "could not write the page that opens the panel: open the address above yourself\n";
-    return;
+// In a folder of the user's own temporary folder, under a random name.
+std::string WritePrivateFile(const std::string& name, const std::string& content) {
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  if (length == 0 || length > MAX_PATH) return "";
+  unsigned char bytes[8];
+  RandomBytes(bytes, sizeof bytes);
+  std::wstring folder = std::wstring(temp) + L"korvelan380-panel-";
+  for (unsigned char b : bytes) folder += L"0123456789abcdef"[b % 16];
+  if (!CreateDirectoryW(folder.c_str(), nullptr)) return "";
+  const std::wstring path = folder + L"\\" + Wide(name);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool written = false;
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD count = 0;
+    written =
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &count, nullptr) &&
+        count == content.size();
+    CloseHandle(file);
   }
+  if (written) return Utf8(path);
+  RemovePrivateFile(Utf8(path));
+  return "";
+}
+
+void RemovePrivateFile(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  DeleteFileW(wide.c_str());
+  RemoveDirectoryW(wide.substr(0, wide.rfind(L'\\')).c_str());
+}
+
+bool StartBrowser(const std::string& path, std::string& why) {
   const auto result = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(nullptr, L"open", page.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-  if (result <= 32) {
-    forwardPage.Remove();
-    out << "could not start the browser (error " << result
-        << "): open the address above yourself\n";
-    return;
-  }
-  std::thread([] {
-    std::this_thread::sleep_for(kForwardPageLife);
-    forwardPage.Remove();
-  }).detach();
+      ShellExecuteW(nullptr, L"open", Wide(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (result > 32) return true;
+  why = "error " + std::to_string(result);
+  return false;
 }
 
 bool IsNumericAddress(const std::string& name) {

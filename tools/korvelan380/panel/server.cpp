@@ -16,6 +16,7 @@
 #include "core/values.h"
 #include "os/os.h"
 #include "panel/api.h"
+#include "panel/browser.h"
 #include "panel/connection.h"
 
 namespace korvelan380::tool {
@@ -245,7 +246,7 @@ void Announce(Session& s, const PanelArgs& args, int port, const std::string& to
            "traffic, token included, is not encrypted"
         << std::endl;
   }
-  if (args.open) os::OpenBrowser(url, out);
+  if (args.open) OpenBrowser(url, out);
 }
 
 // How long a stop waits for the requests in flight before it ends the connections still open.
