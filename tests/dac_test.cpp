@@ -329,6 +329,11 @@ TEST_F(Dac, TheMeasuredOutputFollowsTheCodesAndRangesTheLibrarySets) {
   ASSERT_EQ(KORVELAN380_DacValSet_NoCalibed(kId, 1, 0x0800), KORVELAN380_OK);
   EXPECT_DOUBLE_EQ(*sim::Measure(serial, 1), (0x0800 + 3.0) * (10.0 / 16384) * 1.002);
   EXPECT_EQ(sim::Measure(serial, 0), 1.875);  // channel 0 untouched
+  // The converter has 14 bits; a range register holding no range leaves the output off.
+  ASSERT_EQ(KORVELAN380_DacValSet_NoCalibed(kId, 0, 0xFFFF), KORVELAN380_OK);
+  EXPECT_EQ(sim::Measure(serial, 0), 0x3FFF * 2.5 / 16384);
+  sim::SetRegister(serial, 34, 7);
+  EXPECT_EQ(sim::Measure(serial, 0), 0.0);
 }
 
 TEST_F(Dac, WithTheIdealCalibrationEveryRangeIsOffByMoreThanACode) {
