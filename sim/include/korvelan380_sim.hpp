@@ -5,7 +5,8 @@
 // FT_EE_UASize, FT_EE_UARead, FT_EE_UAWrite, FT_SetTimeouts, FT_SetLatencyTimer) and behind
 // them a model of the module: 256 8-bit
 // registers written and read with the "W" and "R" frames, the "X" waveform stream decoded into
-// samples per channel, and an EEPROM user area. Tests, tools and users' own programs drive it
+// samples per channel, an EEPROM user area, and two outputs whose volts carry a converter's
+// gain and offset errors (Measure). Tests, tools and users' own programs drive it
 // through the functions below; every function is safe to call from any thread.
 //
 // Modules are named by their full USB serial number ("KORVELAN3807"); SerialOf("7") builds it.
