@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -597,6 +598,63 @@ TEST_F(SimTest, DriverTimeoutsAndLatencyTimerSetTheModulesTiming) {
   EXPECT_EQ(latencies, (std::vector<uint32_t>{0, 255, 1, 40}));
   EXPECT_EQ(trace.back().fn, Fn::Read);
   EXPECT_STREQ(sim::FnName(Fn::SetTimeouts), "FT_SetTimeouts");
+}
+
+// ---- Outputs ---------------------------------------------------------------------------------
+
+TEST_F(SimTest, DerivedOutputErrorsRepeatForASerialAndDifferBetweenSerials) {
+  ASSERT_TRUE(sim::Attach(kOther));
+  std::vector<sim::ConverterError> first;
+  bool positive = false;
+  bool negative = false;
+  for (const std::string& serial : {kSerial, kOther}) {
+    for (uint8_t entry = 0; entry < 14; ++entry) {
+      const sim::ConverterError e = *sim::OutputError(serial, entry / 7, entry % 7);
+      EXPECT_LE(std::abs(e.gain), 0.004);
+      EXPECT_GE(std::abs(e.offsetCodes), 2.0);
+      EXPECT_LE(std::abs(e.offsetCodes), 6.0);
+      positive |= e.offsetCodes > 0;
+      negative |= e.offsetCodes < 0;
+      if (serial == kSerial) {
+        first.push_back(e);
+      } else {
+        EXPECT_NE(e.gain, first[entry].gain) << "entry " << int{entry};
+      }
+    }
+  }
+  EXPECT_TRUE(positive && negative);
+
+  // Attached again, the module has the same converter.
+  ASSERT_TRUE(sim::SetOutputError(kSerial, 0, 3, {0.0, 0.0}));
+  sim::Detach(kSerial);
+  ASSERT_TRUE(sim::Attach(kSerial));
+  for (uint8_t entry = 0; entry < 14; ++entry) {
+    EXPECT_EQ(sim::OutputError(kSerial, entry / 7, entry % 7)->offsetCodes,
+              first[entry].offsetCodes);
+  }
+}
+
+TEST_F(SimTest, OutputErrorsAreReplacedOrRefusedUnchanged) {
+  const char* serial = kSerial.c_str();
+  EXPECT_EQ(ksim_set_output_error(serial, 1, 6, -0.002, -4.25), 0);
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(ksim_set_output_error(serial, 1, 6, inf, 0.0), -1);
+  EXPECT_EQ(ksim_set_output_error(serial, 2, 0, 0.0, 0.0), -1);
+  EXPECT_EQ(ksim_set_output_error(serial, 0, 7, 0.0, 0.0), -1);
+  EXPECT_EQ(ksim_set_output_error(kOther.c_str(), 0, 0, 0.0, 0.0), -1);
+  double gain = 7.0;
+  double offset = 7.0;
+  EXPECT_EQ(ksim_output_error(serial, 0, 7, &gain, &offset), -1);
+  EXPECT_EQ(ksim_output_error(serial, 0, 0, nullptr, &offset), -1);
+  EXPECT_EQ(offset, 7.0);
+  EXPECT_EQ(ksim_output_error(serial, 1, 6, &gain, &offset), 0);
+  EXPECT_EQ(gain, -0.002);
+  EXPECT_EQ(offset, -4.25);
+
+  double volts = 7.0;
+  EXPECT_EQ(ksim_measure(serial, 2, &volts), -1);
+  EXPECT_EQ(ksim_measure(kOther.c_str(), 0, &volts), -1);
+  EXPECT_EQ(volts, 7.0);
 }
 
 // ---- C layer ---------------------------------------------------------------------------------
