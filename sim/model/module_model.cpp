@@ -96,10 +96,15 @@ OutputErrors DerivedOutputErrors(const std::string& serial) {
   uint64_t state = 0xCBF29CE484222325u;  // the serial's FNV-1a hash seeds the generator
   for (unsigned char c : serial) state = (state ^ c) * 0x100000001B3u;
   OutputErrors errors;
-  for (ConverterError& error : errors) {
+  for (size_t entry = 0; entry < errors.size(); ++entry) {
+    ConverterError& error = errors[entry];
     error.gain = (2.0 * Uniform(state) - 1.0) * kMaxGainError;
     const double offset = kMinOffsetError + (kMaxOffsetError - kMinOffsetError) * Uniform(state);
-    error.offsetCodes = (NextRandom(state) & 1) != 0 ? -offset : offset;
+    const bool negative = (NextRandom(state) & 1) != 0;
+    // A unipolar output's 0 V lies a few codes above code 0, never below: the record's offsets
+    // are codes from 0 up, so a calibration could not move the output down to 0 V.
+    const bool unipolar = entry % kRanges >= kBipolarRanges;
+    error.offsetCodes = negative && !unipolar ? -offset : offset;
   }
   return errors;
 }
