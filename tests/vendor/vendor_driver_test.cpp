@@ -1,6 +1,7 @@
-// The library on FTDI's own D2XX driver, over FTDI chips emulated at the USB level (the module's
-// FT232H unless a test says otherwise): what reaches the module is checked in the module's
-// registers, as the simulated-module tests do, and the calibration in the chip's EEPROM.
+// The library on FTDI's own D2XX driver, or on the open backend (see driver_under_test.h), over
+// FTDI chips emulated at the USB level (the module's FT232H unless a test says otherwise): what
+// reaches the module is checked in the module's registers, as the simulated-module tests do, and
+// the calibration in the chip's EEPROM.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "chip_eeprom.h"
+#include "driver_under_test.h"
 #include "korvelan380.h"
 #include "korvelan380_ftdi_chips.h"
 
@@ -68,10 +70,8 @@ class VendorDriver : public ::testing::Test {
     kft_attach("4");
   }
   void SetUp() override {
-    if (access(KORVELAN380_VENDOR_DRIVER, F_OK) != 0) {
-      GTEST_SKIP() << "FTDI's driver was not fetched (" KORVELAN380_VENDOR_DRIVER
-                      " is missing): npm could not reach its registry";
-    }
+    const std::string missing = korvelan380::test::DriverMissing();
+    if (!missing.empty()) GTEST_SKIP() << missing;
     ASSERT_EQ(KORVELAN380_Connect(kId), KORVELAN380_OK);
   }
   void TearDown() override { KORVELAN380_DisConnect(kId); }
