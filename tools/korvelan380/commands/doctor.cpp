@@ -59,14 +59,20 @@ std::string InWords(int count) {
   return count < static_cast<int>(std::size(kWords)) ? kWords[count] : std::to_string(count);
 }
 
-// Whether `library` has every function the library takes from it, and the optional ones.
-void CheckFunctions(Checks& checks, void* library, const std::string& missingHint) {
-  std::string missing, optional;
+// The driver functions `library` lacks, required or optional ones, separated by commas.
+std::string Missing(void* library, bool optional) {
+  std::string list;
   for (int fn = 0; fn < d2xx::kFunctionCount; ++fn) {
+    if (d2xx::IsOptional(fn) != optional) continue;
     if (os::Symbol(library, d2xx::FunctionName(fn)) != nullptr) continue;
-    std::string& list = d2xx::IsOptional(fn) ? optional : missing;
     list += std::string(list.empty() ? "" : ", ") + d2xx::FunctionName(fn);
   }
+  return list;
+}
+
+// Whether `library` has every function the library takes from it, and the optional ones.
+void CheckFunctions(Checks& checks, void* library, const std::string& missingHint) {
+  const std::string missing = Missing(library, false), optional = Missing(library, true);
   checks.Add("driver functions", missing.empty() ? "ok" : "problem",
              missing.empty()
                  ? "all " + InWords(d2xx::kRequiredCount) + " the library needs are there"
@@ -91,12 +97,23 @@ void CheckUnbound(Checks& checks, const std::string& check, const os::DriverLook
   os::EndLook(look);
 }
 
+// A libftd2xx.so that loads but was passed over for the open backend: what it lacks.
+void NotePassedOver(Checks& checks) {
+  const os::DriverLook look = os::LookAtDriver();
+  if (look.library == nullptr) return;
+  checks.Add("driver library", "note",
+             look.path + " loads but lacks " + Missing(look.library, false) +
+                 ", so the library passed it over");
+  os::EndLook(look);
+}
+
 // The driver the library bound, and why; when it bound none, why each driver it may take does
 // not serve.
 void CheckDriver(Checks& checks, const DriverInUse& driver, bool sim) {
   if (driver.kind != DriverKind::kNone) {
     checks.Add("driver", "ok", DescribeDriver(driver, sim));
     if (void* library = os::LoadedLibrary(driver.path)) CheckFunctions(checks, library, "");
+    if (driver.kind == DriverKind::kOpen && DriverRequest().empty()) NotePassedOver(checks);
     return;
   }
   const std::string request = DriverRequest();
