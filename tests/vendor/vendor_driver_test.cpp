@@ -68,6 +68,7 @@ class VendorDriver : public ::testing::Test {
     kft_attach("9:ft232r");
     kft_attach("6:blank");
     kft_attach("4");
+    kft_attach("1");
   }
   void SetUp() override {
     const std::string missing = korvelan380::test::DriverMissing();
@@ -278,6 +279,23 @@ TEST_F(VendorDriver, ADisconnectDuringAWithheldReplyReturnsAndClosesTheHandle) {
   reader.join();
   EXPECT_NE(readStatus, KORVELAN380_OK);
   EXPECT_TRUE(ClosedSoon(kId));
+}
+
+TEST_F(VendorDriver, AnUnplugDuringAReadFailsItSoon) {
+  ASSERT_EQ(KORVELAN380_Connect("1"), KORVELAN380_OK);
+  kft_withhold_replies("1", 1);
+  std::thread unplug([] {
+    usleep(300 * 1000);  // the read is waiting for its reply by now
+    kft_unplug("1");
+  });
+  uint8_t range = 0;
+  const auto start = Clock::now();
+  EXPECT_EQ(KORVELAN380_RangeSet_R("1", 0, &range), KORVELAN380_TRANSFER_FAILED);
+  EXPECT_LT(SecondsSince(start), 2.0);
+  unplug.join();
+  EXPECT_EQ(KORVELAN380_DisConnect("1"), KORVELAN380_OK);
+  EXPECT_TRUE(ClosedSoon("1"));
+  EXPECT_EQ(kft_plug("1"), 0);
 }
 
 TEST_F(VendorDriver, TheLatencyTimerIsTheChipsUntilTurnedDown) {
