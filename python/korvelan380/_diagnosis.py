@@ -59,7 +59,7 @@ def _no_driver_loaded(serial: str, doctor: str) -> str:
         )
     remedy = f"install the vendor's D2XX driver, so that the system loader finds {DRIVER_FILE}"
     if open_backend in names:
-        remedy = f"install libftdi1-2, which the open backend needs, or {remedy}"
+        remedy = f"install libftdi1-2, which the open driver needs, or {remedy}"
     return f"no driver library serves: {'; '.join(reasons)}; {remedy}, {_USE_SIMULATOR}"
 
 

@@ -2,7 +2,7 @@
 binds it.
 
 The library binds a driver once per process: on Linux whatever is loaded under the driver's file
-name, else its open backend over libftdi (or what KORVELAN380_DRIVER names). The simulated module
+name, else its open driver over libftdi (or what KORVELAN380_DRIVER names). The simulated module
 and the recording shim are drivers of that name too, so activating the one and capturing with the
 other both load through here, and the checks before a connect look here at what the library will
 bind, or has bound.
@@ -57,13 +57,13 @@ DRIVER_FUNCTIONS = (
 REQUIRED_FUNCTIONS = 10
 #: Every module's USB serial number starts with this; the rest is its deviceId.
 SERIAL_PREFIX = "KORVELAN380"
-#: The library's open backend over libftdi, installed beside it (Linux only).
+#: The library's open driver over libftdi, installed beside it (Linux only).
 OPEN_BACKEND_FILE = "libkorvelan380-ftdi.so"
 
 
 def driver_request() -> str:
-    """What KORVELAN380_DRIVER asks of the library: "" (libftd2xx.so, else the open backend),
-    "vendor" (libftd2xx.so only), "open" (the open backend only), or a library's path. On
+    """What KORVELAN380_DRIVER asks of the library: "" (libftd2xx.so, else the open driver),
+    "vendor" (libftd2xx.so only), "open" (the open driver only), or a library's path. On
     Windows the library imports its driver, and no variable changes which."""
     return "" if sys.platform == "win32" else os.environ.get("KORVELAN380_DRIVER", "")
 
@@ -114,7 +114,7 @@ def bound_driver() -> Optional[ctypes.CDLL]:
 
 
 def open_backend_path() -> Optional[str]:
-    """Where the library looks for its open backend first: beside itself. None on Windows."""
+    """Where the library looks for its open driver first: beside itself. None on Windows."""
     if sys.platform == "win32":
         return None
     for name in _loaded_files():
@@ -124,7 +124,7 @@ def open_backend_path() -> Optional[str]:
 
 
 def is_open_backend(cdll: ctypes.CDLL) -> bool:
-    """Whether ``cdll`` is the library's open backend, known by its file's name."""
+    """Whether ``cdll`` is the library's open driver, known by its file's name."""
     return os.path.basename(loaded_path(cdll) or "").startswith(OPEN_BACKEND_FILE)
 
 
@@ -133,7 +133,7 @@ def describe_driver(cdll: ctypes.CDLL) -> str:
     if is_simulator(cdll):
         kind = "the simulated module"
     elif is_open_backend(cdll):
-        kind = "the open backend (libftdi)"
+        kind = "the open driver (libftdi1)"
     elif driver_request() in ("", "vendor"):
         kind = "FTDI's D2XX driver"
     else:

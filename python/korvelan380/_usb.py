@@ -28,7 +28,7 @@ USB_BUS_DIR = "/dev/bus/usb"
 
 def _driver_would_open() -> bool:
     """Whether the driver the library will bind is a complete one that needs a USB bus: not our
-    simulated module, and not the open backend, whose libusb finds no device without a bus
+    simulated module, and not the open driver, whose libusb finds no device without a bus
     rather than crash. That is the libftd2xx.so already loaded, else the loader's, or the library
     KORVELAN380_DRIVER names. A driver loaded only to look at it, and found to be neither, is
     let go again, so that the simulated module can still be activated."""

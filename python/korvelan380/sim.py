@@ -516,7 +516,7 @@ def _first_activation(path: Optional[str]) -> Simulator:
     bound = bound_driver()
     if bound is not None and is_open_backend(bound):
         raise SimulatorError(
-            "the library has bound its open backend already: activate the simulated module "
+            "the library has bound its open driver already: activate the simulated module "
             "before the first connect, in a fresh process"
         )
     loaded = loaded_driver()

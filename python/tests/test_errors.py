@@ -124,7 +124,7 @@ class TestOpenFailedSaysWhy:
         message, after = result.stdout.splitlines()[:2] or ["", ""]
         assert "no driver library serves: libftd2xx.so does not load" in message, result.stderr
         assert "install the vendor's D2XX driver" in message
-        assert "open backend" not in message  # not one the library may take
+        assert "open driver" not in message  # not one the library may take
         assert "korvelan380.sim.activate()" in message
         assert after == "then the simulator connects"
 
@@ -138,7 +138,7 @@ class TestOpenFailedSaysWhy:
         assert after == "then the simulator connects"
 
     def test_the_open_backend_is_named_when_it_serves_or_why_it_does_not(self):
-        """Without libftd2xx.so the library takes its open backend, which finds no module here;
+        """Without libftd2xx.so the library takes its open driver, which finds no module here;
         the simulated module cannot take its place afterwards."""
         result = run_python(
             """
@@ -160,14 +160,14 @@ class TestOpenFailedSaysWhy:
         backend = build_dir() / "lib" / "libkorvelan380-ftdi.so"
         if not backend.exists():
             assert f"{backend} does not load" in message, result.stderr
-            assert "install libftdi1-2, which the open backend needs" in message
+            assert "install libftdi1-2, which the open driver needs" in message
             return
         assert (
-            f"the open backend (libftdi) from {backend} loads but cannot open a module with the "
+            f"the open driver (libftdi1) from {backend} loads but cannot open a module with the "
             "serial number KORVELAN3807" in message
         ), result.stderr
         assert "the udev rule 70-korvelan380.rules" in message
-        assert "has bound its open backend already" in result.stdout.splitlines()[-1]
+        assert "has bound its open driver already" in result.stdout.splitlines()[-1]
 
     def test_the_simulator_without_that_module_or_with_a_fault(self, korvelan_sim, sim_module):
         with pytest.raises(OpenFailedError, match="no module KORVELAN3808 is attached") as caught:

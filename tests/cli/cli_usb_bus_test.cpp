@@ -14,7 +14,7 @@ namespace {
 using Output = korvelan380::test::ProgramOutput;
 
 // Runs the tool with its standard error in its standard output, the library choosing its driver
-// as KORVELAN380_DRIVER says ("": libftd2xx.so, else the open backend).
+// as KORVELAN380_DRIVER says ("": libftd2xx.so, else the open driver).
 Output Tool(const std::string& args, const std::string& driverDir,
             const std::string& request = "") {
   return korvelan380::test::RunProgram(
@@ -124,7 +124,7 @@ TEST(DoctorOnOtherDrivers, NamesTheDriverInUseAndWhy) {
   const Doctor found = RunDoctor("doctor", KORVELAN380_OTHER_DRIVER_DIR);
   EXPECT_EQ(found.Detail("driver", "ok"),
             "FTDI's D2XX driver from " + other +
-                " (found first: the library tries libftd2xx.so before its open backend)");
+                " (found first: the library tries libftd2xx.so before its open driver)");
   EXPECT_EQ(found.Detail("driver functions", "ok"), "all ten the library needs are there");
   EXPECT_EQ(found.Detail("ftdi_sio", "ok"), "the kernel driver ftdi_sio is not loaded");
 
@@ -133,7 +133,7 @@ TEST(DoctorOnOtherDrivers, NamesTheDriverInUseAndWhy) {
             "the driver from " + other + " (the path KORVELAN380_DRIVER names)");
   if (!OpenBackendBuilt()) return;
   const Doctor open = RunDoctor("doctor", KORVELAN380_OTHER_DRIVER_DIR, "open");
-  EXPECT_EQ(open.Detail("driver", "ok"), std::string("the open backend (libftdi) from ") +
+  EXPECT_EQ(open.Detail("driver", "ok"), std::string("the open driver (libftdi1) from ") +
                                              KORVELAN380_OPEN_DRIVER +
                                              " (KORVELAN380_DRIVER=open)");
   // ftdi_sio keeps FTDI's driver from a device, not libftdi, which detaches it.
@@ -147,7 +147,7 @@ TEST(DoctorOnOtherDrivers, SaysWhyTheDriversPassedOverDoNotServe) {
   EXPECT_EQ(partial.Detail("driver", "problem"),
             "the library has no driver (KORVELAN380_DRIVER=vendor)");
   EXPECT_EQ(partial.Detail("driver functions", "problem"), "missing: FT_EE_UAWrite");
-  EXPECT_EQ(partial.Detail("open backend", ""), "");  // not one the library may take
+  EXPECT_EQ(partial.Detail("open driver", ""), "");  // not one the library may take
 
   const Doctor none = RunDoctor("doctor", "/nonexistent", "vendor");
   EXPECT_EQ(none.exit, 1);
@@ -156,26 +156,26 @@ TEST(DoctorOnOtherDrivers, SaysWhyTheDriversPassedOverDoNotServe) {
 
   if (!OpenBackendBuilt()) {
     EXPECT_NE(
-        RunDoctor("doctor", "/nonexistent").Detail("open backend", "problem").find("libftdi1-2"),
+        RunDoctor("doctor", "/nonexistent").Detail("open driver", "problem").find("libftdi1-2"),
         std::string::npos);
     return;
   }
-  // Without a usable libftd2xx.so the library takes its open backend, and says what it passed over.
+  // Without a usable libftd2xx.so the library takes its open driver, and says what it passed over.
   const Doctor fallback = RunDoctor("doctor", KORVELAN380_PARTIAL_DRIVER_DIR);
   EXPECT_EQ(fallback.Detail("driver", "ok"),
-            std::string("the open backend (libftdi) from ") + KORVELAN380_OPEN_DRIVER +
-                " (no usable libftd2xx.so was found, so the library took its open backend)");
+            std::string("the open driver (libftdi1) from ") + KORVELAN380_OPEN_DRIVER +
+                " (no usable libftd2xx.so was found, so the library took its open driver)");
   EXPECT_EQ(fallback.Detail("driver library", "note"),
             std::string(KORVELAN380_PARTIAL_DRIVER_DIR) +
                 "/libftd2xx.so loads but lacks FT_EE_UAWrite, so the library passed it over");
   EXPECT_EQ(RunDoctor("doctor", "/nonexistent").Detail("driver library", ""), "");
 }
 
-// The open backend over an emulated FT232H: its libusb (one without udev) lists the emulator's
+// The open driver over an emulated FT232H: its libusb (one without udev) lists the emulator's
 // device nodes, as Debian's lists a real bus's.
 TEST(DoctorOnTheOpenBackend, FindsTheModuleOnTheEmulatedChip) {
   const std::string libusb = std::string(KORVELAN380_NOUDEV_LIBUSB_DIR) + "/libusb-1.0.so.0";
-  if (!OpenBackendBuilt()) GTEST_SKIP() << "the open backend is not built (no libftdi1-dev)";
+  if (!OpenBackendBuilt()) GTEST_SKIP() << "the open driver is not built (no libftdi1-dev)";
   if (access(libusb.c_str(), F_OK) != 0) {
     GTEST_SKIP() << "no " << libusb << " (ctest -R open_driver_libusb builds it)";
   }
@@ -188,8 +188,8 @@ TEST(DoctorOnTheOpenBackend, FindsTheModuleOnTheEmulatedChip) {
   const auto doc = nlohmann::json::parse(o.out, nullptr, false);
   const Doctor doctor{o.exit, doc.is_discarded() ? nlohmann::json() : doc["checks"]};
   EXPECT_EQ(doctor.Detail("driver", "ok"),
-            std::string("the open backend (libftdi) from ") + KORVELAN380_OPEN_DRIVER +
-                " (no usable libftd2xx.so was found, so the library took its open backend)");
+            std::string("the open driver (libftdi1) from ") + KORVELAN380_OPEN_DRIVER +
+                " (no usable libftd2xx.so was found, so the library took its open driver)");
   EXPECT_EQ(doctor.Detail("USB device", "ok"),
             "/dev/bus/usb/001/002 (0403:6014) is an FTDI device (sysfs does not show its serial "
             "number), this user may open it");

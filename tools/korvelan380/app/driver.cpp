@@ -24,7 +24,7 @@ void* Forwarded(void* library) {
   return *path != '\0' ? os::LoadedLibrary(path) : nullptr;
 }
 
-// The open backend is known by its file's name, whatever folder it is in.
+// The open driver is known by its file's name, whatever folder it is in.
 bool IsOpenBackend(const std::string& file) {
   const std::string name = os::OpenBackendFile();
   return !name.empty() && std::filesystem::path(file).filename().string().rfind(name, 0) == 0;
@@ -39,11 +39,11 @@ std::string WhyTaken(DriverKind kind, bool simLoaded) {
       return simLoaded ? "loaded by --sim"
                        : "loaded as " + os::DriverFile() + " before the library";
     case DriverKind::kOpen:
-      return "no usable " + os::DriverFile() + " was found, so the library took its open backend";
+      return "no usable " + os::DriverFile() + " was found, so the library took its open driver";
     default:
-      return os::OpenBackendFile().empty() ? "the " + os::DriverFile() + " the system loads"
-                                           : "found first: the library tries " + os::DriverFile() +
-                                                 " before its open backend";
+      return os::OpenBackendFile().empty()
+                 ? "the " + os::DriverFile() + " the system loads"
+                 : "found first: the library tries " + os::DriverFile() + " before its open driver";
   }
 }
 
@@ -87,7 +87,7 @@ std::string DriverRequest() {
 
 std::string DescribeDriver(const DriverInUse& driver, bool simLoaded) {
   std::string what = driver.kind == DriverKind::kSimulated ? "the simulated module"
-                     : driver.kind == DriverKind::kOpen    ? "the open backend (libftdi)"
+                     : driver.kind == DriverKind::kOpen    ? "the open driver (libftdi1)"
                      : DriverRequest().empty() || DriverRequest() == "vendor" ? "FTDI's D2XX driver"
                                                                               : "the driver";
   what += " from " + driver.path;

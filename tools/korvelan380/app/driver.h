@@ -11,7 +11,7 @@ namespace korvelan380::tool {
 enum class DriverKind {
   kNone,       // none, or one the library refuses (a function missing)
   kSimulated,  // our simulated module
-  kOpen,       // the library's open backend, over libftdi
+  kOpen,       // the library's open driver, over libftdi
   kVendor,     // any other: FTDI's D2XX driver, or what KORVELAN380_DRIVER names
 };
 
@@ -29,8 +29,8 @@ DriverKind KindOf(void* library);
 // else the last: the library loads its own at its first connect, after anything the tool loads.
 DriverInUse ObserveDriver();
 
-// What KORVELAN380_DRIVER asks of the library: "" (libftd2xx.so, else the open backend),
-// "vendor" (libftd2xx.so only), "open" (the open backend only), or a library's path.
+// What KORVELAN380_DRIVER asks of the library: "" (libftd2xx.so, else the open driver),
+// "vendor" (libftd2xx.so only), "open" (the open driver only), or a library's path.
 std::string DriverRequest();
 
 // The driver in words, and why the library took it.

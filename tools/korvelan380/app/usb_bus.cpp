@@ -11,7 +11,7 @@ namespace korvelan380::tool {
 namespace {
 
 // Whether the library will bind a driver that needs a USB bus: one of its own (the simulated
-// module) does not, and the open backend's libusb finds no device without one rather than crash.
+// module) does not, and the open driver's libusb finds no device without one rather than crash.
 // A library loaded here stays loaded: the library binds this one.
 bool DriverNeedsBus() {
   const std::string request = DriverRequest();

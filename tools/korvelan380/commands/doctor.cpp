@@ -97,7 +97,7 @@ void CheckUnbound(Checks& checks, const std::string& check, const os::DriverLook
   os::EndLook(look);
 }
 
-// A libftd2xx.so that loads but was passed over for the open backend: what it lacks.
+// A libftd2xx.so that loads but was passed over for the open driver: what it lacks.
 void NotePassedOver(Checks& checks) {
   const os::DriverLook look = os::LookAtDriver();
   if (look.library == nullptr) return;
@@ -124,7 +124,7 @@ void CheckDriver(Checks& checks, const DriverInUse& driver, bool sim) {
     CheckUnbound(checks, "driver library", os::LookAtDriver());
   }
   if (!os::OpenBackendFile().empty() && (request.empty() || request == "open")) {
-    CheckUnbound(checks, "open backend", os::LookAtOpenBackend());
+    CheckUnbound(checks, "open driver", os::LookAtOpenBackend());
   }
   if (!request.empty() && request != "vendor" && request != "open") {
     os::DriverLook look;
@@ -135,7 +135,7 @@ void CheckDriver(Checks& checks, const DriverInUse& driver, bool sim) {
 }
 
 // Linux's ftdi_sio takes FTDI devices before FTDI's driver can; the simulated module does not
-// mind it, and the open backend has a check of its own (CheckUsb).
+// mind it, and the open driver has a check of its own (CheckUsb).
 void CheckFtdiSio(Checks& checks, bool sim) {
   const std::optional<bool> loaded = os::FtdiSioLoaded();
   if (!loaded) return;
@@ -148,7 +148,7 @@ void CheckFtdiSio(Checks& checks, bool sim) {
                      : "the kernel driver ftdi_sio is not loaded");
 }
 
-// The kernel driver on the module's interface, for the open backend: libftdi detaches it.
+// The kernel driver on the module's interface, for the open driver: libftdi detaches it.
 void CheckInterface(Checks& checks, const os::FtdiDevice& module) {
   checks.Add("module's interface", module.interfaceDriver ? "note" : "ok",
              module.interfaceDriver

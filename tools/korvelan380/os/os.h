@@ -68,7 +68,7 @@ void* OpenLibrary(const std::string& path, std::string& error);
 std::vector<std::string> LoadedDriverFiles();
 // The file of the loaded library that holds `address`, or "".
 std::string FileOf(const void* address);
-// The file name of the library's open backend (over libftdi), installed beside the library; ""
+// The file name of the library's open driver (over libftdi), installed beside the library; ""
 // on a system that has none.
 std::string OpenBackendFile();
 
@@ -89,7 +89,7 @@ struct DriverLook {
   std::string missingHint;  // what to add after the functions it lacks; "" for nothing
 };
 DriverLook LookAtDriver();
-// The open backend beside the korvelan380 library, opened for the doctor to look at when the
+// The open driver beside the korvelan380 library, opened for the doctor to look at when the
 // library bound no driver.
 DriverLook LookAtOpenBackend();
 void EndLook(const DriverLook& look);

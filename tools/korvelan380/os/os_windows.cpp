@@ -175,7 +175,7 @@ DriverLook LookAtDriver() {
 }
 
 DriverLook LookAtOpenBackend() {
-  return {nullptr, "", "there is no open backend on Windows", ""};
+  return {nullptr, "", "there is no open driver on Windows", ""};
 }
 
 void EndLook(const DriverLook& look) {
