@@ -179,11 +179,12 @@ TEST(DoctorOnTheOpenBackend, FindsTheModuleOnTheEmulatedChip) {
   if (access(libusb.c_str(), F_OK) != 0) {
     GTEST_SKIP() << "no " << libusb << " (ctest -R open_driver_libusb builds it)";
   }
+  const std::vector<std::string> env = {"XDG_STATE_HOME=" + ::testing::TempDir(),
+                                        "LD_PRELOAD=" KORVELAN380_EMULATOR,
+                                        "LD_LIBRARY_PATH=" KORVELAN380_NOUDEV_LIBUSB_DIR,
+                                        "KORVELAN380_EMULATED_CHIPS=7", "KORVELAN380_DRIVER="};
   const Output o = korvelan380::test::RunProgram(
-      std::string(KORVELAN380_TOOL_PATH) + " -d 7 doctor --json",
-      {{"XDG_STATE_HOME=" + ::testing::TempDir(), "LD_PRELOAD=" KORVELAN380_EMULATOR,
-        "LD_LIBRARY_PATH=" KORVELAN380_NOUDEV_LIBUSB_DIR, "KORVELAN380_EMULATED_CHIPS=7",
-        "KORVELAN380_DRIVER="}});
+      std::string(KORVELAN380_TOOL_PATH) + " -d 7 doctor --json", {env});
   EXPECT_EQ(o.exit, 0) << o.out << o.err;
   const auto doc = nlohmann::json::parse(o.out, nullptr, false);
   const Doctor doctor{o.exit, doc.is_discarded() ? nlohmann::json() : doc["checks"]};
@@ -195,16 +196,25 @@ TEST(DoctorOnTheOpenBackend, FindsTheModuleOnTheEmulatedChip) {
             "number), this user may open it");
   EXPECT_EQ(doctor.Detail("connect", "ok"), "module 7 opens and answers");
   EXPECT_EQ(doctor.Detail("latency timer", "ok"), "2 ms, set at connect (the tool's default)");
+  // The round trips through the driver the library took.
+  const Output timing = korvelan380::test::RunProgram(
+      std::string(KORVELAN380_TOOL_PATH) + " -d 7 doctor --timing --latency keep", {env});
+  EXPECT_NE(timing.out.find("median"), std::string::npos) << timing.out << timing.err;
+  EXPECT_EQ(timing.err.find("could not open"), std::string::npos) << timing.err;
 }
 
-TEST(DoctorOnOtherDrivers, TimingNeedsTheWholeDriver) {
-  for (const auto& [dir, says] :
-       {std::pair{KORVELAN380_PARTIAL_DRIVER_DIR, "libftd2xx.so lacks driver functions"},
-        std::pair{"/nonexistent", "libftd2xx.so does not load: "}}) {
-    const Output o = Tool("-d 7 doctor --timing", dir);
+TEST(DoctorOnOtherDrivers, TimingNeedsADriverTheLibraryTakes) {
+  for (const char* dir : {KORVELAN380_PARTIAL_DRIVER_DIR, "/nonexistent"}) {
+    const Output o = Tool("-d 7 doctor --timing", dir, "vendor");
     EXPECT_EQ(o.exit, 1) << dir;
-    EXPECT_NE(o.out.find(says), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("the library has no driver"), std::string::npos) << o.out;
   }
+  // The one the library takes, not the loader's libftd2xx.so: here the simulated module, named
+  // by its path, which has no module 7 attached.
+  const Output named = Tool("-d 7 doctor --timing", KORVELAN380_OTHER_DRIVER_DIR,
+                            std::string(KORVELAN380_SIM_DIR) + "/libftd2xx.so");
+  EXPECT_NE(named.out.find("the driver could not open KORVELAN3807"), std::string::npos)
+      << named.out;
 }
 
 }  // namespace
