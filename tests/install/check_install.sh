@@ -178,6 +178,8 @@ if [ -z "$open_driver" ]; then
   echo "skipped: the open driver is not built here (no libftdi1-dev)"
 elif [ ! -f "$libusb_dir/libusb-1.0.so.0" ]; then
   echo "skipped: no libusb without udev in $libusb_dir (ctest -R open_driver_libusb builds it)"
+elif ldd "$prefix/bin/korvelan380" | grep -q libasan; then
+  echo "skipped: a sanitizer build, before whose runtime the emulator cannot be preloaded"
 elif ldconfig -p | grep -q 'libftd2xx\.so '; then
   echo "skipped: this machine has FTDI's driver, which the library would take first"
 else
