@@ -1,11 +1,20 @@
-// What a user pays per call on FTDI's own driver, over an emulated FT232H: the median and 99th
-// percentile of five exports at the chip's latency timer (16 ms) and with it turned down to 2 ms
-// and 1 ms through KORVELAN380_LatencySet. The emulated chip paces its replies as the real one
-// does: a short packet when the timer runs out, a full packet at once.
+// What a user pays per call on FTDI's own driver and on the open backend, over an emulated FT232H:
+// the median and 99th percentile of five exports at the chip's latency timer (16 ms) and with it
+// turned down to 2 ms and 1 ms through KORVELAN380_LatencySet. The emulated chip paces its
+// replies as the real one does: a short packet when the timer runs out, a full packet at once.
+//
+//   korvelan380_vendor_bench [DRIVER...]
+//
+// measures on each driver named (KORVELAN380_DRIVER's values: vendor, open; default vendor), each
+// in a process of its own, since the library binds one driver per process; the loader's path must
+// find both (FTDI's driver, and the libusb built without udev that reaches the emulated chips).
+// Then the table side by side, and the targets: on FTDI's driver, what the latency timer gains;
+// on the open backend, no call slower than on FTDI's driver.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,6 +30,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kId = "42";
 constexpr uint32_t kChipLatencyMs = 16;
+// The chip's own setting first: it is measured as the module comes, without a call.
+const std::vector<uint32_t> kSettings = {kChipLatencyMs, 2, 1};
+// How much slower a median may come out on one driver than on another and still count as no
+// slower: the emulated chip runs on a busy machine.
+constexpr double kNoise = 1.05;
 
 struct Export {
   const char* name;
@@ -75,15 +89,25 @@ std::vector<Timing> MeasureAt(uint32_t latencyMs, const std::vector<Export>& exp
   return out;
 }
 
+// The table: a row per export, a column per setting and driver.
 void PrintTimings(const std::vector<Export>& exports, const std::vector<uint32_t>& settings,
-                  const std::vector<std::vector<Timing>>& timings) {
+                  const std::vector<std::string>& drivers,
+                  const std::vector<std::vector<std::vector<Timing>>>& timings) {
   std::printf("\n%-28s", "ms per call, median / p99");
-  for (uint32_t s : settings) std::printf("   latency %3u ms  ", s);
+  for (uint32_t s : settings) {
+    for (const std::string& d : drivers) std::printf("  %3u ms %-10s", s, d.c_str());
+  }
   std::printf("\n");
   for (size_t i = 0; i < exports.size(); ++i) {
     std::printf("%-28s", exports[i].name);
-    for (const auto& at : timings) {
-      if (i < at.size()) std::printf("   %6.2f / %6.2f ", at[i].medianMs, at[i].p99Ms);
+    for (size_t s = 0; s < settings.size(); ++s) {
+      for (const auto& byDriver : timings) {
+        if (s < byDriver.size() && i < byDriver[s].size()) {
+          std::printf("  %6.2f / %6.2f ", byDriver[s][i].medianMs, byDriver[s][i].p99Ms);
+        } else {
+          std::printf("  %17s", "-");
+        }
+      }
     }
     std::printf("\n");
   }
@@ -108,21 +132,90 @@ bool PrintTargets(const std::vector<Export>& exports, const std::vector<Timing>&
   return met;
 }
 
-}  // namespace
-}  // namespace korvelan380::bench
+// The open backend against FTDI's driver: at every setting, no export's median slower, the
+// machine's noise allowed for.
+bool PrintOpenAgainstVendor(const std::vector<Export>& exports,
+                            const std::vector<uint32_t>& settings,
+                            const std::vector<std::vector<Timing>>& vendor,
+                            const std::vector<std::vector<Timing>>& open) {
+  PrintTableHeading("The open backend against FTDI's driver, emulated FT232H");
+  bool met = true;
+  for (size_t s = 0; s < settings.size(); ++s) {
+    for (size_t i = 0; i < exports.size(); ++i) {
+      const bool measured = s < vendor.size() && s < open.size() && i < vendor[s].size() &&
+                            i < open[s].size() && vendor[s][i].medianMs > 0;
+      const std::string title = std::string(exports[i].name) + " at " +
+                                std::to_string(settings[s]) + " ms, open over FTDI";
+      const double ratio = measured ? open[s][i].medianMs / vendor[s][i].medianMs : 0;
+      met &= PrintFigure(title.c_str(), ratio, "x", kNoise, true);
+    }
+  }
+  return met;
+}
 
-int main() {
-  using namespace korvelan380::bench;
-  kft_attach(kId);  // before FTDI's driver loads: its libusb lists the devices once
+// Measures every export at every setting on the driver the library binds, and prints each figure
+// as "T SETTING EXPORT MEDIAN P99" for the process that started this one.
+int MeasureHere() {
+  kft_attach(kId);  // before the driver loads: its libusb lists the devices once
   if (KORVELAN380_Connect(kId) != KORVELAN380_OK) {
-    std::printf("connecting the emulated chip through FTDI's driver failed\n");
+    std::fprintf(stderr, "connecting the emulated chip failed\n");
     return 1;
   }
   const std::vector<Export> exports = Exports();
-  const std::vector<uint32_t> settings = {kChipLatencyMs, 2, 1};
-  std::vector<std::vector<Timing>> timings;
-  for (uint32_t s : settings) timings.push_back(MeasureAt(s, exports));
+  for (size_t s = 0; s < kSettings.size(); ++s) {
+    const std::vector<Timing> at = MeasureAt(kSettings[s], exports);
+    for (size_t i = 0; i < at.size(); ++i) {
+      std::printf("T %zu %zu %f %f\n", s, i, at[i].medianMs, at[i].p99Ms);
+    }
+  }
   KORVELAN380_DisConnect(kId);
-  PrintTimings(exports, settings, timings);
-  return PrintTargets(exports, timings[0], timings[1], timings[2]) ? 0 : 1;
+  return 0;
+}
+
+// The figures of a run on `driver`, by setting and export; empty when the run failed.
+std::vector<std::vector<Timing>> MeasureOn(const char* self, const std::string& driver) {
+  std::vector<std::vector<Timing>> timings(kSettings.size());
+  const std::string command = "KORVELAN380_DRIVER=" + driver + " '" + self + "' --measure-here";
+  FILE* run = popen(command.c_str(), "r");
+  if (run == nullptr) return {};
+  size_t s = 0, i = 0;
+  Timing t;
+  while (std::fscanf(run, "T %zu %zu %lf %lf\n", &s, &i, &t.medianMs, &t.p99Ms) == 4) {
+    if (s < timings.size()) {
+      timings[s].resize(std::max(timings[s].size(), i + 1));
+      timings[s][i] = t;
+    }
+  }
+  if (pclose(run) != 0) {
+    std::printf("the run on the driver '%s' failed\n", driver.c_str());
+    return {};
+  }
+  return timings;
+}
+
+}  // namespace
+}  // namespace korvelan380::bench
+
+int main(int argc, char** argv) {
+  using namespace korvelan380::bench;
+  if (argc == 2 && std::strcmp(argv[1], "--measure-here") == 0) return MeasureHere();
+  std::vector<std::string> drivers(argv + 1, argv + argc);
+  if (drivers.empty()) drivers.push_back("vendor");
+  std::vector<std::vector<std::vector<Timing>>> timings;
+  for (const std::string& d : drivers) timings.push_back(MeasureOn(argv[0], d));
+  const std::vector<Export> exports = Exports();
+  PrintTimings(exports, kSettings, drivers, timings);
+  bool met = true;
+  const auto vendor = std::find(drivers.begin(), drivers.end(), "vendor");
+  const auto open = std::find(drivers.begin(), drivers.end(), "open");
+  if (vendor != drivers.end()) {
+    const auto& v = timings[static_cast<size_t>(vendor - drivers.begin())];
+    met &= v.size() == 3 && PrintTargets(exports, v[0], v[1], v[2]);
+  }
+  if (vendor != drivers.end() && open != drivers.end()) {
+    met &= PrintOpenAgainstVendor(exports, kSettings,
+                                  timings[static_cast<size_t>(vendor - drivers.begin())],
+                                  timings[static_cast<size_t>(open - drivers.begin())]);
+  }
+  return met ? 0 : 1;
 }

@@ -1,7 +1,10 @@
 """The wheel's build: CMake builds the library and the simulated module, which go inside the
 package as korvelan380/_lib/libkorvelan380.so and korvelan380/_lib/sim/libftd2xx.so; for
 Windows (KORVELAN380_WHEEL_PLATFORM=win_amd64, cross-built with MinGW-w64) as
-korvelan380/_lib/korvelan380.dll and korvelan380/_lib/sim/FTD2XX.dll.
+korvelan380/_lib/korvelan380.dll and korvelan380/_lib/sim/FTD2XX.dll. On Linux the open driver
+goes beside the library, where the library looks for it, as korvelan380/_lib/libkorvelan380-ftdi.so
+(where libftdi1-dev is installed to build it): it needs only Debian's libftdi1-2 at run time, and
+without that the library takes FTDI's driver alone.
 
 Environment:
   KORVELAN380_WHEEL_PLATFORM   linux_x86_64 (the default: this machine's) or win_amd64
@@ -43,6 +46,7 @@ class Platform:
     sim: str  #: the simulated module, below the CMake build, and its name in the package
     sim_name: str
     capture: str  #: the recording shim, below the CMake build (named as the driver, sim_name)
+    open_driver: Optional[str]  #: the open driver, below the CMake build; None where there is none
     cmake_options: tuple
     classifier: str
 
@@ -50,13 +54,15 @@ class Platform:
 PLATFORMS = {
     "linux_x86_64": Platform(
         None, "lib/libkorvelan380.so", "libkorvelan380.so", "sim/libftd2xx.so", "libftd2xx.so",
-        "capture/libftd2xx.so", (), "Operating System :: POSIX :: Linux",
+        "capture/libftd2xx.so", "lib/libkorvelan380-ftdi.so", (),
+        "Operating System :: POSIX :: Linux",
     ),
     # Static runtimes (the project's MinGW build links them in): the two DLLs need only
     # Windows' own and, for the library, FTD2XX.dll.
     "win_amd64": Platform(
         "win_amd64", "bin/korvelan380.dll", "korvelan380.dll", "bin/FTD2XX.dll", "FTD2XX.dll",
-        "capture/FTD2XX.dll", (f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'mingw-w64-x86_64.cmake'}",),
+        "capture/FTD2XX.dll", None,
+        (f"-DCMAKE_TOOLCHAIN_FILE={ROOT / 'cmake' / 'mingw-w64-x86_64.cmake'}",),
         "Operating System :: Microsoft :: Windows",
     ),
 }  # fmt: skip
@@ -101,7 +107,14 @@ def build_libraries() -> None:
             "-DKORVELAN380_BUILD_CAPTURE=ON",
             *PLATFORM.cmake_options,
         )  # fmt: skip
-    run("cmake", "--build", str(CMAKE_DIR), "--target", *TARGETS)
+    run("cmake", "--build", str(CMAKE_DIR), "--target", *TARGETS, *open_driver_target())
+
+
+def open_driver_target() -> tuple:
+    """The open driver's target, where the CMake build has one (libftdi1 was found)."""
+    cache = (CMAKE_DIR / "CMakeCache.txt").read_text(encoding="utf-8")
+    found = PLATFORM.open_driver is not None and "LIBFTDI1_FOUND:INTERNAL=1" in cache
+    return ("korvelan380_ftdi",) if found else ()
 
 
 def file_version(path: Path) -> str:
@@ -134,6 +147,9 @@ class BuildWithLibraries(build_py):
         # The driver functions the package checks a driver for: the repository's one list.
         functions = ROOT / "internal" / "d2xx" / "d2xx_functions.inc"
         shutil.copyfile(functions, lib.parent / "d2xx_functions.inc")
+        if open_driver_target():
+            open_driver = CMAKE_DIR / PLATFORM.open_driver
+            shutil.copyfile(open_driver, lib / open_driver.name)
         record = {"version": VERSION, "library_dir": "_lib", "sim_dir": "_lib/sim"}
         (lib.parent / "_install.json").write_text(json.dumps(record) + "\n", encoding="utf-8")
 

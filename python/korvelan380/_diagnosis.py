@@ -10,9 +10,12 @@ from typing import Optional
 from ._driver import (
     DRIVER_FILE,
     SERIAL_PREFIX,
+    bound_driver,
+    describe_driver,
+    driver_request,
     is_simulator,
-    loaded_driver,
     missing_functions,
+    open_backend_path,
     unload,
 )
 from ._native import loaded_path
@@ -24,27 +27,40 @@ _USE_SIMULATOR = (
 )
 
 
-def _no_driver_loaded(serial: str, doctor: str) -> str:
-    """The library holds no driver: it found none, or found one it could not use."""
+def _unusable(name: str) -> Optional[str]:
+    """Why the library does not use the driver library ``name``: it does not load, or lacks
+    functions; None when it loads whole."""
     try:
-        cdll = ctypes.CDLL(DRIVER_FILE)
+        cdll = ctypes.CDLL(name)
     except OSError as error:
-        return (
-            f"no driver library loads ({error}): install the vendor's D2XX driver, so that the "
-            f"system loader finds {DRIVER_FILE}, {_USE_SIMULATOR}"
-        )
-    where = loaded_path(cdll) or DRIVER_FILE
+        return f"{name} does not load ({error})"
+    where = loaded_path(cdll) or name
     missing = missing_functions(cdll)
     unload(cdll)
-    if missing:
+    return f"{where} loads but lacks {', '.join(missing)}" if missing else None
+
+
+def _no_driver_loaded(serial: str, doctor: str) -> str:
+    """The library holds no driver: of those it may take (KORVELAN380_DRIVER says which), it
+    found none, or none it could use."""
+    request = driver_request()
+    open_backend = open_backend_path()
+    if request in ("", "vendor", "open"):
+        names = [DRIVER_FILE] if request != "open" else []
+        if open_backend is not None and request != "vendor":
+            names.append(open_backend)
+    else:
+        names = [request]
+    reasons = [reason for reason in map(_unusable, names) if reason is not None]
+    if not reasons:
         return (
-            f"the driver library {where} loads but lacks {', '.join(missing)}, so it is not "
-            f"used: install the vendor's D2XX driver in its place, {_USE_SIMULATOR}"
+            f"the driver library loads now but was not bound; check the serial number "
+            f"({serial}) and run {doctor}"
         )
-    return (
-        f"the driver library {where} loads now but was not bound; check the serial number "
-        f"({serial}) and run {doctor}"
-    )
+    remedy = f"install the vendor's D2XX driver, so that the system loader finds {DRIVER_FILE}"
+    if open_backend in names:
+        remedy = f"install libftdi1-2, which the open driver needs, or {remedy}"
+    return f"no driver library serves: {'; '.join(reasons)}; {remedy}, {_USE_SIMULATOR}"
 
 
 def _simulator_refused(simulator: ctypes.CDLL, serial: str, device: str) -> str:
@@ -59,11 +75,11 @@ def _simulator_refused(simulator: ctypes.CDLL, serial: str, device: str) -> str:
 
 
 def _driver_refused(driver: ctypes.CDLL, serial: str, doctor: str) -> str:
-    where = loaded_path(driver) or DRIVER_FILE
     return (
-        f"the driver ({where}) loads but cannot open a module with the serial number "
-        f"{serial}: check that the module is plugged in, that its serial number is {serial} "
-        f"and that no other program has it open; {doctor} (the command-line tool) looks into it"
+        f"{describe_driver(driver)} loads but cannot open a module with the serial number "
+        f"{serial}: check that the module is plugged in, that its serial number is {serial}, "
+        f"that this user may open its USB device (the udev rule 70-korvelan380.rules) and that "
+        f"no other program has it open; {doctor} (the command-line tool) looks into it"
     )
 
 
@@ -73,7 +89,7 @@ def open_failed_detail(device_id: Optional[str]) -> str:
     serial = SERIAL_PREFIX + device
     doctor = f"`korvelan380 -d {device} doctor`" if device else "`korvelan380 doctor`"
     try:
-        bound = loaded_driver()
+        bound = bound_driver()
         if bound is None:
             return _no_driver_loaded(serial, doctor)
         if is_simulator(bound):

@@ -1,10 +1,11 @@
 """The D2XX driver in this process: which one is loaded, and loading one so that the library
 binds it.
 
-The library binds whatever is loaded under the driver's file name, once per process. The
-simulated module and the recording shim are drivers of that name too, so activating the one and
-capturing with the other both load through here, and the checks before a connect look here at
-what the library will bind.
+The library binds a driver once per process: on Linux whatever is loaded under the driver's file
+name, else its open driver over libftdi (or what KORVELAN380_DRIVER names). The simulated module
+and the recording shim are drivers of that name too, so activating the one and capturing with the
+other both load through here, and the checks before a connect look here at what the library will
+bind, or has bound.
 """
 
 from __future__ import annotations
@@ -16,18 +17,25 @@ import sys
 from pathlib import Path
 from typing import List, Optional, Tuple
 
-from ._search import DRIVER_FILE
+from ._native import loaded_path
+from ._search import DRIVER_FILE, LIBRARY_FILE
 
 __all__ = [
     "DRIVER_FILE",
     "DRIVER_FUNCTIONS",
+    "OPEN_BACKEND_FILE",
     "REQUIRED_FUNCTIONS",
     "SERIAL_PREFIX",
+    "bound_driver",
+    "describe_driver",
+    "driver_request",
     "forwarded_driver",
+    "is_open_backend",
     "is_simulator",
     "load_as_driver",
     "loaded_driver",
     "missing_functions",
+    "open_backend_path",
     "unload",
 ]
 
@@ -60,6 +68,88 @@ def _listed_functions() -> Tuple[Tuple[str, ...], int]:
 DRIVER_FUNCTIONS, REQUIRED_FUNCTIONS = _listed_functions()
 #: Every module's USB serial number starts with this; the rest is its deviceId.
 SERIAL_PREFIX = "KORVELAN380"
+#: The library's open driver over libftdi, installed beside it (Linux only).
+OPEN_BACKEND_FILE = "libkorvelan380-ftdi.so"
+
+
+def driver_request() -> str:
+    """What KORVELAN380_DRIVER asks of the library: "" (libftd2xx.so, else the open driver),
+    "vendor" (libftd2xx.so only), "open" (the open driver only), or a library's path. On
+    Windows the library imports its driver, and no variable changes which."""
+    return "" if sys.platform == "win32" else os.environ.get("KORVELAN380_DRIVER", "")
+
+
+class _PhdrInfo(ctypes.Structure):
+    # The start of glibc's struct dl_phdr_info: all that is read of it.
+    _fields_ = [("addr", ctypes.c_void_p), ("name", ctypes.c_char_p)]
+
+
+_PHDR_CALLBACK = ctypes.CFUNCTYPE(
+    ctypes.c_int, ctypes.POINTER(_PhdrInfo), ctypes.c_size_t, ctypes.c_void_p
+)
+
+
+def _loaded_files() -> List[str]:
+    """The files of the libraries this process has loaded, in the order they were loaded."""
+    names: List[str] = []
+
+    def collect(info: "ctypes._Pointer[_PhdrInfo]", _size: int, _data: object) -> int:
+        if info.contents.name:
+            names.append(os.fsdecode(info.contents.name))
+        return 0
+
+    try:
+        ctypes.CDLL(None).dl_iterate_phdr(_PHDR_CALLBACK(collect), None)
+    except AttributeError:
+        pass
+    return names
+
+
+def bound_driver() -> Optional[ctypes.CDLL]:
+    """The driver this process has loaded: the library's, after its first connect, or the one
+    loaded for it (the simulated module, the recording shim). Found among the loaded libraries
+    rather than by searching again as the library does; with several, the shim, else the last:
+    the library loads its own at its first connect, after anything loaded for it."""
+    if sys.platform == "win32" or not hasattr(os, "RTLD_NOLOAD"):
+        return loaded_driver()
+    drivers = []
+    for name in _loaded_files():
+        try:
+            cdll = ctypes.CDLL(name, mode=os.RTLD_NOLOAD | os.RTLD_NOW)
+        except OSError:
+            continue
+        if hasattr(cdll, "FT_OpenEx"):
+            drivers.append(cdll)
+    shims = [cdll for cdll in drivers if hasattr(cdll, "kcap_forwarded_driver")]
+    return (shims or drivers or [None])[-1]
+
+
+def open_backend_path() -> Optional[str]:
+    """Where the library looks for its open driver first: beside itself. None on Windows."""
+    if sys.platform == "win32":
+        return None
+    for name in _loaded_files():
+        if os.path.basename(name).startswith(LIBRARY_FILE):
+            return os.path.join(os.path.dirname(name), OPEN_BACKEND_FILE)
+    return OPEN_BACKEND_FILE
+
+
+def is_open_backend(cdll: ctypes.CDLL) -> bool:
+    """Whether ``cdll`` is the library's open driver, known by its file's name."""
+    return os.path.basename(loaded_path(cdll) or "").startswith(OPEN_BACKEND_FILE)
+
+
+def describe_driver(cdll: ctypes.CDLL) -> str:
+    """The driver in the words of the command-line tool's doctor."""
+    if is_simulator(cdll):
+        kind = "the simulated module"
+    elif is_open_backend(cdll):
+        kind = "the open driver (libftdi1)"
+    elif driver_request() in ("", "vendor"):
+        kind = "FTDI's D2XX driver"
+    else:
+        kind = "the driver"
+    return f"{kind} from {loaded_path(cdll) or DRIVER_FILE}"
 
 
 def loaded_driver() -> Optional[ctypes.CDLL]:

@@ -10,7 +10,9 @@ from typing import Optional
 
 from ._driver import (
     DRIVER_FILE,
+    driver_request,
     forwarded_driver,
+    is_open_backend,
     is_simulator,
     loaded_driver,
     missing_functions,
@@ -25,15 +27,20 @@ USB_BUS_DIR = "/dev/bus/usb"
 
 
 def _driver_would_open() -> bool:
-    """Whether the libftd2xx.so the library will bind (the one already loaded, else the
-    loader's) is a complete driver other than our simulated module, which needs no bus. A
-    driver loaded only to look at it, and found to be neither, is let go again, so that the
-    simulated module can still be activated."""
-    bound = loaded_driver()
+    """Whether the driver the library will bind is a complete one that needs a USB bus: not our
+    simulated module, and not the open driver, whose libusb finds no device without a bus
+    rather than crash. That is the libftd2xx.so already loaded, else the loader's, or the library
+    KORVELAN380_DRIVER names. A driver loaded only to look at it, and found to be neither, is
+    let go again, so that the simulated module can still be activated."""
+    request = driver_request()
+    if request == "open":
+        return False
+    bound = loaded_driver() if request in ("", "vendor") else None
     if bound is not None:
         return _complete_driver(bound)
     try:
-        driver = ctypes.CDLL(DRIVER_FILE, mode=os.RTLD_LAZY)
+        name = DRIVER_FILE if request in ("", "vendor") else request
+        driver = ctypes.CDLL(name, mode=os.RTLD_LAZY)
     except OSError:
         return False  # the library's own status says what is wrong
     if _complete_driver(driver):
@@ -50,7 +57,9 @@ def _complete_driver(driver: ctypes.CDLL) -> bool:
         if forwarded is None:
             return False
         driver = forwarded
-    return not is_simulator(driver) and not missing_functions(driver)
+    return (
+        not is_simulator(driver) and not is_open_backend(driver) and not missing_functions(driver)
+    )
 
 
 def usb_bus_problem() -> Optional[str]:

@@ -11,7 +11,7 @@ import os
 import sys
 from typing import TYPE_CHECKING, Optional
 
-from ._driver import DRIVER_FILE, load_as_driver, loaded_driver
+from ._driver import DRIVER_FILE, bound_driver, is_open_backend, load_as_driver, loaded_driver
 from ._search import capture_candidates, choose, sim_candidates
 from .errors import SimulatorError
 
@@ -53,12 +53,18 @@ def capture(
     Returns the shim's path.
 
     Raises:
-        SimulatorError: a ``libftd2xx.so`` (``FTD2XX.dll``) is already loaded in this process,
-            so the library has bound it or will; or ``sim`` on Windows, where it is not
-            available.
+        SimulatorError: a ``libftd2xx.so`` (``FTD2XX.dll``), or the open driver, is already
+            loaded in this process, so the library has bound it or will; or ``sim`` on Windows,
+            where it is not available.
         LibraryNotFoundError: the shim was not found.
     """
     _check_capture_arguments(limit, driver, sim)
+    bound = bound_driver()
+    if bound is not None and is_open_backend(bound):
+        raise SimulatorError(
+            "the library has bound its open driver already: call capture() before the first "
+            "connect, in a fresh process"
+        )
     if loaded_driver() is not None:
         raise SimulatorError(
             f"a {SHIM_FILE} is already loaded in this process: call capture() before the first "

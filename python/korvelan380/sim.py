@@ -49,7 +49,10 @@ from typing import Any, Callable, List, Optional, Set, Tuple, Union
 from ._driver import (
     DRIVER_FILE,
     SERIAL_PREFIX,
+    bound_driver,
+    driver_request,
     forwarded_driver,
+    is_open_backend,
     is_simulator,
     load_as_driver,
     loaded_driver,
@@ -606,6 +609,18 @@ def _load(path: Optional[str]) -> Simulator:
 def _first_activation(path: Optional[str]) -> Simulator:
     if sys.platform != "win32" and not hasattr(os, "RTLD_NOLOAD"):
         raise SimulatorError("the simulated module works on Linux and Windows only")
+    # The library would not bind it: it takes what the variable names, and binds once.
+    if driver_request() not in ("", "vendor"):
+        raise SimulatorError(
+            f"KORVELAN380_DRIVER={driver_request()}: the library would not bind the simulated "
+            "module; unset KORVELAN380_DRIVER"
+        )
+    bound = bound_driver()
+    if bound is not None and is_open_backend(bound):
+        raise SimulatorError(
+            "the library has bound its open driver already: activate the simulated module "
+            "before the first connect, in a fresh process"
+        )
     loaded = loaded_driver()
     return _use_loaded(loaded, path) if loaded is not None else _load(path)
 

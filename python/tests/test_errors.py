@@ -118,10 +118,13 @@ class TestOpenFailedSaysWhy:
         """
 
     def test_no_driver_library_at_all(self):
-        result = run_python(self.CONNECT, LD_LIBRARY_PATH="/nonexistent")
+        result = run_python(
+            self.CONNECT, LD_LIBRARY_PATH="/nonexistent", KORVELAN380_DRIVER="vendor"
+        )
         message, after = result.stdout.splitlines()[:2] or ["", ""]
-        assert "no driver library loads" in message, result.stderr
+        assert "no driver library serves: libftd2xx.so does not load" in message, result.stderr
         assert "install the vendor's D2XX driver" in message
+        assert "open driver" not in message  # not one the library may take
         assert "korvelan380.sim.activate()" in message
         assert after == "then the simulator connects"
 
@@ -129,10 +132,42 @@ class TestOpenFailedSaysWhy:
         partial = build_dir() / "tests" / "partial_driver"
         if not (partial / "libftd2xx.so").exists():
             pytest.skip("the test driver is built with the C++ tests")
-        result = run_python(self.CONNECT, LD_LIBRARY_PATH=str(partial))
+        result = run_python(self.CONNECT, LD_LIBRARY_PATH=str(partial), KORVELAN380_DRIVER="vendor")
         message, after = result.stdout.splitlines()[:2] or ["", ""]
         assert f"{partial}/libftd2xx.so loads but lacks FT_EE_UAWrite" in message, result.stderr
         assert after == "then the simulator connects"
+
+    def test_the_open_backend_is_named_when_it_serves_or_why_it_does_not(self):
+        """Without libftd2xx.so the library takes its open driver, which finds no module here;
+        the simulated module cannot take its place afterwards."""
+        result = run_python(
+            """
+            import korvelan380
+            from korvelan380 import sim
+            try:
+                korvelan380.connect("7")
+            except korvelan380.OpenFailedError as error:
+                print(error)
+            try:
+                sim.activate()
+            except korvelan380.SimulatorError as error:
+                print(error)
+            """,
+            LD_LIBRARY_PATH="/nonexistent",
+            KORVELAN380_DRIVER="",
+        )
+        message = result.stdout.splitlines()[0] if result.stdout else ""
+        backend = build_dir() / "lib" / "libkorvelan380-ftdi.so"
+        if not backend.exists():
+            assert f"{backend} does not load" in message, result.stderr
+            assert "install libftdi1-2, which the open driver needs" in message
+            return
+        assert (
+            f"the open driver (libftdi1) from {backend} loads but cannot open a module with the "
+            "serial number KORVELAN3807" in message
+        ), result.stderr
+        assert "the udev rule 70-korvelan380.rules" in message
+        assert "has bound its open driver already" in result.stdout.splitlines()[-1]
 
     def test_the_simulator_without_that_module_or_with_a_fault(self, korvelan_sim, sim_module):
         with pytest.raises(OpenFailedError, match="no module KORVELAN3808 is attached") as caught:

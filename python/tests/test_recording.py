@@ -72,6 +72,26 @@ def test_capture_refuses_once_a_driver_is_loaded(tmp_path):
     assert done.stdout.startswith("refused: a libftd2xx.so is already loaded"), done.stderr
 
 
+def test_capture_refuses_once_the_library_has_bound_its_open_driver(tmp_path, monkeypatch):
+    if not (BUILD_DIR / "lib" / "libkorvelan380-ftdi.so").exists():
+        pytest.skip("the open driver is built where libftdi1-dev is installed")
+    monkeypatch.setenv("LD_LIBRARY_PATH", "/nonexistent")  # no libftd2xx.so to take first
+    monkeypatch.setenv("KORVELAN380_DRIVER", "")
+    done = run_python(
+        "import sys, korvelan380\n"
+        "try:\n"
+        "    korvelan380.connect('7')\n"  # no module here: the open driver is bound all the same
+        "except korvelan380.OpenFailedError:\n"
+        "    pass\n"
+        "try:\n"
+        "    korvelan380.capture(sys.argv[1])\n"
+        "except korvelan380.SimulatorError as e:\n"
+        "    print('refused:', e)\n",
+        str(tmp_path / "c.jsonl"),
+    )
+    assert done.stdout.startswith("refused: the library has bound its open driver"), done.stderr
+
+
 def dio_input_capture(tmp_path: Path) -> Path:
     """The tool's capture of module 0's DIO inputs reading 0xA5 on the simulated module."""
     state = ["--sim", "--sim-state", str(tmp_path / "state.json")]

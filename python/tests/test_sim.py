@@ -219,6 +219,7 @@ class TestActivation:
                 print("connected", m.read_dio_input())
             """,
             LD_LIBRARY_PATH="/nonexistent",
+            KORVELAN380_DRIVER="vendor",  # else the library takes its open driver
         )
         assert result.stdout.split("\n")[:2] == ["no driver", "connected 0"], result.stderr
 

@@ -35,10 +35,18 @@ class TestNoUsbBus:
         )
 
     def test_no_driver_at_all_is_the_librarys_own_failure(self):
-        result = run_python(CONNECT, LD_LIBRARY_PATH="/nonexistent")
+        result = run_python(CONNECT, LD_LIBRARY_PATH="/nonexistent", KORVELAN380_DRIVER="vendor")
         kind, _, detail = result.stdout.strip().partition(" | ")
         assert kind == "OpenFailedError 4 7", result.stderr
-        assert detail.startswith("no driver library loads"), detail
+        assert detail.startswith("no driver library serves"), detail
+
+    def test_the_open_backend_needs_no_bus_even_with_ftdis_driver_there(self):
+        if not (OTHER_DRIVER / "libftd2xx.so").exists():
+            pytest.skip("the test driver is built with the C++ tests")
+        result = run_python(CONNECT, LD_LIBRARY_PATH=str(OTHER_DRIVER), KORVELAN380_DRIVER="open")
+        kind, _, detail = result.stdout.strip().partition(" | ")
+        assert kind == "OpenFailedError 4 7", result.stderr
+        assert "USB bus" not in detail, detail
 
     def test_the_simulated_module_needs_no_bus(self, korvelan_sim):
         korvelan_sim.attach("7")

@@ -13,6 +13,7 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -25,7 +26,9 @@
   X(opendir)              \
   X(readdir)              \
   X(readdir64)            \
-  X(closedir) X(open) X(open64) X(read) X(close) X(ioctl) X(poll) X(stat) X(stat64) X(access)
+  X(closedir)             \
+  X(open)                 \
+  X(open64) X(read) X(close) X(ioctl) X(poll) X(stat) X(stat64) X(access) X(statfs) X(statfs64)
 #define DECLARE_NEXT(name) static __typeof__(&name) next_##name;
 NEXT_FUNCTIONS(DECLARE_NEXT)
 
@@ -253,4 +256,22 @@ int access(const char* path, int mode) {
     default:
       return NEXT(access)(path, mode);
   }
+}
+
+// A libusb built without udev takes sysfs as mounted when statfs says so, and then lists devices
+// in its USB folder alone, which is hidden: to it, sysfs is not mounted, and it lists the nodes.
+static int is_sysfs_root(const char* path) {
+  return path != NULL && (strcmp(path, "/sys") == 0 || strcmp(path, "/sys/") == 0);
+}
+
+int statfs(const char* path, struct statfs* buf) {
+  if (!is_sysfs_root(path)) return NEXT(statfs)(path, buf);
+  errno = ENOENT;
+  return -1;
+}
+
+int statfs64(const char* path, struct statfs64* buf) {
+  if (!is_sysfs_root(path)) return NEXT(statfs64)(path, buf);
+  errno = ENOENT;
+  return -1;
 }

@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
 # An installed copy, checked as its users meet it:
-#   check_install.sh prefix BUILD_DIR SOURCE_DIR VERSION   cmake --install into a temporary prefix
-#   check_install.sh deb BUILD_DIR SOURCE_DIR VERSION      the .deb (cpack), unpacked
+#   check_install.sh prefix BUILD_DIR SOURCE_DIR VERSION EMULATOR LIBUSB_DIR
+#       cmake --install into a temporary prefix
+#   check_install.sh deb BUILD_DIR SOURCE_DIR VERSION EMULATOR LIBUSB_DIR
+#       the .deb (cpack), its dependencies resolved by apt, unpacked
 # then, against that copy: the files and where they are; a consumer project through find_package
 # and through pkg-config, compiling the header as C and as C++; the examples, built from the
-# copy's own sources and run against its simulated module; the tool; the Python package.
+# copy's own sources and run against its simulated module; the tool; the Python package; and the
+# tool's doctor over an emulated chip (EMULATOR, preloaded), which without FTDI's driver finds the
+# open driver and the module (through the libusb without udev in LIBUSB_DIR).
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../support/check_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../support/check_lib.sh"
 mode="$1" build="$(cd "$2" && pwd)" source="$(cd "$3" && pwd)" version="$4"
+emulator="$5" libusb_dir="$6"
 # Nothing from the caller's environment may point elsewhere.
 unset KORVELAN380_LIBRARY KORVELAN380_SIM_LIBRARY KORVELAN380_BUILD_DIR LD_LIBRARY_PATH PYTHONPATH \
-  PKG_CONFIG_PATH CMAKE_PREFIX_PATH
+  PKG_CONFIG_PATH CMAKE_PREFIX_PATH KORVELAN380_DRIVER
+# The open driver is built (and so installed) where libftdi1-dev is.
+open_driver=""
+[ ! -f "$build/lib/libkorvelan380-ftdi.so" ] || open_driver=libkorvelan380-ftdi.so
 export PYTHONDONTWRITEBYTECODE=1
 
 case "$mode" in
@@ -31,9 +39,14 @@ case "$mode" in
     [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version"
     depends="$(dpkg-deb -f "$deb" Depends)"
     echo "Depends: $depends"
-    for need in libc6 libstdc++6 python3; do
+    needs=(libc6 libstdc++6 python3)
+    [ -z "$open_driver" ] || needs+=(libftdi1-2)
+    for need in "${needs[@]}"; do
       [[ ", $depends," == *", $need"[\ ,]* ]] || fail "Depends lacks $need: $depends"
     done
+    # What `apt install ./korvelan380_*.deb` would do, without doing it: this machine is shared.
+    apt-get install --simulate "$deb" >"$work/apt.log" 2>&1 ||
+      { cat "$work/apt.log" >&2; fail "apt cannot install $deb"; }
     dpkg-deb -x "$deb" "$work/root"
     prefix="$work/root/usr"
     ;;
@@ -50,6 +63,7 @@ soname="$(readelf -d "$libfile" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')"
 [ "$(readlink "$libdir/$soname")" = "libkorvelan380.so.$version" ] || fail "$soname link"
 [ -L "$libdir/libkorvelan380.so" ] || fail "no libkorvelan380.so link"
 "$source/tests/check_exports.sh" "$libfile" "$source/tests/expected_exports.txt"
+[ -z "$open_driver" ] || [ -f "$libdir/$open_driver" ] || fail "no $open_driver beside the library"
 simdir="$libdir/korvelan380/sim"
 [ -f "$simdir/libftd2xx.so" ] || fail "no simulator in $simdir"
 capturedir="$libdir/korvelan380/capture"
@@ -159,4 +173,25 @@ assert library.origin == "install prefix", library
 assert same(library.path, os.path.join(libdir, "libkorvelan380.so")), library.path
 print(f"korvelan380 {version}: {library.path}, {simulator.path}")
 PY
+step "the tool's doctor over an emulated chip, without FTDI's driver"
+if [ -z "$open_driver" ]; then
+  echo "skipped: the open driver is not built here (no libftdi1-dev)"
+elif [ ! -f "$libusb_dir/libusb-1.0.so.0" ]; then
+  echo "skipped: no libusb without udev in $libusb_dir (ctest -R open_driver_libusb builds it)"
+elif ldd "$prefix/bin/korvelan380" | grep -q libasan; then
+  echo "skipped: a sanitizer build, before whose runtime the emulator cannot be preloaded"
+elif ldconfig -p | grep -q 'libftd2xx\.so '; then
+  echo "skipped: this machine has FTDI's driver, which the library would take first"
+else
+  doctor="$(LD_PRELOAD="$emulator" LD_LIBRARY_PATH="$libusb_dir" KORVELAN380_EMULATED_CHIPS=7 \
+    XDG_STATE_HOME="$work" "$prefix/bin/korvelan380" -d 7 doctor 2>&1)" || fail "doctor: $doctor"
+  echo "$doctor"
+  why=" (no usable libftd2xx.so was found, so the library took its open driver)"
+  used="$(grep -F "$why" <<<"$doctor" |
+    sed -n 's/^\[ok\] *driver: the open driver (libftdi1) from \(.*\) (no usable .*/\1/p')"
+  [ -n "$used" ] && [ "$(realpath "$used")" = "$(realpath "$libdir/$open_driver")" ] ||
+    fail "doctor did not find the installed open driver"
+  grep -qF "module 7 opens and answers" <<<"$doctor" || fail "doctor did not find the module"
+fi
+
 echo "the installed copy ($mode) works"

@@ -1,7 +1,9 @@
 // What FTDI's driver does over the emulated chips, called directly: how FT_Read waits, what the
 // receive queue shows while a reply is on its way, how the latency timer paces replies, and
 // where the EEPROM user area lies on an FT232H (the module's chip, with a 93C56 or a 93C66) and
-// on an FT232R. The README's section on real hardware reports these.
+// on an FT232R. The README's section on real hardware reports these. With KORVELAN380_DRIVER=open
+// the same cases run on the open backend (driver_under_test.h), which must do the same, except
+// where a test says what FTDI's driver alone does.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,12 +16,15 @@
 #include <vector>
 
 #include "chip_eeprom.h"
+#include "driver_under_test.h"
 #include "korvelan380_ftdi_chips.h"
 
 namespace {
 
 using korvelan380::test::ChecksumHolds;
+using korvelan380::test::DriverMissing;
 using korvelan380::test::Eeprom;
+using korvelan380::test::OnOpenBackend;
 
 using DWORD = uint32_t;
 using Handle = void*;
@@ -82,6 +87,16 @@ void Bind(void* library, const char* name, Fn& fn) {
   ASSERT_NE(fn, nullptr) << name;
 }
 
+// A function that FTDI's driver has and the open backend, which offers only the library's, has
+// not: null there.
+template <typename Fn>
+void BindVendorOnly(void* library, const char* name, Fn& fn) {
+  fn = reinterpret_cast<Fn>(dlsym(library, name));
+  if (!OnOpenBackend()) {
+    ASSERT_NE(fn, nullptr) << name;
+  }
+}
+
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -89,15 +104,14 @@ double Ms(Clock::duration d) {
 class FtdiDriver : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (access(KORVELAN380_VENDOR_DRIVER, F_OK) != 0) {
-      GTEST_SKIP() << "FTDI's driver was not fetched: npm could not reach its registry";
-    }
+    const std::string missing = DriverMissing();
+    if (!missing.empty()) GTEST_SKIP() << missing;
     // Before the driver loads: its libusb lists the devices once, at its start.
     kft_attach("5");
     kft_attach("12345678");
     kft_attach("15:ft232h-93c66");
     kft_attach("3:ft232r");
-    void* library = dlopen(KORVELAN380_VENDOR_DRIVER, RTLD_NOW | RTLD_GLOBAL);
+    void* library = dlopen(korvelan380::test::DriverPath(), RTLD_NOW | RTLD_GLOBAL);
     ASSERT_NE(library, nullptr) << dlerror();
     Bind(library, "FT_OpenEx", d_.openEx);
     Bind(library, "FT_Close", d_.close);
@@ -106,12 +120,12 @@ class FtdiDriver : public ::testing::Test {
     Bind(library, "FT_GetQueueStatus", d_.getQueueStatus);
     Bind(library, "FT_SetTimeouts", d_.setTimeouts);
     Bind(library, "FT_SetLatencyTimer", d_.setLatencyTimer);
-    Bind(library, "FT_SetUSBParameters", d_.setUsbParameters);
+    BindVendorOnly(library, "FT_SetUSBParameters", d_.setUsbParameters);
     Bind(library, "FT_EE_UASize", d_.eeUaSize);
     Bind(library, "FT_EE_UARead", d_.eeUaRead);
     Bind(library, "FT_EE_UAWrite", d_.eeUaWrite);
-    Bind(library, "FT_ReadEE", d_.readEe);
-    Bind(library, "FT_WriteEE", d_.writeEe);
+    BindVendorOnly(library, "FT_ReadEE", d_.readEe);
+    BindVendorOnly(library, "FT_WriteEE", d_.writeEe);
     h_ = Open("KORVELAN3805");
   }
   void TearDown() override {
@@ -194,6 +208,7 @@ TEST_F(FtdiDriver, TheLatencyTimerPacesReplies) {
 // driver sees the full packet at once only when its transfers are one packet long: a longer
 // transfer ends with the short packet.
 TEST_F(FtdiDriver, AnFt232hSendsAFullPacketAtOnce) {
+  if (d_.setUsbParameters == nullptr) GTEST_SKIP() << "the driver has no FT_SetUSBParameters";
   const uint8_t frame[] = {0x02, 'R', '0', '0', '7', 'F', 0x03};
   std::vector<uint8_t> reply(512);
   const auto timeToRead = [&](DWORD bytes) {
@@ -282,9 +297,10 @@ void AddWordsAfterSerial(std::vector<size_t>& words, const char* id, size_t conf
 
 // An FT232H's configuration area is the 93C56's 128 words, the checksum in word 127. The user
 // area is words 16 to 63, then from the word after the serial number's string to word 126: 128
-// bytes for a one-character deviceId. The driver reads all 128 words for the size and for a
-// read; a write reads them twice, erases the part and writes all 128 back. Past the user area a
-// read goes on (the checksum first) and a write ignores the excess, both with FT_OK.
+// bytes for a one-character deviceId. FTDI's driver reads all 128 words for the size and for a
+// read; a write reads them twice, erases the part and writes all 128 back (the open backend
+// writes the words that change, never erasing the part). Past the user area a read goes on (the
+// checksum first) and a write ignores the excess, both with FT_OK.
 TEST_F(FtdiDriver, UserAreaOfAnFt232hWith93c56) {
   std::vector<size_t> words;
   for (size_t w = 16; w < 64; ++w) words.push_back(w);
@@ -295,9 +311,13 @@ TEST_F(FtdiDriver, UserAreaOfAnFt232hWith93c56) {
   EXPECT_EQ(words[48], 111u);
   EXPECT_EQ(calls.size.reads, 128u);
   EXPECT_EQ(calls.read.reads, 128u);
-  EXPECT_EQ(calls.write.reads, 256u);
-  EXPECT_EQ(calls.write.erases, 1u);
-  EXPECT_EQ(calls.write.writes, 128u);
+  if (OnOpenBackend()) {
+    EXPECT_EQ(calls.write.erases, 0u);
+  } else {
+    EXPECT_EQ(calls.write.reads, 256u);
+    EXPECT_EQ(calls.write.erases, 1u);
+    EXPECT_EQ(calls.write.writes, 128u);
+  }
   EXPECT_EQ(outsize.readStatus, 0u);
   EXPECT_EQ(outsize.got, 130u);
   EXPECT_EQ(outsize.tail, Eeprom("5")[127]);
@@ -306,22 +326,29 @@ TEST_F(FtdiDriver, UserAreaOfAnFt232hWith93c56) {
 }
 
 // A 93C66 changes nothing: the driver uses its first 128 words alone, and the erase of a write
-// loses the other 128. Addresses wrap at the part's size.
+// by FTDI's driver loses the other 128. Addresses wrap at the part's size.
 TEST_F(FtdiDriver, UserAreaOfAnFt232hWith93c66) {
   ASSERT_EQ(kft_eeprom("15", nullptr, 0), 256u);
-  Handle h = Open("KORVELAN38015");
-  uint16_t word = 0;
-  ASSERT_EQ(d_.writeEe(h, 200, 0x1234), 0u);
-  ASSERT_EQ(d_.readEe(h, 256 + 200, &word), 0u);
-  EXPECT_EQ(word, 0x1234);
-  d_.close(h);
+  if (!OnOpenBackend()) {
+    Handle h = Open("KORVELAN38015");
+    uint16_t word = 0;
+    ASSERT_EQ(d_.writeEe(h, 200, 0x1234), 0u);
+    ASSERT_EQ(d_.readEe(h, 256 + 200, &word), 0u);
+    EXPECT_EQ(word, 0x1234);
+    d_.close(h);
+  }
   std::vector<size_t> words;
   for (size_t w = 16; w < 64; ++w) words.push_back(w);
   AddWordsAfterSerial(words, "15", 256);
   Outsize outsize;
+  const std::vector<uint16_t> before = Eeprom("15");
   const UserAreaCalls calls = CheckUserArea("15", words, 127, outsize);
-  EXPECT_EQ(calls.write.writes, 128u);
-  EXPECT_EQ(Eeprom("15")[200], 0xFFFF);
+  if (OnOpenBackend()) {
+    EXPECT_TRUE(std::equal(before.begin() + 128, before.end(), Eeprom("15").begin() + 128));
+  } else {
+    EXPECT_EQ(calls.write.writes, 128u);
+    EXPECT_EQ(Eeprom("15")[200], 0xFFFF);
+  }
 }
 
 // An FT232R's configuration area is words 0 to 63, the checksum in word 63; the user area lies
@@ -334,11 +361,73 @@ TEST_F(FtdiDriver, UserAreaOfAnFt232r) {
   const UserAreaCalls calls = CheckUserArea("3", words, 63, outsize);
   EXPECT_EQ(words.size(), 20u);
   EXPECT_EQ(calls.size.reads, 64u);
-  EXPECT_EQ(calls.write.writes, 64u);
+  if (!OnOpenBackend()) {
+    EXPECT_EQ(calls.write.writes, 64u);
+  }
   EXPECT_EQ(outsize.readStatus, 0u);
   EXPECT_EQ(outsize.got, 40u);
   EXPECT_EQ(outsize.writeStatus, kEepromWriteFailed);
   EXPECT_FALSE(outsize.changed);
+}
+
+// ---- One calibration, two drivers --------------------------------------------------------------
+
+// The user-area functions of one driver, loaded on its own (RTLD_LOCAL: FTDI's driver carries a
+// libusb of its own, which must not serve libftdi).
+struct UserAreaDriver {
+  DWORD (*openEx)(void*, DWORD, Handle*) = nullptr;
+  DWORD (*close)(Handle) = nullptr;
+  DWORD (*eeUaRead)(Handle, uint8_t*, DWORD, DWORD*) = nullptr;
+  DWORD (*eeUaWrite)(Handle, const uint8_t*, DWORD) = nullptr;
+
+  void Load(const char* path) {
+    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << dlerror();
+    Bind(library, "FT_OpenEx", openEx);
+    Bind(library, "FT_Close", close);
+    Bind(library, "FT_EE_UARead", eeUaRead);
+    Bind(library, "FT_EE_UAWrite", eeUaWrite);
+  }
+  void Store(const std::vector<uint8_t>& record) {
+    Handle h = nullptr;
+    ASSERT_EQ(openEx(const_cast<char*>("KORVELAN38021"), kOpenBySerial, &h), 0u);
+    EXPECT_EQ(eeUaWrite(h, record.data(), static_cast<DWORD>(record.size())), 0u);
+    close(h);
+  }
+  std::vector<uint8_t> Load(size_t size) {
+    Handle h = nullptr;
+    std::vector<uint8_t> record(size);
+    DWORD got = 0;
+    EXPECT_EQ(openEx(const_cast<char*>("KORVELAN38021"), kOpenBySerial, &h), 0u);
+    EXPECT_EQ(eeUaRead(h, record.data(), static_cast<DWORD>(size), &got), 0u);
+    EXPECT_EQ(got, size);
+    close(h);
+    return record;
+  }
+};
+
+// A calibration record (the user area's first 88 bytes) stored through one driver is loaded bit
+// for bit through the other, both ways, and the checksum each leaves holds. Run with the open
+// backend's tests, whose libusb reaches the emulated chips.
+TEST(TwoDrivers, OneCalibrationTwoDrivers) {
+  if (!OnOpenBackend()) GTEST_SKIP() << "run with the open backend's tests";
+  for (const std::string& missing :
+       {korvelan380::test::VendorMissing(), korvelan380::test::OpenBackendMissing()}) {
+    if (!missing.empty()) GTEST_SKIP() << missing;
+  }
+  kft_attach("21");  // before FTDI's driver loads
+  UserAreaDriver vendor, open;
+  ASSERT_NO_FATAL_FAILURE(vendor.Load(KORVELAN380_VENDOR_DRIVER));
+  ASSERT_NO_FATAL_FAILURE(open.Load(KORVELAN380_OPEN_DRIVER));
+  std::vector<uint8_t> record(88);
+  for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<uint8_t>(i * 37 + 11);
+  vendor.Store(record);
+  EXPECT_EQ(open.Load(record.size()), record);
+  EXPECT_TRUE(ChecksumHolds(Eeprom("21"), 127));
+  std::reverse(record.begin(), record.end());
+  open.Store(record);
+  EXPECT_EQ(vendor.Load(record.size()), record);
+  EXPECT_TRUE(ChecksumHolds(Eeprom("21"), 127));
 }
 
 }  // namespace

@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
-# The tool's commands (doctor included) and the Python package's quick start on FTDI's driver,
-# with the emulated chips (an FT232H, the module's own) preloaded.
-#   tool_and_python.sh TOOL EMULATOR DRIVER_DIR PYTHON_DIR
+# The tool's commands (doctor included) and the Python package's quick start on a driver, FTDI's
+# or the library's open driver, with the emulated chips (an FT232H, the module's own) preloaded.
+#   tool_and_python.sh vendor TOOL EMULATOR DRIVER_DIR PYTHON_DIR   FTDI's libftd2xx.so in DRIVER_DIR
+#   tool_and_python.sh open TOOL EMULATOR LIBUSB_DIR PYTHON_DIR     the open driver, over the libusb
+#                                                                   without udev in LIBUSB_DIR
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../support/check_lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../support/check_lib.sh"
-tool="$1" emulator="$2" driver_dir="$3" python_dir="$4"
-if [ ! -f "$driver_dir/libftd2xx.so" ]; then
-  echo "skipped: FTDI's driver was not fetched into $driver_dir"
+driver="$1" tool="$2" emulator="$3" lib_dir="$4" python_dir="$5"
+case "$driver" in
+  vendor) needed=libftd2xx.so named="FTDI's D2XX driver from $lib_dir/libftd2xx.so" ;;
+  open) needed=libusb-1.0.so.0 named="the open driver (libftdi1) from " ;;
+  *) fail "the driver is vendor or open, not $driver" ;;
+esac
+if [ ! -f "$lib_dir/$needed" ]; then
+  echo "skipped: no $needed in $lib_dir (fetched by the tests' fixtures)"
   exit 77
 fi
-export LD_PRELOAD="$emulator" LD_LIBRARY_PATH="$driver_dir" KORVELAN380_EMULATED_CHIPS=7
-export XDG_STATE_HOME="$work"
+export LD_PRELOAD="$emulator" LD_LIBRARY_PATH="$lib_dir" KORVELAN380_EMULATED_CHIPS=7
+export KORVELAN380_DRIVER="$driver" XDG_STATE_HOME="$work"
 
 doctor="$("$tool" -d 7 doctor 2>&1)" && status=0 || status=$?
 expect "doctor finds nothing wrong" 0 "$status"
 expect "doctor's verdict" "no problems found" "$(tail -1 <<<"$doctor")"
 grep -q "module 7 opens and answers" <<<"$doctor" || problem "doctor: $doctor"
+grep -qF "driver: $named" <<<"$doctor" || problem "doctor names another driver: $doctor"
 
 # Each run is a fresh process, and so a freshly plugged-in chip: what a command shows is what it
 # read back from the module within its run.

@@ -1,6 +1,7 @@
-// The library on FTDI's own D2XX driver, over FTDI chips emulated at the USB level (the module's
-// FT232H unless a test says otherwise): what reaches the module is checked in the module's
-// registers, as the simulated-module tests do, and the calibration in the chip's EEPROM.
+// The library on FTDI's own D2XX driver, or on the open backend (see driver_under_test.h), over
+// FTDI chips emulated at the USB level (the module's FT232H unless a test says otherwise): what
+// reaches the module is checked in the module's registers, as the simulated-module tests do, and
+// the calibration in the chip's EEPROM.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "chip_eeprom.h"
+#include "driver_under_test.h"
 #include "korvelan380.h"
 #include "korvelan380_ftdi_chips.h"
 
@@ -66,12 +68,11 @@ class VendorDriver : public ::testing::Test {
     kft_attach("9:ft232r");
     kft_attach("6:blank");
     kft_attach("4");
+    kft_attach("1");
   }
   void SetUp() override {
-    if (access(KORVELAN380_VENDOR_DRIVER, F_OK) != 0) {
-      GTEST_SKIP() << "FTDI's driver was not fetched (" KORVELAN380_VENDOR_DRIVER
-                      " is missing): npm could not reach its registry";
-    }
+    const std::string missing = korvelan380::test::DriverMissing();
+    if (!missing.empty()) GTEST_SKIP() << missing;
     ASSERT_EQ(KORVELAN380_Connect(kId), KORVELAN380_OK);
   }
   void TearDown() override { KORVELAN380_DisConnect(kId); }
@@ -298,6 +299,23 @@ TEST_F(VendorDriver, ADisconnectDuringAWithheldReplyReturnsAndClosesTheHandle) {
   reader.join();
   EXPECT_NE(readStatus, KORVELAN380_OK);
   EXPECT_TRUE(ClosedSoon(kId));
+}
+
+TEST_F(VendorDriver, AnUnplugDuringAReadFailsItSoon) {
+  ASSERT_EQ(KORVELAN380_Connect("1"), KORVELAN380_OK);
+  kft_withhold_replies("1", 1);
+  std::thread unplug([] {
+    usleep(300 * 1000);  // the read is waiting for its reply by now
+    kft_unplug("1");
+  });
+  uint8_t range = 0;
+  const auto start = Clock::now();
+  EXPECT_EQ(KORVELAN380_RangeSet_R("1", 0, &range), KORVELAN380_TRANSFER_FAILED);
+  EXPECT_LT(SecondsSince(start), 2.0);
+  unplug.join();
+  EXPECT_EQ(KORVELAN380_DisConnect("1"), KORVELAN380_OK);
+  EXPECT_TRUE(ClosedSoon("1"));
+  EXPECT_EQ(kft_plug("1"), 0);
 }
 
 TEST_F(VendorDriver, TheLatencyTimerIsTheChipsUntilTurnedDown) {

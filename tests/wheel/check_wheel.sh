@@ -30,7 +30,10 @@ wheel="$work/dist/korvelan380-$version-py3-none-linux_x86_64.whl"
 [ "$(untracked)" = "$before" ] || fail "the build left files in the source tree: $(untracked)"
 
 step "its contents and metadata"
-"$python" "$here/wheel_contents.py" "$wheel" "$version" py3-none-linux_x86_64 libkorvelan380.so \
+# The open driver beside the library, where libftdi1 was there to build it.
+libraries=libkorvelan380.so
+if pkg-config --exists libftdi1; then libraries+=,libkorvelan380-ftdi.so; fi
+"$python" "$here/wheel_contents.py" "$wheel" "$version" py3-none-linux_x86_64 "$libraries" \
   libftd2xx.so
 
 step "pip install --no-index into a fresh venv"
@@ -63,6 +66,26 @@ for what, path in [("package", korvelan380.__file__), ("library", library.path),
 assert korvelan380.__version__ == version, korvelan380.__version__
 print("connected, set and read back:", library)
 PY
+
+if [[ "$libraries" == *ftdi* ]]; then
+  step "without FTDI's driver, the library takes the wheel's open driver"
+  # No chip here: the open driver finds no module, and the failure names it.
+  KORVELAN380_DRIVER= "$venv" - "$work/venv" <<'PY'
+import sys
+import korvelan380
+
+venv = sys.argv[1]
+try:
+    korvelan380.connect("7")
+except korvelan380.OpenFailedError as error:
+    message = str(error)
+else:
+    sys.exit("connected to a module that is not there")
+assert "the open driver (libftdi1) from " + venv + "/" in message, message
+assert "/korvelan380/_lib/libkorvelan380-ftdi.so loads but cannot open" in message, message
+print("the open driver answered:", message.split(": ", 2)[-1][:90], "...")
+PY
+fi
 
 step "the wheel's copies win over the build tree and the loader's path"
 fake="$work/elsewhere"

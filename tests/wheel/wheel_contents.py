@@ -1,7 +1,8 @@
 """A wheel's files and metadata, as each of the two wheels must have them:
     wheel_contents.py WHEEL VERSION TAG LIBRARY DRIVER [METADATA_LINE...]
-LIBRARY is the library's file (libkorvelan380.so, korvelan380.dll) and DRIVER the simulated
-module's and the recording shim's (libftd2xx.so, FTD2XX.dll): the wheel's only native files.
+LIBRARY is the library's file (libkorvelan380.so, korvelan380.dll), with the files beside it after
+commas (the open driver, libkorvelan380-ftdi.so), and DRIVER the simulated module's and the
+recording shim's (libftd2xx.so, FTD2XX.dll): the wheel's only native files.
 METADATA_LINE: a line METADATA must hold beyond those of every wheel. Prints the files."""
 import sys
 import zipfile
@@ -18,7 +19,8 @@ with zipfile.ZipFile(wheel) as z:
 for need in ["korvelan380/__init__.py", "korvelan380/testing.py", "korvelan380/py.typed",
              "korvelan380/_install.json", "korvelan380/d2xx_functions.inc"]:
     assert need in names, f"no {need} in the wheel"
-expected = sorted([f"{lib}/{library}", f"{lib}/sim/{driver}", f"{lib}/capture/{driver}"])
+beside = [f"{lib}/{name}" for name in library.split(",")]
+expected = sorted([*beside, f"{lib}/sim/{driver}", f"{lib}/capture/{driver}"])
 assert native == expected, f"the native files are {native}, not {expected}"
 for line in [f"Version: {version}", "Requires-Python: >=3.9", "Provides-Extra: numpy",
              "License: MIT", *more_metadata]:

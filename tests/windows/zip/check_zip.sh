@@ -82,7 +82,7 @@ grep -q "FTD2XX.dll does not load" <<<"$out" || problem "doctor without a driver
 
 # With --sim: the simulated module from sim\, its state under %LOCALAPPDATA%\korvelan380\.
 out="$("$wine_run" "$tool" --sim doctor | tr -d '\r')" || problem "--sim doctor failed: $out"
-grep -q 'driver library: FTD2XX.dll loads from .*\\sim\\FTD2XX.dll' <<<"$out" ||
+grep -q 'driver: the simulated module from .*\\sim\\FTD2XX.dll' <<<"$out" ||
   problem "--sim doctor did not find sim\\FTD2XX.dll: $out"
 local_app_data="$("$wine_run" cmd /c echo %LOCALAPPDATA% | tr -d '\r')"
 [ -f "$(winepath -u "$local_app_data\\korvelan380\\sim-state.json")" ] ||

@@ -2,38 +2,24 @@
 // the bus is there (os/usb_*.cpp); it only matters for a driver that is FTDI's.
 #include "app/usb_bus.h"
 
+#include "app/driver.h"
 #include "app/tool.h"
-#include "d2xx.h"
 #include "os/os.h"
 
 namespace korvelan380::tool {
 
 namespace {
 
-enum class Driver { kNone, kSimulated, kOther };
-
-// What a loaded driver library is: our simulated module (told apart by its control interface),
-// one the library would refuse (a function missing), or another, which needs a USB bus. The
-// recording shim counts as the driver it forwards to.
-Driver Classify(void* driver) {
-  using Forwarded = const char* (*)();
-  if (auto forwarded = reinterpret_cast<Forwarded>(os::Symbol(driver, "kcap_forwarded_driver"))) {
-    const char* path = forwarded();
-    driver = *path != '\0' ? os::LoadedLibrary(path) : nullptr;
-    if (driver == nullptr) return Driver::kNone;
-  }
-  D2xxFunctions functions{};
-  if (d2xx::Bind(functions, [driver](const char* name) { return os::Symbol(driver, name); })) {
-    return Driver::kNone;
-  }
-  return os::Symbol(driver, "ksim_reset") != nullptr ? Driver::kSimulated : Driver::kOther;
-}
-
-// The driver library the library will bind. It stays loaded: the library binds this one.
-Driver FindDriver() {
+// Whether the library will bind a driver that needs a USB bus: one of its own (the simulated
+// module) does not, and the open driver's libusb finds no device without one rather than crash.
+// A library loaded here stays loaded: the library binds this one.
+bool DriverNeedsBus() {
+  const std::string request = DriverRequest();
+  if (request == "open") return false;
   std::string why;  // not needed: without a driver there is no bus problem to tell
-  void* driver = os::BoundDriver(why);
-  return driver != nullptr ? Classify(driver) : Driver::kNone;
+  void* driver =
+      request.empty() || request == "vendor" ? os::BoundDriver(why) : os::OpenLibrary(request, why);
+  return driver != nullptr && KindOf(driver) == DriverKind::kVendor;
 }
 
 }  // namespace
@@ -41,7 +27,7 @@ Driver FindDriver() {
 std::string UsbBusProblem() {
   // Without a driver the library's own status says what is wrong.
   const std::string missing = os::MissingUsbBus();
-  if (missing.empty() || FindDriver() != Driver::kOther) return "";
+  if (missing.empty() || !DriverNeedsBus()) return "";
   return "no USB bus is visible here (" + missing +
          " does not exist): a container or virtual machine without USB passthrough?";
 }

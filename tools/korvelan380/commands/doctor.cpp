@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
+#include "app/driver.h"
 #include "app/usb_bus.h"
 #include "d2xx.h"
 #include "os/os.h"
@@ -18,20 +20,35 @@ namespace korvelan380::tool {
 
 namespace {
 
-// Each check a line of the report, and the count of problems for the exit status.
+// The checks made, in the order the report gives them.
 class Checks {
  public:
-  explicit Checks(Report& r) : r_(r) { r_.json["checks"] = ordered_json::array(); }
   void Add(const std::string& check, const std::string& result, const std::string& detail) {
-    r_.json["checks"].push_back({{"check", check}, {"result", result}, {"detail", detail}});
-    r_.Line("[" + result + "]" + std::string(9 - result.size(), ' ') + check + ": " + detail);
-    if (result == "problem") ++problems_;
+    entries_.push_back({check, result, detail});
   }
-  int problems() const { return problems_; }
+  void Add(const Checks& more) {
+    entries_.insert(entries_.end(), more.entries_.begin(), more.entries_.end());
+  }
+  // A line for each check, the count of problems, and the exit status that goes with them.
+  void Write(Report& r) const {
+    int problems = 0;
+    r.json["checks"] = ordered_json::array();
+    for (const Entry& e : entries_) {
+      r.json["checks"].push_back({{"check", e.check}, {"result", e.result}, {"detail", e.detail}});
+      r.Line("[" + e.result + "]" + std::string(9 - e.result.size(), ' ') + e.check + ": " +
+             e.detail);
+      if (e.result == "problem") ++problems;
+    }
+    r.json["problems"] = problems;
+    r.Line(problems == 0 ? "no problems found" : std::to_string(problems) + " problem(s) found");
+    if (problems != 0) r.exit = kExitFailed;
+  }
 
  private:
-  Report& r_;
-  int problems_ = 0;
+  struct Entry {
+    std::string check, result, detail;
+  };
+  std::vector<Entry> entries_;
 };
 
 // "all ten the library needs": the count in words, as the report has always said it.
@@ -42,25 +59,24 @@ std::string InWords(int count) {
   return count < static_cast<int>(std::size(kWords)) ? kWords[count] : std::to_string(count);
 }
 
-// Whether the driver library loads, and has every function the library takes from it.
-void CheckDriver(Checks& checks) {
-  const os::DriverLook look = os::LookAtDriver();
-  if (look.library == nullptr) {
-    checks.Add("driver library", "problem", look.problem);
-    return;
-  }
-  checks.Add("driver library", "ok", os::DriverFile() + " loads from " + look.path);
-  std::string missing, optional;
+// The driver functions `library` lacks, required or optional ones, separated by commas.
+std::string Missing(void* library, bool optional) {
+  std::string list;
   for (int fn = 0; fn < d2xx::kFunctionCount; ++fn) {
-    if (os::Symbol(look.library, d2xx::FunctionName(fn)) != nullptr) continue;
-    std::string& list = d2xx::IsOptional(fn) ? optional : missing;
+    if (d2xx::IsOptional(fn) != optional) continue;
+    if (os::Symbol(library, d2xx::FunctionName(fn)) != nullptr) continue;
     list += std::string(list.empty() ? "" : ", ") + d2xx::FunctionName(fn);
   }
-  os::EndLook(look);
+  return list;
+}
+
+// Whether `library` has every function the library takes from it, and the optional ones.
+void CheckFunctions(Checks& checks, void* library, const std::string& missingHint) {
+  const std::string missing = Missing(library, false), optional = Missing(library, true);
   checks.Add("driver functions", missing.empty() ? "ok" : "problem",
              missing.empty()
                  ? "all " + InWords(d2xx::kRequiredCount) + " the library needs are there"
-                 : "missing: " + missing + look.missingHint);
+                 : "missing: " + missing + missingHint);
   // The library still uses such a driver, without these settings.
   if (!optional.empty()) {
     checks.Add("optional driver functions", "note",
@@ -70,7 +86,56 @@ void CheckDriver(Checks& checks) {
   }
 }
 
-// Linux's ftdi_sio takes FTDI devices before D2XX can; the simulated module does not mind it.
+// A driver library the library did not bind: whether it loads, and what it lacks.
+void CheckUnbound(Checks& checks, const std::string& check, const os::DriverLook& look) {
+  if (look.library == nullptr) {
+    checks.Add(check, "problem", look.problem);
+    return;
+  }
+  checks.Add(check, "ok", look.path + " loads");
+  CheckFunctions(checks, look.library, look.missingHint);
+  os::EndLook(look);
+}
+
+// A libftd2xx.so that loads but was passed over for the open driver: what it lacks.
+void NotePassedOver(Checks& checks) {
+  const os::DriverLook look = os::LookAtDriver();
+  if (look.library == nullptr) return;
+  checks.Add("driver library", "note",
+             look.path + " loads but lacks " + Missing(look.library, false) +
+                 ", so the library passed it over");
+  os::EndLook(look);
+}
+
+// The driver the library bound, and why; when it bound none, why each driver it may take does
+// not serve.
+void CheckDriver(Checks& checks, const DriverInUse& driver, bool sim) {
+  if (driver.kind != DriverKind::kNone) {
+    checks.Add("driver", "ok", DescribeDriver(driver, sim));
+    if (void* library = os::LoadedLibrary(driver.path)) CheckFunctions(checks, library, "");
+    if (driver.kind == DriverKind::kOpen && DriverRequest().empty()) NotePassedOver(checks);
+    return;
+  }
+  const std::string request = DriverRequest();
+  checks.Add("driver", "problem",
+             "the library has no driver" +
+                 (request.empty() ? std::string() : " (KORVELAN380_DRIVER=" + request + ")"));
+  if (request.empty() || request == "vendor") {
+    CheckUnbound(checks, "driver library", os::LookAtDriver());
+  }
+  if (!os::OpenBackendFile().empty() && (request.empty() || request == "open")) {
+    CheckUnbound(checks, "open driver", os::LookAtOpenBackend());
+  }
+  if (!request.empty() && request != "vendor" && request != "open") {
+    os::DriverLook look;
+    look.library = os::OpenLibrary(request, look.problem);
+    look.path = request;
+    CheckUnbound(checks, "driver library", look);
+  }
+}
+
+// Linux's ftdi_sio takes FTDI devices before FTDI's driver can; the simulated module does not
+// mind it, and the open driver has a check of its own (CheckUsb).
 void CheckFtdiSio(Checks& checks, bool sim) {
   const std::optional<bool> loaded = os::FtdiSioLoaded();
   if (!loaded) return;
@@ -83,24 +148,36 @@ void CheckFtdiSio(Checks& checks, bool sim) {
                      : "the kernel driver ftdi_sio is not loaded");
 }
 
-// The FTDI devices the system shows, and whether the module is among them: said only when the
-// system shows their serial numbers.
-void CheckUsb(Checks& checks, const std::string& serial, bool sim) {
+// The kernel driver on the module's interface, for the open driver: libftdi detaches it.
+void CheckInterface(Checks& checks, const os::FtdiDevice& module) {
+  checks.Add("module's interface", module.interfaceDriver ? "note" : "ok",
+             module.interfaceDriver
+                 ? "the kernel driver " + *module.interfaceDriver +
+                       " is bound to it: libftdi detaches it from that interface only, when it "
+                       "opens the module (other FTDI serial ports keep it)"
+                 : "no kernel driver is bound to it");
+}
+
+// The FTDI devices the system shows, whether this user may open them, and whether the module is
+// among them: said only when the system shows their serial numbers.
+void CheckUsb(Checks& checks, const std::string& serial, bool sim, bool open) {
   const os::UsbLook usb = os::LookAtUsb();
-  bool module = false;
+  const os::FtdiDevice* module = nullptr;
   bool serialsShown = true;
   for (const os::FtdiDevice& device : usb.devices) {
     checks.Add("USB device", device.mayOpen ? "ok" : "problem", device.detail);
-    module = module || device.serial == serial;
+    if (device.serial == serial) module = &device;
     serialsShown = serialsShown && device.serial.has_value();
   }
   if (usb.devices.empty()) {
     checks.Add("USB device", sim ? "note" : "problem",
                usb.none + std::string(sim ? "; not needed with --sim" : ""));
   } else if (!sim && serialsShown) {
-    checks.Add("module on USB", module ? "ok" : "problem",
-               module ? serial + " is attached" : "no FTDI device has the serial number " + serial);
+    checks.Add("module on USB", module != nullptr ? "ok" : "problem",
+               module != nullptr ? serial + " is attached"
+                                 : "no FTDI device has the serial number " + serial);
   }
+  if (open && module != nullptr) CheckInterface(checks, *module);
 }
 
 // The latency timer as the tool's commands would find it after their connect.
@@ -146,17 +223,20 @@ void CheckConnectWhereSafe(Checks& checks, Session& s, bool sim) {
 }
 
 void DoctorCommand(Session& s, Report& r) {
-  Checks checks(r);
+  Checks checks;
   const bool sim = s.options().sim;
   if (sim) checks.Add("simulated module", "ok", "loaded from " + s.sim()->LibraryPath());
-  CheckDriver(checks);
-  CheckFtdiSio(checks, sim);
-  CheckUsb(checks, s.Serial(), sim);
-  CheckConnectWhereSafe(checks, s, sim);
-  r.json["problems"] = checks.problems();
-  r.Line(checks.problems() == 0 ? "no problems found"
-                                : std::to_string(checks.problems()) + " problem(s) found");
-  if (checks.problems() != 0) r.exit = kExitFailed;
+  // The connect first: the library loads its driver then, and that driver is the one to look
+  // into. Its checks come last in the report.
+  Checks connect;
+  CheckConnectWhereSafe(connect, s, sim);
+  const DriverInUse driver = ObserveDriver();
+  CheckDriver(checks, driver, sim);
+  const bool open = driver.kind == DriverKind::kOpen;
+  if (!open) CheckFtdiSio(checks, driver.kind == DriverKind::kSimulated);
+  CheckUsb(checks, s.Serial(), sim, open);
+  checks.Add(connect);
+  checks.Write(r);
 }
 
 }  // namespace

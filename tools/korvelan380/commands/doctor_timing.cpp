@@ -8,7 +8,9 @@
 #include <thread>
 
 #include "app/capture_session.h"
+#include "app/driver.h"
 #include "app/simulator.h"
+#include "app/usb_bus.h"
 #include "commands/doctor.h"
 #include "d2xx.h"
 #include "os/os.h"
@@ -39,6 +41,22 @@ struct Driver {
   D2xxFunctions d{};
 };
 
+// The system's driver: on Windows the FTD2XX.dll the library imports; on Linux the one the
+// library's own connect binds (FTDI's, the open driver, what KORVELAN380_DRIVER names), found
+// as the doctor finds it. That connect initialises the module, as the doctor's does.
+void* TakenDriver(Session& s, std::string& why) {
+  if (os::OpenBackendFile().empty()) {
+    void* library = os::BoundDriver(why);
+    if (library == nullptr) why = os::DriverFile() + " does not load: " + why;
+    return library;
+  }
+  RequireUsbBus(s.options().device);
+  if (KORVELAN380_Connect(s.id()) == KORVELAN380_OK) KORVELAN380_DisConnect(s.id());
+  const DriverInUse in = ObserveDriver();
+  if (in.kind == DriverKind::kNone) why = "the library has no driver";
+  return in.kind == DriverKind::kNone ? nullptr : os::LoadedLibrary(in.path);
+}
+
 Driver BindDriver(Session& s) {
   const std::string name = os::DriverFile();
   std::string why;
@@ -47,9 +65,9 @@ Driver BindDriver(Session& s) {
   if (driver.library == nullptr && s.sim() != nullptr) {
     driver.library = os::LoadDriver(s.sim()->LibraryPath(), why);
   }
-  if (driver.library == nullptr) driver.library = os::BoundDriver(why);
+  if (driver.library == nullptr) driver.library = TakenDriver(s, why);
   if (driver.library == nullptr) {
-    ToolError error(name + " does not load: " + why, kExitFailed);
+    ToolError error(why, kExitFailed);
     error.hint = "'korvelan380 doctor' looks into why";
     throw error;
   }

@@ -59,6 +59,18 @@ void* Symbol(void* library, const char* name);
 void* BoundDriver(std::string& error);
 // The library at `path` when this process has loaded it already, else null: nothing is loaded.
 void* LoadedLibrary(const std::string& path);
+// Loads the library at `path` (or by bare name, as the system searches) for itself, as the
+// korvelan380 library loads a driver; null, with `error` saying why, when it does not load.
+void* OpenLibrary(const std::string& path, std::string& error);
+
+// The files of the libraries this process has loaded that define the driver functions
+// (FT_OpenEx), in the order they were loaded.
+std::vector<std::string> LoadedDriverFiles();
+// The file of the loaded library that holds `address`, or "".
+std::string FileOf(const void* address);
+// The file name of the library's open driver (over libftdi), installed beside the library; ""
+// on a system that has none.
+std::string OpenBackendFile();
 
 // Throws a ToolError when the library cannot be used before its first call. On Windows the
 // tool loads korvelan380.dll at that call (after --sim has loaded the simulated FTD2XX.dll), and
@@ -77,6 +89,9 @@ struct DriverLook {
   std::string missingHint;  // what to add after the functions it lacks; "" for nothing
 };
 DriverLook LookAtDriver();
+// The open driver beside the korvelan380 library, opened for the doctor to look at when the
+// library bound no driver.
+DriverLook LookAtOpenBackend();
 void EndLook(const DriverLook& look);
 
 // ---- The USB devices and the bus (usb_posix.cpp, usb_windows.cpp) ----
@@ -90,6 +105,9 @@ struct FtdiDevice {
   std::optional<std::string> serial;  // none when the system does not show serial numbers
   std::string detail;                 // the doctor's line: where it is, its serial number
   bool mayOpen = true;                // false when this user may not open it (and why is in detail)
+  // The kernel driver bound to its first interface, the one the module's chip has ("ftdi_sio"),
+  // with the interface's name ("1-1:1.0"); none when nothing is bound or the system does not say.
+  std::optional<std::string> interfaceDriver;
 };
 struct UsbLook {
   std::vector<FtdiDevice> devices;

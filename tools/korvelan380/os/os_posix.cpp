@@ -96,6 +96,46 @@ void* LoadedLibrary(const std::string& path) {
   return dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
 }
 
+void* OpenLibrary(const std::string& path, std::string& error) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) error = dlerror();
+  return library;
+}
+
+std::vector<std::string> LoadedDriverFiles() {
+  // The names first: the loader is not to be asked anything while it walks its own list.
+  std::vector<std::string> loaded;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* names) {
+        if (info->dlpi_name != nullptr && *info->dlpi_name != '\0') {
+          static_cast<std::vector<std::string>*>(names)->push_back(info->dlpi_name);
+        }
+        return 0;
+      },
+      &loaded);
+  std::vector<std::string> drivers;
+  for (const std::string& name : loaded) {
+    void* library = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (library == nullptr) continue;
+    // dlsym searches the library's dependencies too: only the file that defines it counts (the
+    // loader gives both calls the same name for a file).
+    const std::string file = FileOf(dlsym(library, "FT_OpenEx"));
+    dlclose(library);
+    if (file == name) drivers.push_back(name);
+  }
+  return drivers;
+}
+
+std::string FileOf(const void* address) {
+  Dl_info info{};
+  if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) return "";
+  return info.dli_fname;
+}
+
+std::string OpenBackendFile() {
+  return "libkorvelan380-ftdi.so";
+}
+
 void* LibraryExport(const char* name) {
   // The tool is linked against the library: it is among the process' global symbols.
   return dlsym(RTLD_DEFAULT, name);
@@ -119,6 +159,21 @@ DriverLook LookAtDriver() {
       dlinfo(look.library, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr && map->l_name != nullptr
           ? map->l_name
           : "(unknown path)";
+  return look;
+}
+
+DriverLook LookAtOpenBackend() {
+  // Where the library looks for it first: beside itself.
+  const fs::path library = FileOf(LibraryExport("KORVELAN380_Connect"));
+  const std::string path = (library.parent_path() / OpenBackendFile()).string();
+  DriverLook look;
+  std::string why;
+  look.library = OpenLibrary(path, why);
+  if (look.library == nullptr) {
+    look.problem = OpenBackendFile() + " does not load: " + why +
+                   "; it comes with the korvelan380 package and needs libftdi1-2";
+  }
+  look.path = path;
   return look;
 }
 

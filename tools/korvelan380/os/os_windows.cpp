@@ -112,6 +112,34 @@ void* LoadedLibrary(const std::string& path) {
   return reinterpret_cast<void*>(GetModuleHandleW(fs::path(path).wstring().c_str()));
 }
 
+void* OpenLibrary(const std::string& path, std::string& error) {
+  HMODULE library = LoadLibraryW(fs::path(path).wstring().c_str());
+  if (library == nullptr) error = Message(GetLastError());
+  return reinterpret_cast<void*>(library);
+}
+
+std::vector<std::string> LoadedDriverFiles() {
+  // korvelan380.dll imports its driver functions from the module loaded as FTD2XX.dll.
+  const std::string file = FileOf(GetModuleHandleW(L"FTD2XX.dll"));
+  return file.empty() ? std::vector<std::string>{} : std::vector<std::string>{file};
+}
+
+std::string FileOf(const void* address) {
+  HMODULE module = nullptr;
+  if (address == nullptr || !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                    GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                                static_cast<LPCWSTR>(address), &module)) {
+    return "";
+  }
+  wchar_t path[MAX_PATH] = L"";
+  if (GetModuleFileNameW(module, path, MAX_PATH) == 0) return "";
+  return fs::path(path).string();
+}
+
+std::string OpenBackendFile() {
+  return "";
+}
+
 void* LibraryExport(const char* name) {
   HMODULE library = GetModuleHandleW(L"korvelan380.dll");
   return library != nullptr ? Symbol(library, name) : nullptr;
@@ -144,6 +172,10 @@ DriverLook LookAtDriver() {
   look.library = reinterpret_cast<void*>(driver);
   look.path = fs::path(path).string();
   return look;
+}
+
+DriverLook LookAtOpenBackend() {
+  return {nullptr, "", "there is no open driver on Windows", ""};
 }
 
 void EndLook(const DriverLook& look) {

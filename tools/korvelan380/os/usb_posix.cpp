@@ -19,6 +19,18 @@ namespace {
 // Where libusb, inside FTDI's driver, finds the devices.
 constexpr const char* kUsbBusDir = "/dev/bus/usb";
 constexpr const char* kFtdiVendor = "0403";
+// Either driver opens the device read-write; the package's udev rule lets plugdev and the user at
+// the machine do so.
+constexpr const char* kMayOpen = ", this user may open it";
+constexpr const char* kMayNotOpen =
+    ": this user may not open it read-write; install the udev rule 70-korvelan380.rules (the .deb "
+    "puts it in /usr/lib/udev/rules.d), or add one such as SUBSYSTEM==\"usb\", "
+    "ATTR{idVendor}==\"0403\", ATTR{idProduct}==\"6014\", GROUP=\"plugdev\", MODE=\"0660\", "
+    "TAG+=\"uaccess\" in /etc/udev/rules.d, join plugdev and plug the module in again";
+
+bool MayOpen(const std::string& node) {
+  return access(node.c_str(), R_OK | W_OK) == 0;
+}
 
 std::string ReadLine(const fs::path& path) {
   std::ifstream file(path);
@@ -39,6 +51,15 @@ std::vector<std::string> NumberedEntries(const std::string& dir) {
   return paths;
 }
 
+// The kernel driver bound to the device's first interface (DEVICE:1.0), with the interface.
+std::optional<std::string> InterfaceDriver(const fs::path& device) {
+  const std::string name = device.filename().string() + ":1.0";
+  std::error_code ec;
+  const fs::path driver = fs::read_symlink(device / name / "driver", ec);
+  if (ec) return std::nullopt;
+  return driver.filename().string() + " on " + name;
+}
+
 // The FTDI devices sysfs lists, with their serial numbers and whether this user may open them.
 std::vector<FtdiDevice> SysfsDevices() {
   std::vector<FtdiDevice> devices;
@@ -50,14 +71,12 @@ std::vector<FtdiDevice> SysfsDevices() {
     std::snprintf(node, sizeof node, "%s/%03d/%03d", kUsbBusDir,
                   std::atoi(ReadLine(dev.path() / "busnum").c_str()),
                   std::atoi(ReadLine(dev.path() / "devnum").c_str()));
-    const bool mayOpen = access(node, R_OK | W_OK) == 0;
-    devices.push_back(
-        {serial,
-         std::string(node) + " serial " + (serial.empty() ? "(none)" : serial) +
-             (mayOpen ? ", this user may open it"
-                      : ": this user may not open it; add a udev rule such as "
-                        "SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"0403\", MODE=\"0666\""),
-         mayOpen});
+    const bool mayOpen = MayOpen(node);
+    devices.push_back({serial,
+                       std::string(node) + " (0403:" + ReadLine(dev.path() / "idProduct") +
+                           ") serial " + (serial.empty() ? "(none)" : serial) +
+                           (mayOpen ? kMayOpen : kMayNotOpen),
+                       mayOpen, InterfaceDriver(dev.path())});
   }
   return devices;
 }
@@ -70,16 +89,21 @@ std::vector<FtdiDevice> NodeDevices() {
     for (const std::string& node : NumberedEntries(bus)) {
       const int fd = open(node.c_str(), O_RDONLY | O_CLOEXEC);
       if (fd < 0) continue;
-      // Reading a node gives its descriptors, the device descriptor first: idVendor at byte 8.
+      // Reading a node gives its descriptors, the device descriptor first: idVendor at byte 8,
+      // idProduct at 10, little-endian.
       unsigned char device[18] = {};
       const bool ftdi = read(fd, device, sizeof device) == sizeof device && device[8] == 0x03 &&
                         device[9] == 0x04;
       close(fd);
-      if (ftdi) {
-        devices.push_back({std::nullopt,
-                           node + " is an FTDI device (sysfs does not show its serial number)",
-                           true});
-      }
+      if (!ftdi) continue;
+      char product[8];
+      std::snprintf(product, sizeof product, "%02x%02x", device[11], device[10]);
+      const bool mayOpen = MayOpen(node);
+      devices.push_back({std::nullopt,
+                         node + " (0403:" + product +
+                             ") is an FTDI device (sysfs does not show its serial number)" +
+                             (mayOpen ? kMayOpen : kMayNotOpen),
+                         mayOpen, std::nullopt});
     }
   }
   return devices;

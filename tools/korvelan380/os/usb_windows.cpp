@@ -40,7 +40,7 @@ std::string MissingUsbBus() {
 UsbLook LookAtUsb() {
   UsbLook usb{{}, "no FTDI USB device (vendor 0403) is present"};
   for (const std::string& serial : FtdiSerials()) {
-    usb.devices.push_back({serial, "FTDI device serial " + serial, true});
+    usb.devices.push_back({serial, "FTDI device serial " + serial, true, std::nullopt});
   }
   return usb;
 }
