@@ -183,6 +183,27 @@ void QueueReceive(const std::string& serial, const std::vector<uint8_t>& bytes) 
   WithModule(serial, [&](Module& m) { m.Enqueue(bytes.data(), bytes.size()); });
 }
 
+// ---- Outputs -------------------------------------------------------------------------------
+
+std::optional<double> Measure(const std::string& serial, uint8_t channel) {
+  return WithModule(serial, std::optional<double>{},
+                    [&](Module& m) { return m.OutputVolts(channel); });
+}
+
+bool SetOutputError(const std::string& serial, uint8_t channel, uint8_t range,
+                    const ConverterError& error) {
+  return WithModule(serial, false,
+                    [&](Module& m) { return m.SetOutputError(channel, range, error); });
+}
+
+std::optional<ConverterError> OutputError(const std::string& serial, uint8_t channel,
+                                          uint8_t range) {
+  if (channel >= detail::kStreamChannels || range >= detail::kRanges) return std::nullopt;
+  return WithModule(serial, std::optional<ConverterError>{}, [&](Module& m) {
+    return std::optional(m.outputErrors[channel * detail::kRanges + range]);
+  });
+}
+
 // ---- Faults --------------------------------------------------------------------------------
 
 void FailCall(const std::string& serial, Fn fn, uint32_t nth, uint32_t status) {

@@ -108,6 +108,30 @@ int ksim_import_state(const char* serial, const uint8_t* data, size_t length) {
   return 1;
 }
 
+int ksim_measure(const char* serial, uint8_t channel, double* volts) {
+  if (serial == nullptr || volts == nullptr) return -1;
+  const auto measured = ksim::Measure(serial, channel);
+  if (!measured) return -1;
+  *volts = *measured;
+  return 0;
+}
+
+int ksim_set_output_error(const char* serial, uint8_t channel, uint8_t range, double gain_error,
+                          double offset_error_codes) {
+  if (serial == nullptr) return -1;
+  return ksim::SetOutputError(serial, channel, range, {gain_error, offset_error_codes}) ? 0 : -1;
+}
+
+int ksim_output_error(const char* serial, uint8_t channel, uint8_t range, double* gain_error,
+                      double* offset_error_codes) {
+  if (serial == nullptr || gain_error == nullptr || offset_error_codes == nullptr) return -1;
+  const auto error = ksim::OutputError(serial, channel, range);
+  if (!error) return -1;
+  *gain_error = error->gain;
+  *offset_error_codes = error->offsetCodes;
+  return 0;
+}
+
 size_t ksim_pending_receive(const char* serial) {
   return serial != nullptr ? ksim::PendingReceive(serial) : 0;
 }

@@ -1,4 +1,5 @@
 // DAC channel configuration, output range and output values, on the wire.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -310,6 +311,42 @@ TEST_F(Dac, FailedValueReadLeavesTheOutput) {
   sim::CorruptNextReply(serial, 0);
   EXPECT_EQ(KORVELAN380_DacValSet_R(kId, 0, &out), KORVELAN380_TRANSFER_FAILED);
   EXPECT_EQ(out, 0xEEEE);
+}
+
+// ---- What the outputs put out ----------------------------------------------------------------
+
+TEST_F(Dac, TheMeasuredOutputFollowsTheCodesAndRangesTheLibrarySets) {
+  for (uint8_t range : {1, 6}) {
+    ASSERT_TRUE(sim::SetOutputError(serial, 0, range, {0.0, 0.0}));  // a perfect converter
+  }
+  ASSERT_TRUE(sim::SetOutputError(serial, 1, 4, {0.002, -3.0}));
+  ASSERT_EQ(KORVELAN380_RangeSet(kId, 0, 1), KORVELAN380_OK);  // -5..5 V
+  ASSERT_EQ(KORVELAN380_DacValSet_NoCalibed(kId, 0, 0x3000), KORVELAN380_OK);
+  EXPECT_EQ(sim::Measure(serial, 0), 2.5);
+  ASSERT_EQ(KORVELAN380_RangeSet(kId, 0, 6), KORVELAN380_OK);  // 0..2.5 V, the same code
+  EXPECT_EQ(sim::Measure(serial, 0), 1.875);
+  ASSERT_EQ(KORVELAN380_RangeSet(kId, 1, 4), KORVELAN380_OK);  // 0..10 V
+  ASSERT_EQ(KORVELAN380_DacValSet_NoCalibed(kId, 1, 0x0800), KORVELAN380_OK);
+  EXPECT_DOUBLE_EQ(*sim::Measure(serial, 1), (0x0800 + 3.0) * (10.0 / 16384) * 1.002);
+  EXPECT_EQ(sim::Measure(serial, 0), 1.875);  // channel 0 untouched
+}
+
+TEST_F(Dac, WithTheIdealCalibrationEveryRangeIsOffByMoreThanACode) {
+  constexpr double kSpan[7] = {20.0, 10.0, 5.0, 2.5, 10.0, 5.0, 2.5};
+  SetIdentity(kId);
+  for (uint8_t channel = 0; channel < 2; ++channel) {
+    for (uint8_t range = 0; range < 7; ++range) {
+      ASSERT_EQ(KORVELAN380_RangeSet(kId, channel, range), KORVELAN380_OK);
+      const double bottom = range < 4 ? -kSpan[range] / 2 : 0.0;
+      const double lsb = kSpan[range] / 16384;
+      double worst = 0.0;
+      for (uint16_t raw : {0, 0x1000, 0x2000, 0x3FFF}) {
+        ASSERT_EQ(KORVELAN380_DacValSet(kId, channel, raw), KORVELAN380_OK);
+        worst = std::max(worst, std::abs(*sim::Measure(serial, channel) - (bottom + raw * lsb)));
+      }
+      EXPECT_GT(worst / lsb, 1.0) << "channel " << int{channel} << " range " << int{range};
+    }
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -597,6 +598,116 @@ TEST_F(SimTest, DriverTimeoutsAndLatencyTimerSetTheModulesTiming) {
   EXPECT_EQ(latencies, (std::vector<uint32_t>{0, 255, 1, 40}));
   EXPECT_EQ(trace.back().fn, Fn::Read);
   EXPECT_STREQ(sim::FnName(Fn::SetTimeouts), "FT_SetTimeouts");
+}
+
+// ---- Outputs ---------------------------------------------------------------------------------
+
+constexpr double kVoltsPerCode[7] = {20.0 / 16384, 10.0 / 16384, 5.0 / 16384, 2.5 / 16384,
+                                     10.0 / 16384, 5.0 / 16384,  2.5 / 16384};
+
+TEST_F(SimTest, MeasureFollowsTheCodeAndTheRangeTheFramesWrite) {
+  ASSERT_TRUE(sim::SetOutputError(kSerial, 1, 1, {0.001, 2.5}));
+  ASSERT_TRUE(sim::SetOutputError(kSerial, 1, 5, {-0.002, -3.25}));
+  FT_HANDLE h = Open();
+  Write(h, "\x02W2301\x03\x02W2c3000\x03");  // channel 1: -5..5 V, code 0x3000
+  EXPECT_DOUBLE_EQ(*sim::Measure(kSerial, 1), (0x1000 - 2.5) * (10.0 / 16384) * 1.001);
+  Write(h, "\x02W2305\x03");  // 0..5 V: the same code, from zero at code 0
+  EXPECT_DOUBLE_EQ(*sim::Measure(kSerial, 1), (0x3000 + 3.25) * (5.0 / 16384) * 0.998);
+  Write(h, "\x02W2cffff\x03");  // the converter's 14 bits: 0xFFFF puts out what 0x3FFF does
+  EXPECT_DOUBLE_EQ(*sim::Measure(kSerial, 1), (0x3FFF + 3.25) * (5.0 / 16384) * 0.998);
+  Write(h, "\x02W2307\x03");
+  EXPECT_EQ(sim::Measure(kSerial, 1), 0.0);  // no range: no output
+
+  // Channel 0 kept its registers: code 0 on -10..10 V.
+  const sim::ConverterError e = *sim::OutputError(kSerial, 0, 0);
+  EXPECT_DOUBLE_EQ(*sim::Measure(kSerial, 0),
+                   (-8192 - e.offsetCodes) * (20.0 / 16384) * (1 + e.gain));
+  EXPECT_FALSE(sim::Measure(kSerial, 2));
+  EXPECT_FALSE(sim::Measure(kOther, 0));
+  FT_Close(h);
+}
+
+TEST_F(SimTest, DerivedOutputErrorsRepeatForASerialAndDifferBetweenSerials) {
+  ASSERT_TRUE(sim::Attach(kOther));
+  std::vector<sim::ConverterError> first;
+  bool positive = false;
+  bool negative = false;
+  for (const std::string& serial : {kSerial, kOther}) {
+    for (uint8_t entry = 0; entry < 14; ++entry) {
+      const uint8_t channel = entry / 7;
+      const uint8_t range = entry % 7;
+      const sim::ConverterError e = *sim::OutputError(serial, channel, range);
+      EXPECT_LE(std::abs(e.gain), 0.004);
+      EXPECT_GE(std::abs(e.offsetCodes), 2.0);
+      EXPECT_LE(std::abs(e.offsetCodes), 6.0);
+      positive |= e.offsetCodes > 0;
+      negative |= e.offsetCodes < 0;
+      if (serial == kSerial) {
+        first.push_back(e);
+      } else {
+        EXPECT_NE(e.gain, first[entry].gain) << "entry " << int{entry};
+      }
+      // Uncalibrated, the output at the range's zero code is the offset error: at least 2 codes.
+      sim::SetRegister(serial, uint8_t(34 + channel), range);
+      sim::SetRegister(serial, uint8_t(42 + 2 * channel), range < 4 ? 0x20 : 0);
+      sim::SetRegister(serial, uint8_t(43 + 2 * channel), 0);
+      EXPECT_GT(std::abs(*sim::Measure(serial, channel)), 1.9 * kVoltsPerCode[range]);
+    }
+  }
+  EXPECT_TRUE(positive && negative);
+
+  // Attached again, the module has the same converter.
+  ASSERT_TRUE(sim::SetOutputError(kSerial, 0, 3, {0.0, 0.0}));
+  sim::Detach(kSerial);
+  ASSERT_TRUE(sim::Attach(kSerial));
+  for (uint8_t entry = 0; entry < 14; ++entry) {
+    const sim::ConverterError e = *sim::OutputError(kSerial, entry / 7, entry % 7);
+    EXPECT_EQ(e.gain, first[entry].gain);
+    EXPECT_EQ(e.offsetCodes, first[entry].offsetCodes);
+  }
+}
+
+TEST_F(SimTest, OutputErrorsAreReplacedOrRefusedUnchanged) {
+  ASSERT_TRUE(sim::SetOutputError(kSerial, 1, 6, {-0.002, -4.25}));
+  EXPECT_EQ(sim::OutputError(kSerial, 1, 6)->gain, -0.002);
+  EXPECT_EQ(sim::OutputError(kSerial, 1, 6)->offsetCodes, -4.25);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  EXPECT_FALSE(sim::SetOutputError(kSerial, 1, 6, {nan, 0.0}));
+  EXPECT_FALSE(sim::SetOutputError(kSerial, 1, 6, {0.0, -inf}));
+  EXPECT_FALSE(sim::SetOutputError(kSerial, 2, 0, {0.0, 0.0}));
+  EXPECT_FALSE(sim::SetOutputError(kSerial, 0, 7, {0.0, 0.0}));
+  EXPECT_FALSE(sim::SetOutputError(kOther, 0, 0, {0.0, 0.0}));
+  EXPECT_EQ(sim::OutputError(kSerial, 1, 6)->gain, -0.002);
+  EXPECT_FALSE(sim::OutputError(kSerial, 2, 0));
+  EXPECT_FALSE(sim::OutputError(kSerial, 0, 7));
+  EXPECT_FALSE(sim::OutputError(kOther, 0, 0));
+
+  // The C layer: 0 or -1, and nothing written on failure.
+  const char* serial = kSerial.c_str();
+  EXPECT_EQ(ksim_set_output_error(serial, 0, 4, 0.003, 5.5), 0);
+  double gain = 7.0;
+  double offset = 7.0;
+  EXPECT_EQ(ksim_output_error(serial, 0, 4, &gain, &offset), 0);
+  EXPECT_EQ(gain, 0.003);
+  EXPECT_EQ(offset, 5.5);
+  EXPECT_EQ(ksim_set_output_error(serial, 0, 4, inf, 0.0), -1);
+  EXPECT_EQ(ksim_set_output_error(nullptr, 0, 4, 0.0, 0.0), -1);
+  gain = offset = 7.0;
+  EXPECT_EQ(ksim_output_error(serial, 0, 7, &gain, &offset), -1);
+  EXPECT_EQ(ksim_output_error("nobody", 0, 0, &gain, &offset), -1);
+  EXPECT_EQ(ksim_output_error(serial, 0, 0, nullptr, &offset), -1);
+  EXPECT_EQ(gain, 7.0);
+  EXPECT_EQ(offset, 7.0);
+  ksim_set_register(serial, 34, 4);  // 0..10 V, code 0
+  double volts = 7.0;
+  EXPECT_EQ(ksim_measure(serial, 0, &volts), 0);
+  EXPECT_DOUBLE_EQ(volts, -5.5 * (10.0 / 16384) * 1.003);
+  volts = 7.0;
+  EXPECT_EQ(ksim_measure(serial, 2, &volts), -1);
+  EXPECT_EQ(ksim_measure("nobody", 0, &volts), -1);
+  EXPECT_EQ(ksim_measure(serial, 0, nullptr), -1);
+  EXPECT_EQ(volts, 7.0);
 }
 
 // ---- C layer ---------------------------------------------------------------------------------

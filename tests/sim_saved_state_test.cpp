@@ -1,6 +1,7 @@
 // A simulated module's saved state: taken, turned into bytes and back, and put on a module.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -41,13 +42,15 @@ class SavedStateTest : public ::testing::Test {
     return buf;
   }
 
-  // Module 7 as a session leaves it: registers written, a calibration, a stream on channel 1.
+  // Module 7 as a session leaves it: registers written, a calibration, a stream on channel 1,
+  // an output error set by hand.
   static void UseModule() {
     FT_HANDLE h = Open(kSerial);
     Write(h, "\x02W2200\x03\x02W2a3fff\x03\x02X01123480000004\x03");
     FT_Close(h);
     sim::SetRegister(kSerial, 9, 0xA5);
     sim::SetIdealCalibration(kSerial);
+    ASSERT_TRUE(sim::SetOutputError(kSerial, 1, 2, {0.0025, -3.75}));
   }
 };
 
@@ -73,7 +76,37 @@ TEST_F(SavedStateTest, ARestoredModuleAnswersAsTheOriginalDid) {
   EXPECT_EQ(sim::StreamSamples(kCopy, 1), (std::vector<uint16_t>{0x1234, 0x8000, 0x0004}));
   EXPECT_EQ(sim::StreamCount(kCopy, 1), 1u);
   EXPECT_EQ(sim::StreamCount(kCopy, 0), 0u);
+  EXPECT_EQ(sim::OutputError(kCopy, 1, 2)->offsetCodes, -3.75);
+  EXPECT_EQ(sim::OutputError(kCopy, 1, 2)->gain, 0.0025);
   FT_Close(h);
+}
+
+TEST_F(SavedStateTest, OnlyOutputErrorsSetByHandAreKept) {
+  // Errors derived from the serial come back by themselves: the bytes do not carry them.
+  const sim::ModuleState derived = sim::CaptureState(kSerial);
+  EXPECT_FALSE(derived.outputErrors);
+  EXPECT_EQ(sim::EncodeState(derived)[5], 0x01);
+
+  const sim::ConverterError own = *sim::OutputError(kSerial, 0, 6);
+  ASSERT_TRUE(sim::SetOutputError(kSerial, 0, 6, {-0.001, 4.5}));
+  const Bytes bytes = sim::EncodeState(sim::CaptureState(kSerial));
+  EXPECT_EQ(bytes[5], 0x03);
+  ASSERT_EQ(bytes.size(), sim::EncodeState(derived).size() + 14 * 16);
+  const auto decoded = sim::DecodeState(bytes);
+  ASSERT_TRUE(decoded && decoded->outputErrors);
+  EXPECT_EQ((*decoded->outputErrors)[6].gain, -0.001);
+  EXPECT_EQ((*decoded->outputErrors)[6].offsetCodes, 4.5);
+
+  // A state from before, or from a module whose errors were its own, puts its own back.
+  sim::RestoreState(kSerial, derived);
+  EXPECT_EQ(sim::OutputError(kSerial, 0, 6)->gain, own.gain);
+  EXPECT_EQ(sim::OutputError(kSerial, 0, 6)->offsetCodes, own.offsetCodes);
+  sim::RestoreState(kSerial, *decoded);
+  EXPECT_EQ(sim::OutputError(kSerial, 0, 6)->offsetCodes, 4.5);
+
+  Bytes notANumber = bytes;
+  std::fill(notANumber.end() - 8, notANumber.end(), 0xFF);  // the last offset: a NaN
+  EXPECT_FALSE(sim::DecodeState(notANumber));
 }
 
 TEST_F(SavedStateTest, RestoringOverAnOpenModuleKeepsItsHandle) {

@@ -27,13 +27,24 @@ from __future__ import annotations
 
 import ctypes
 import enum
+import math
 import os
 import sys
 import threading
 from array import array
-from ctypes import c_char_p, c_int, c_size_t, c_uint8, c_uint16, c_uint32, c_void_p
+from ctypes import (
+    POINTER,
+    c_char_p,
+    c_double,
+    c_int,
+    c_size_t,
+    c_uint8,
+    c_uint16,
+    c_uint32,
+    c_void_p,
+)
 from dataclasses import dataclass
-from typing import Any, Callable, List, Optional, Set, Union
+from typing import Any, Callable, List, Optional, Set, Tuple, Union
 
 from ._driver import (
     DRIVER_FILE,
@@ -138,6 +149,12 @@ _SIGNATURES = {
     "ksim_set_transmit_busy": (None, (c_char_p, c_uint32)),
     "ksim_set_reply_latency_us": (None, (c_char_p, c_uint32)),
     "ksim_set_read_timeout_ms": (None, (c_char_p, c_uint32)),
+    "ksim_measure": (c_int, (c_char_p, c_uint8, POINTER(c_double))),
+    "ksim_set_output_error": (c_int, (c_char_p, c_uint8, c_uint8, c_double, c_double)),
+    "ksim_output_error": (
+        c_int,
+        (c_char_p, c_uint8, c_uint8, POINTER(c_double), POINTER(c_double)),
+    ),
     "ksim_trace_count": (c_size_t, (c_char_p,)),
     "ksim_trace_fn": (c_int, (c_size_t,)),
     "ksim_trace_arg": (c_uint32, (c_size_t,)),
@@ -155,6 +172,18 @@ def _byte(value: int, what: str) -> int:
     if not 0 <= value <= 0xFF:
         raise ValueError(f"{what} {value} is outside 0..255")
     return value
+
+
+def _choice(value: int, highest: int, what: str) -> int:
+    if not 0 <= value <= highest:
+        raise ValueError(f"{what} {value} is outside 0..{highest}")
+    return value
+
+
+def _finite(value: float, what: str) -> float:
+    if not math.isfinite(value):
+        raise ValueError(f"{what} {value} is not a finite number")
+    return float(value)
 
 
 def _u32(value: int, what: str) -> int:
@@ -334,6 +363,23 @@ class SimModule:
         does once timeouts are set (0, the default: it returns what is there)."""
         self._c.ksim_set_read_timeout_ms(self._s, _u32(milliseconds, "milliseconds"))
 
+    # ---- Outputs ---------------------------------------------------------------------------
+
+    def measure(self, channel: int) -> float:
+        """The volts channel 0 or 1 puts out now (see :meth:`Simulator.measure`)."""
+        return self.simulator.measure(self.serial, channel)
+
+    def set_output_error(
+        self, channel: int, range: int, gain_error: float, offset_error: float
+    ) -> None:
+        """Replaces the converter's errors of a channel and range (see
+        :meth:`Simulator.set_output_error`)."""
+        self.simulator.set_output_error(self.serial, channel, range, gain_error, offset_error)
+
+    def output_error(self, channel: int, range: int) -> Tuple[float, float]:
+        """The converter's ``(gain_error, offset_error)`` of a channel and range."""
+        return self.simulator.output_error(self.serial, channel, range)
+
     # ---- Trace -----------------------------------------------------------------------------
 
     def trace(self) -> List[Call]:
@@ -414,6 +460,62 @@ class Simulator:
         """The serials of the modules attached through this object and not detached."""
         with self._attached_lock:
             return sorted(self._attached)
+
+    def measure(self, device_id_or_serial: str, channel: int) -> float:
+        """The volts channel 0 or 1 of a module (by deviceId or serial) puts out now, for the
+        code in its output registers and the range in its range register, with the errors of
+        its converter (:meth:`output_error`): what a voltmeter on the output would read.
+
+        Raises ``ValueError`` for a channel other than 0 or 1, ``KeyError`` when no such
+        module is attached.
+        """
+        ch = _choice(channel, 1, "channel")
+        serial = _serial(device_id_or_serial)
+        volts = c_double()
+        if self._c.ksim_measure(serial.encode("latin-1"), ch, ctypes.byref(volts)) != 0:
+            raise KeyError(f"no module {serial!r} is attached")
+        return volts.value
+
+    def set_output_error(
+        self,
+        device_id_or_serial: str,
+        channel: int,
+        range: int,
+        gain_error: float,
+        offset_error: float,
+    ) -> None:
+        """Replaces the converter's errors of channel 0 or 1 in range 0 to 6: its gain error
+        (relative: 0.001 puts out 0.1 % too much) and its offset error in codes. Each module
+        starts with errors derived from its serial number (a gain error within +-0.4 %, an
+        offset error of 2 to 6 codes), the same every time.
+
+        Raises ``ValueError`` for a channel, range or value out of bounds (not finite),
+        ``KeyError`` when no such module is attached; either way nothing changes.
+        """
+        ch = _choice(channel, 1, "channel")
+        index = _choice(range, 6, "range")
+        gain = _finite(gain_error, "gain_error")
+        offset = _finite(offset_error, "offset_error")
+        serial = _serial(device_id_or_serial)
+        if self._c.ksim_set_output_error(serial.encode("latin-1"), ch, index, gain, offset) != 0:
+            raise KeyError(f"no module {serial!r} is attached")
+
+    def output_error(
+        self, device_id_or_serial: str, channel: int, range: int
+    ) -> Tuple[float, float]:
+        """The converter's ``(gain_error, offset_error)`` of channel 0 or 1 in range 0 to 6.
+
+        Raises ``ValueError`` for a channel or range out of bounds, ``KeyError`` when no such
+        module is attached.
+        """
+        ch = _choice(channel, 1, "channel")
+        index = _choice(range, 6, "range")
+        serial = _serial(device_id_or_serial)
+        gain, offset = c_double(), c_double()
+        key = serial.encode("latin-1")
+        if self._c.ksim_output_error(key, ch, index, ctypes.byref(gain), ctypes.byref(offset)):
+            raise KeyError(f"no module {serial!r} is attached")
+        return gain.value, offset.value
 
     def trace(self, serial: Optional[str] = None) -> List[Call]:
         """Every driver call since the last reset or clear, in order; with ``serial`` (a

@@ -116,6 +116,42 @@ class TestFaults:
         assert [c.fn for c in sim_module.trace()].count(Fn.GET_STATUS) >= 4
 
 
+class TestOutputs:
+    def test_measure_reads_the_code_and_range_through_the_converters_errors(
+        self, korvelan_sim, korvelan_module, sim_module
+    ):
+        korvelan_sim.set_output_error("7", 1, 2, 0.001, -2.5)  # -2.5..2.5 V
+        assert sim_module.output_error(1, 2) == (0.001, -2.5)
+        korvelan_module.set_range(1, 2)
+        korvelan_module.set_code(1, 0x3000)
+        expected = (0x1000 + 2.5) * 5.0 / 16384 * 1.001
+        assert korvelan_sim.measure("KORVELAN3807", 1) == pytest.approx(expected, abs=1e-12)
+        assert sim_module.measure(1) == korvelan_sim.measure("7", 1)
+
+    def test_an_uncalibrated_module_is_off_and_its_errors_come_from_its_serial(
+        self, korvelan_sim, korvelan_module, sim_module
+    ):
+        korvelan_module.set_range(0, korvelan380.Range.UNIPOLAR_5V)
+        korvelan_module.set_volts(0, 0.0)
+        assert abs(sim_module.measure(0)) > 5.0 / 16384  # more than a code off 0 V
+        gain, offset = sim_module.output_error(0, 5)
+        assert abs(gain) <= 0.004 and 2 <= abs(offset) <= 6
+        assert korvelan_sim.attach("8").output_error(0, 5) != (gain, offset)
+
+    def test_bad_arguments_change_nothing(self, korvelan_sim, sim_module):
+        before = sim_module.output_error(0, 0)
+        for args in [(2, 0, 0.0, 0.0), (0, 7, 0.0, 0.0), (0, 0, float("nan"), 0.0)]:
+            with pytest.raises(ValueError):
+                korvelan_sim.set_output_error("7", *args)
+        with pytest.raises(ValueError):
+            korvelan_sim.measure("7", 2)
+        with pytest.raises(KeyError):
+            korvelan_sim.measure("8", 0)
+        with pytest.raises(KeyError):
+            korvelan_sim.set_output_error("8", 0, 0, 0.0, 0.0)
+        assert sim_module.output_error(0, 0) == before
+
+
 class TestTiming:
     def test_a_reply_is_readable_only_after_the_reply_latency(self, korvelan_module, sim_module):
         sim_module.set_reply_latency(30_000)

@@ -141,7 +141,10 @@ void Chip::SaveEeprom() const {
 }
 
 void Chip::PowerUp() {
-  model = std::make_unique<sim::detail::Module>(Serial(), 0);
+  auto fresh = std::make_unique<sim::detail::Module>(Serial(), 0);
+  // The converter's errors are the part's: they outlive the power.
+  if (model) fresh->outputErrors = model->outputErrors;
+  model = std::move(fresh);
   latencyMs = kDefaultLatencyMs;
   lastPacketMs = 0;
 }

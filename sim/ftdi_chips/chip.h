@@ -52,7 +52,8 @@ struct Chip {
   uint16_t& Word(size_t address) { return eeprom[address % eeprom.size()]; }
   // The string descriptor pointer word `pointerWord` (7, 8 or 9) leads to, as ASCII.
   std::string EepromString(size_t pointerWord) const;
-  // The chip plugged in afresh: the module as at power-up, the latency timer at its default.
+  // The chip plugged in afresh: the module as at power-up (its output errors kept), the latency
+  // timer at its default.
   void PowerUp();
   // With $KORVELAN380_EMULATED_EEPROMS naming a folder, the EEPROM outlives the process there as
   // SERIAL.eeprom (the words, little-endian), as a real chip's does between programs: loaded

@@ -294,6 +294,23 @@ void kft_withhold_replies(const char* device_id, uint32_t count) {
   });
 }
 
+int kft_measure(const char* device_id, uint8_t channel, double* volts) {
+  if (volts == nullptr) return -1;
+  return WithModule(device_id, -1, [&](auto& m) {
+    const auto measured = m.OutputVolts(channel);
+    if (!measured) return -1;
+    *volts = *measured;
+    return 0;
+  });
+}
+
+int kft_set_output_error(const char* device_id, uint8_t channel, uint8_t range, double gain_error,
+                         double offset_error_codes) {
+  return WithModule(device_id, -1, [&](auto& m) {
+    return m.SetOutputError(channel, range, {gain_error, offset_error_codes}) ? 0 : -1;
+  });
+}
+
 size_t kft_eeprom(const char* device_id, uint16_t* out, size_t capacity) {
   return WithChip(device_id, size_t{0}, [&](Chip& c) {
     if (out != nullptr) std::copy_n(c.eeprom.begin(), std::min(capacity, c.eeprom.size()), out);

@@ -54,6 +54,15 @@ KFT_API size_t kft_stream_samples(const char* device_id, uint8_t channel, uint16
                                   size_t capacity);
 /* The module swallows the replies to its next `count` read frames. */
 KFT_API void kft_withhold_replies(const char* device_id, uint32_t count);
+/* The volts channel 0 or 1 puts out, and the converter's gain error (relative) and offset error
+ * (in codes) of a channel and range (0 to 6), as ksim_measure and ksim_set_output_error of the
+ * simulated module (sim/include/korvelan380_sim.h) have them: the same model, the same errors
+ * for a serial number. They are the part's own: a replug keeps them. 0, or -1 (nothing changed
+ * or written) for an unknown chip, a channel above 1, a range above 6, a value that is not
+ * finite or a null pointer. */
+KFT_API int kft_measure(const char* device_id, uint8_t channel, double* volts);
+KFT_API int kft_set_output_error(const char* device_id, uint8_t channel, uint8_t range,
+                                 double gain_error, double offset_error_codes);
 
 /* The chip's EEPROM (words, little-endian in the part; 128 or 256 of them): copies up to
  * `capacity` words, returns how many the part holds. */

@@ -1,6 +1,8 @@
 /* C layer over the simulated module's control interface (korvelan380_sim.hpp), for C programs
  * and for Python through ctypes. Serial numbers are full USB serials ("KORVELAN3807").
- * Functions returning int return 1 for success/true and 0 for failure/false. */
+ * Functions returning int return 1 for success/true and 0 for failure/false, except those of the
+ * outputs (ksim_measure, ksim_set_output_error, ksim_output_error), which return 0 for success
+ * and -1 for failure, as the emulated chips' kft_ functions do. */
 #ifndef KORVELAN380_SIM_H
 #define KORVELAN380_SIM_H
 
@@ -60,6 +62,16 @@ KSIM_API uint32_t ksim_stream_count(const char* serial, uint8_t channel);
 KSIM_API size_t ksim_export_state(const char* serial, uint8_t* out, size_t capacity);
 /* Restores a module from such bytes; returns 0 and changes nothing when they are malformed. */
 KSIM_API int ksim_import_state(const char* serial, const uint8_t* data, size_t length);
+
+/* The outputs, as Measure, SetOutputError and OutputError in korvelan380_sim.hpp: the volts channel
+ * 0 or 1 puts out now, and the converter's gain error (relative) and offset error (in codes) of
+ * a channel and range (0 to 6). -1, with nothing changed or written, for an unknown module, a
+ * channel above 1, a range above 6, a value that is not finite or a null pointer. */
+KSIM_API int ksim_measure(const char* serial, uint8_t channel, double* volts);
+KSIM_API int ksim_set_output_error(const char* serial, uint8_t channel, uint8_t range,
+                                   double gain_error, double offset_error_codes);
+KSIM_API int ksim_output_error(const char* serial, uint8_t channel, uint8_t range,
+                               double* gain_error, double* offset_error_codes);
 
 KSIM_API size_t ksim_pending_receive(const char* serial);
 KSIM_API void ksim_queue_receive(const char* serial, const uint8_t* data, size_t length);

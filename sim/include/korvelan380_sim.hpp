@@ -97,30 +97,63 @@ uint32_t StreamCount(const std::string& serial, uint8_t channel);
 size_t PendingReceive(const std::string& serial);
 void QueueReceive(const std::string& serial, const std::vector<uint8_t>& bytes);
 
+// ---- Outputs -------------------------------------------------------------------------------
+
+// A module's converter, like a real one, is not perfect: for the code c in a channel's output
+// registers (registers 42-43 and 44-45, high byte first, as the library writes them) and the
+// range r in its range register (34 and 35), the channel puts out
+//   (c - zero(r) - offsetCodes) * span(r) / 16384 * (1 + gain) volts,
+// zero(r) being 0x2000 for the bipolar ranges 0 to 3 and 0 for the unipolar ranges 4 to 6. The
+// converter has 14 bits: a code above 0x3FFF puts out what 0x3FFF does. The calibration in the
+// EEPROM is what corrects these errors; the ideal calibration corrects none of them. Only this
+// static output is modelled: waveforms, the FIFO and presets leave it alone.
+struct ConverterError {
+  double gain = 0.0;         // relative: 0.001 puts out 0.1 % too much
+  double offsetCodes = 0.0;  // in codes of the range
+};
+
+// What channel 0 or 1 puts out now, in volts, for its output code and the range in its range
+// register (0 V while that holds no range, 7 to 255); nothing for an unknown module or channel.
+std::optional<double> Measure(const std::string& serial, uint8_t channel);
+// Each module's errors, per channel and range, are derived from its serial number when it is
+// attached: a gain error within +-0.4 % and an offset error of 2 to 6 codes of either sign, so
+// that an uncalibrated module is several codes off in every range and a serial always has the
+// same. They can be replaced; false (nothing changed) for an unknown module, a channel above 1,
+// a range above 6 or a value that is not finite.
+bool SetOutputError(const std::string& serial, uint8_t channel, uint8_t range,
+                    const ConverterError& error);
+std::optional<ConverterError> OutputError(const std::string& serial, uint8_t channel,
+                                          uint8_t range);
+
 // ---- Saved state ---------------------------------------------------------------------------
 
 // What a module keeps between sessions: whether it is attached, its registers, its EEPROM user
-// area and the last stream of each channel. Faults, the trace, the receive queue and the
-// register write counts are not part of it.
+// area, the last stream of each channel, and its output errors when they were set with
+// SetOutputError. Faults, the trace, the receive queue and the register write counts are not
+// part of it.
 struct ModuleState {
   bool attached = false;
   std::array<uint8_t, 256> registers{};
   std::vector<uint8_t> eeprom;  // the user area; its size is the content's length
   std::array<std::vector<uint16_t>, 2> streams;
   std::array<uint32_t, 2> streamCounts{};
+  // Entry channel * 7 + range; nothing while they are those derived from the serial number.
+  std::optional<std::array<ConverterError, 14>> outputErrors;
 };
 
 // The module's state now; for a serial that is not attached, `attached` false and the rest empty.
 ModuleState CaptureState(const std::string& serial);
 // Makes the module what `state` describes. Attached: the module is attached when it is not yet
 // (a module already attached keeps its open handle, trace and faults) and takes the registers,
-// EEPROM and streams. Not attached: the module is detached.
+// EEPROM, streams and output errors (without any, those derived from its own serial number).
+// Not attached: the module is detached.
 void RestoreState(const std::string& serial, const ModuleState& state);
 
 // The state as bytes, format version 1: "KSIM", the version byte 1, a flags byte (bit 0:
-// attached), the 256 registers, the EEPROM size (32-bit) and content, then for channel 0 and 1
-// the stream count and the sample count (32-bit each) and the samples (16-bit); numbers
-// little-endian.
+// attached; bit 1: output errors follow the streams), the 256 registers, the EEPROM size
+// (32-bit) and content, then for channel 0 and 1 the stream count and the sample count (32-bit
+// each) and the samples (16-bit); then, with bit 1, the 14 output errors, each its gain and its
+// offset as IEEE 754 doubles (64-bit). Numbers little-endian.
 std::vector<uint8_t> EncodeState(const ModuleState& state);
 // The state those bytes hold, or nothing when they are not exactly one version-1 state.
 std::optional<ModuleState> DecodeState(const std::vector<uint8_t>& bytes);

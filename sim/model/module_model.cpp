@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -41,11 +42,34 @@ constexpr size_t kCalibrationSize = 88;
 constexpr uint8_t kCalibrationMarker = 0x55;
 constexpr size_t kCalibrationGains = 4;
 constexpr size_t kCalibrationOffsets = 60;
-constexpr size_t kRanges = 7;
 // Full span of each output range in volts: four bipolar ranges, then three unipolar ones.
 constexpr double kRangeSpan[kRanges] = {20.0, 10.0, 5.0, 2.5, 10.0, 5.0, 2.5};
+constexpr size_t kBipolarRanges = 4;
 constexpr uint16_t kBipolarOffset = 0x2000;
 constexpr double kCodesPerSpan = 16384.0;
+
+// Where the outputs are set: the range, and the code (two registers, high byte first).
+constexpr size_t kRangeRegisters[kStreamChannels] = {34, 35};
+constexpr size_t kOutputRegisters[kStreamChannels] = {42, 44};
+constexpr unsigned kMaxCode = 0x3FFF;  // the converter's 14 bits
+
+// The derived errors' bounds: those of a real converter of this class, trimmed at the factory.
+constexpr double kMaxGainError = 0.004;
+constexpr double kMinOffsetError = 2.0;
+constexpr double kMaxOffsetError = 6.0;
+
+// splitmix64: a small generator whose sequence its seed fixes on every platform.
+uint64_t NextRandom(uint64_t& state) {
+  uint64_t z = (state += 0x9E3779B97F4A7C15u);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  return z ^ (z >> 31);
+}
+
+// A number in [0, 1).
+double Uniform(uint64_t& state) {
+  return static_cast<double>(NextRandom(state) >> 11) * 0x1p-53;
+}
 
 void PutLe(uint8_t* out, uint32_t value, size_t bytes) {
   for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -68,8 +92,47 @@ std::vector<uint8_t> IdealCalibrationRecord() {
   return record;
 }
 
+OutputErrors DerivedOutputErrors(const std::string& serial) {
+  uint64_t state = 0xCBF29CE484222325u;  // the serial's FNV-1a hash seeds the generator
+  for (unsigned char c : serial) state = (state ^ c) * 0x100000001B3u;
+  OutputErrors errors;
+  for (ConverterError& error : errors) {
+    error.gain = (2.0 * Uniform(state) - 1.0) * kMaxGainError;
+    const double offset = kMinOffsetError + (kMaxOffsetError - kMinOffsetError) * Uniform(state);
+    error.offsetCodes = (NextRandom(state) & 1) != 0 ? -offset : offset;
+  }
+  return errors;
+}
+
+bool SameErrors(const OutputErrors& a, const OutputErrors& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
+    return x.gain == y.gain && x.offsetCodes == y.offsetCodes;
+  });
+}
+
 Module::Module(std::string serialNumber, size_t eepromSize)
-    : serial(std::move(serialNumber)), eeprom(eepromSize, 0xFF) {}
+    : serial(std::move(serialNumber)),
+      eeprom(eepromSize, 0xFF),
+      outputErrors(DerivedOutputErrors(serial)) {}
+
+std::optional<double> Module::OutputVolts(size_t channel) const {
+  if (channel >= kStreamChannels) return std::nullopt;
+  const size_t range = regs[kRangeRegisters[channel]];
+  if (range >= kRanges) return 0.0;  // no range: the output is off
+  const size_t first = kOutputRegisters[channel];
+  const unsigned code = std::min(unsigned{regs[first]} << 8 | regs[first + 1], kMaxCode);
+  const double zero = range < kBipolarRanges ? kBipolarOffset : 0;
+  const ConverterError& error = outputErrors[channel * kRanges + range];
+  return (code - zero - error.offsetCodes) * (kRangeSpan[range] / kCodesPerSpan) *
+         (1.0 + error.gain);
+}
+
+bool Module::SetOutputError(size_t channel, size_t range, const ConverterError& error) {
+  if (channel >= kStreamChannels || range >= kRanges) return false;
+  if (!std::isfinite(error.gain) || !std::isfinite(error.offsetCodes)) return false;
+  outputErrors[channel * kRanges + range] = error;
+  return true;
+}
 
 bool Module::TakeFault(Fn fn, uint32_t* status) {
   if (!fault.armed || (fault.fn != Fn::Any && fault.fn != fn)) return false;

@@ -1,5 +1,5 @@
-// One simulated module: its registers, EEPROM user area, waveform streams, receive queue, frame
-// parser, pending faults and the trace of calls made on it.
+// One simulated module: its registers, EEPROM user area, waveform streams, the errors of its
+// outputs, receive queue, frame parser, pending faults and the trace of calls made on it.
 #ifndef KORVELAN380_SIM_MODULE_MODEL_H
 #define KORVELAN380_SIM_MODULE_MODEL_H
 
@@ -35,6 +35,13 @@ inline constexpr uint8_t kExioInputRegister = 10;
 inline constexpr size_t kRegisterCount = 256;
 inline constexpr size_t kReplyRecordSize = 4;
 inline constexpr size_t kStreamChannels = 2;
+inline constexpr size_t kRanges = 7;
+
+// A converter's errors, entry channel * kRanges + range.
+using OutputErrors = std::array<ConverterError, kStreamChannels * kRanges>;
+// The errors a module of this serial number has until they are set: the same ones every time.
+OutputErrors DerivedOutputErrors(const std::string& serial);
+bool SameErrors(const OutputErrors& a, const OutputErrors& b);
 
 // The calibration record of a module whose outputs are exactly as designed, as it lies in the
 // EEPROM user area: marker 0x55, three reserved bytes, 14 float gains, 14 uint16 offsets, all
@@ -72,6 +79,8 @@ class Module {
   std::vector<uint8_t> eeprom;
   std::array<std::vector<uint16_t>, kStreamChannels> streams;
   std::array<uint32_t, kStreamChannels> streamCounts{};
+  // What the outputs get wrong; derived from the serial number until set.
+  OutputErrors outputErrors;
   // Stray bytes and dropped frames; only looked at when debugging.
   uint64_t protocolErrors = 0;
 
@@ -88,6 +97,11 @@ class Module {
   uint32_t readTimeoutMs = 0;
 
   std::vector<capture::DriverCall> trace;
+
+  // The volts channel 0 or 1 puts out for its output code and range; nothing for another channel.
+  std::optional<double> OutputVolts(size_t channel) const;
+  // False, changing nothing, for a channel above 1, a range above 6 or a value not finite.
+  bool SetOutputError(size_t channel, size_t range, const ConverterError& error);
 
   // Counts this call of `fn` against the pending fault; true (with its status) when it fires.
   bool TakeFault(Fn fn, uint32_t* status);

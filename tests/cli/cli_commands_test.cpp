@@ -97,6 +97,29 @@ TEST_F(ModuleBetweenInvocations, AMalformedStateFileIsReportedAndLeftAlone) {
   EXPECT_EQ(Run({"info"}).exit, 2);
 }
 
+TEST_F(ModuleBetweenInvocations, SimMeasureReadsWhatAChannelPutsOut) {
+  Ok({"range", "1", "0..5V"});
+  Ok({"out", "1", "code:0x2000"});
+  // Errors set through the control interface live in the state file.
+  Edit([](sim::ModuleState& m) {
+    m.outputErrors.emplace();
+    (*m.outputErrors)[7 + 5] = {0.001, -2.0};
+  });
+  EXPECT_EQ(Ok({"sim", "measure", "1"}).out, "2.503111 V\n");  // (0x2000 + 2) * 5 / 16384 * 1.001
+  const json doc = Ok({"sim", "measure", "1", "--json"}).Json();
+  EXPECT_EQ(doc["serial"], "KORVELAN3800");
+  EXPECT_EQ(doc["channel"], 1);
+  EXPECT_DOUBLE_EQ(doc["volts"].get<double>(), 8194 * 5.0 / 16384 * 1.001);
+  EXPECT_EQ((*Saved().outputErrors)[12].offsetCodes, -2.0);
+
+  const Result bad = Run({"sim", "measure", "2"});
+  EXPECT_EQ(bad.exit, 2);
+  EXPECT_EQ(bad.err, "korvelan380: '2' is not a channel here: give 0 or 1\n");
+  EXPECT_EQ(Run({"sim", "measure"}).exit, 2);
+  Ok({"sim", "detach"});
+  EXPECT_EQ(Run({"sim", "measure", "0"}).exit, 1);
+}
+
 // ---- Outputs -------------------------------------------------------------------------------
 
 using Outputs = CliTest;

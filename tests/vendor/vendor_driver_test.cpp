@@ -194,6 +194,26 @@ TEST_F(VendorDriver, RegisterWritesAndReadsReachTheModule) {
   EXPECT_EQ(raw, 0x2ABC);
 }
 
+TEST_F(VendorDriver, TheOutputIsMeasuredBehindTheChipAndItsErrorsOutliveAReplug) {
+  ASSERT_EQ(kft_set_output_error(kId, 0, 1, 0.0, 0.0), 0);  // a perfect converter on -5..5 V
+  ASSERT_EQ(KORVELAN380_RangeSet(kId, 0, 1), KORVELAN380_OK);
+  ASSERT_EQ(KORVELAN380_DacValSet_NoCalibed(kId, 0, 0x3000), KORVELAN380_OK);
+  double volts = 0.0;
+  ASSERT_EQ(kft_measure(kId, 0, &volts), 0);
+  EXPECT_EQ(volts, 2.5);
+  EXPECT_EQ(kft_measure(kId, 2, &volts), -1);
+  EXPECT_EQ(kft_measure("nobody", 0, &volts), -1);
+  EXPECT_EQ(kft_set_output_error(kId, 0, 7, 0.0, 0.0), -1);
+  EXPECT_EQ(volts, 2.5);
+
+  // Powered up afresh the module outputs code 0 on -10..10 V, through the same converter.
+  ASSERT_EQ(kft_set_output_error("8", 1, 0, 0.001, 3.0), 0);
+  ASSERT_EQ(kft_unplug("8"), 0);
+  ASSERT_EQ(kft_plug("8"), 0);
+  ASSERT_EQ(kft_measure("8", 1, &volts), 0);
+  EXPECT_DOUBLE_EQ(volts, (-8192 - 3.0) * (20.0 / 16384) * 1.001);
+}
+
 TEST_F(VendorDriver, DigitalInputsAreReadAfterTheDrain) {
   kft_set_register(kId, 9, 0xA5);
   const uint32_t writes = kft_register_writes(kId, 9);

@@ -56,6 +56,7 @@ struct Simulator::Api {
   void (*setIdealCalibration)(const char*);
   void (*setRegister)(const char*, uint8_t, uint8_t);
   void (*setReplyLatencyUs)(const char*, uint32_t);
+  int (*measure)(const char*, uint8_t, double*);
   size_t (*exportState)(const char*, uint8_t*, size_t);
   int (*importState)(const char*, const uint8_t*, size_t);
   size_t (*traceCount)(const char*);
@@ -105,6 +106,7 @@ Simulator::Simulator() : api_(new Api{}) {
   bind(api_->setIdealCalibration, "ksim_set_ideal_calibration");
   bind(api_->setRegister, "ksim_set_register");
   bind(api_->setReplyLatencyUs, "ksim_set_reply_latency_us");
+  bind(api_->measure, "ksim_measure");
   bind(api_->exportState, "ksim_export_state");
   bind(api_->importState, "ksim_import_state");
   bind(api_->traceCount, "ksim_trace_count");
@@ -194,6 +196,16 @@ void Simulator::SetRegister(const std::string& serial, uint8_t reg, uint8_t valu
 
 void Simulator::SetReplyLatency(const std::string& serial, uint32_t replyLatencyUs) {
   api_->setReplyLatencyUs(serial.c_str(), replyLatencyUs);
+}
+
+double Simulator::Measure(const std::string& serial, uint8_t channel) const {
+  double volts = 0.0;
+  if (api_->measure(serial.c_str(), channel, &volts) != 0) {
+    throw ToolError("the simulated module " + serial + " is not attached, or has no channel " +
+                        std::to_string(channel),
+                    kExitFailed);
+  }
+  return volts;
 }
 
 void Simulator::Save() {

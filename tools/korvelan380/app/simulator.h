@@ -48,6 +48,9 @@ class Simulator {
   // The module's reply latency, for this process only (not saved). FT_Read's wait is the
   // library's own: it sets the driver's read timeout at connect.
   void SetReplyLatency(const std::string& serial, uint32_t replyLatencyUs);
+  // The volts the module's channel 0 or 1 puts out now; throws ToolError for a module not
+  // attached (the caller checks the channel).
+  double Measure(const std::string& serial, uint8_t channel) const;
   // Writes every module known, and `serial` as it is now, to the state file.
   void Save();
 

@@ -1,4 +1,5 @@
-// sim: the simulated module itself: attach, detach, reset, what its inputs see, and its state.
+// sim: the simulated module itself: attach, detach, reset, what its inputs see, what its outputs
+// put out, and its state.
 #include <CLI/CLI.hpp>
 #include <memory>
 
@@ -8,6 +9,14 @@
 namespace korvelan380::tool {
 namespace {
 constexpr uint32_t kEepromSize = 128;  // a module's first use, as in any other command
+
+// A module the state file does not know is attached first, as any other command does.
+void RequireAttached(Simulator& sim, const std::string& serial) {
+  if (!sim.Knows(serial)) sim.AttachFresh(serial, kEepromSize, true);
+  if (!sim.IsAttached(serial)) {
+    throw ToolError("the simulated module " + serial + " is not attached", kExitFailed);
+  }
+}
 
 void SimCommand(Session& s, Report& r, const std::string& what, const std::string& arg1,
                 const std::string& arg2, uint32_t eepromSize, bool blank) {
@@ -36,14 +45,17 @@ void SimCommand(Session& s, Report& r, const std::string& what, const std::strin
     if (!dio && arg1 != "exio") throw UsageError("sim input dio BYTE or sim input exio BYTE");
     const auto value = ParseByte(arg2);
     if (!value) throw UsageError(value.error);
-    if (!sim.Knows(serial)) sim.AttachFresh(serial, kEepromSize, true);
-    if (!sim.IsAttached(serial)) {
-      throw ToolError("the simulated module " + serial + " is not attached", kExitFailed);
-    }
+    RequireAttached(sim, serial);
     sim.SetRegister(serial, dio ? 9 : 10, *value);
     r.json = {{"serial", serial}, {"input", arg1}, {"value", *value}};
     r.Line(std::string(dio ? "DIO" : "EXIO") + " inputs of " + serial + " now read " +
            Hex(*value, 2));
+  } else if (what == "measure") {
+    const uint8_t channel = ParseChannel(arg1, 1);
+    RequireAttached(sim, serial);
+    const double volts = sim.Measure(serial, channel);
+    r.json = {{"serial", serial}, {"channel", channel}, {"volts", volts}};
+    r.Line(FormatVolts(volts));
   } else {
     r.json["library"] = sim.LibraryPath();
     r.json["state_file"] = sim.StatePath();
@@ -64,17 +76,20 @@ void RegisterSim(CommandSet& set) {
   auto a = std::make_shared<Args>();
   auto eepromSize = std::make_shared<uint32_t>(kEepromSize);
   auto blank = std::make_shared<bool>(false);
-  Command& c = set.Add("sim", "the simulated module: status, attach, detach, reset, input",
+  Command& c = set.Add("sim", "the simulated module: status, attach, detach, reset, input, measure",
                        {"korvelan380 sim status", "korvelan380 -d 3 sim attach --eeprom-size 256",
                         "korvelan380 sim detach", "korvelan380 sim reset --blank",
                         "korvelan380 sim input dio 0xA5     (what the DIO inputs see)",
+                        "korvelan380 sim measure 0          (the volts channel 0 puts out)",
                         "The sim commands always use the simulated module; --sim is implied."});
   c.connect = false;
   c.sim = true;
   c.attachFirstUse = false;
-  c.app->add_option("ACTION", a->what, "status (the default), attach, detach, reset or input")
-      ->check(CLI::IsMember({"status", "attach", "detach", "reset", "input"}));
-  c.app->add_option("PORT", a->low, "with input: dio or exio");
+  c.app
+      ->add_option("ACTION", a->what,
+                   "status (the default), attach, detach, reset, input or measure")
+      ->check(CLI::IsMember({"status", "attach", "detach", "reset", "input", "measure"}));
+  c.app->add_option("PORT", a->low, "with input: dio or exio; with measure: the channel, 0 or 1");
   c.app->add_option("BYTE", a->value, "with input: the byte the inputs see");
   c.app->add_option("--eeprom-size", *eepromSize, "attach, reset: EEPROM user area bytes (128)");
   c.app->add_flag("--blank", *blank,
