@@ -379,10 +379,14 @@ class Module:
         The entry stays fitted: keep it with :meth:`store_calibration`, or set the calibration
         read before back (:func:`korvelan380.calibrate` does either). A reading the library
         refuses raises :class:`ReadingRefusedError` naming the reason; the entry is then as the
-        readings before it left it.
+        readings before it left it. A library without the guided calibration raises
+        OpenFailedError, as one without ``KORVELAN380_LatencySet`` does for the latency timer.
         """
         export = "KORVELAN380_CalibAdjustBegin"
         lib = self._live(export)
+        if not hasattr(lib, export):
+            # A library from before the guided calibration, as with KORVELAN380_LatencySet.
+            raise OpenFailedError(4, export, self.device_id, f"{lib.path} lacks it")
         adjust = CalibAdjustStruct()
         with self._lock:
             fields = (_channel(channel), ("range", output_range, 8))

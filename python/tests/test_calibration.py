@@ -178,3 +178,9 @@ class TestRefusedReadings:
         with pytest.raises(korvelan380.InvalidArgumentError):
             korvelan380.calibrate(korvelan_module, channel, output_range, measure=lambda *a: 0.0)
         assert korvelan_sim.trace() == []
+
+    def test_a_library_without_the_guided_calibration_says_so(self, korvelan_module, monkeypatch):
+        library = korvelan380.loaded_library()
+        monkeypatch.delattr(library, "KORVELAN380_CalibAdjustBegin")
+        with pytest.raises(korvelan380.OpenFailedError, match="lacks it"):
+            korvelan380.calibrate(korvelan_module, 0, 0, measure=lambda *a: 0.0)
