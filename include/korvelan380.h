@@ -7,8 +7,9 @@
  * calibration kept in the module's EEPROM. Everything is declared in korvelan380.h: 33 core
  * exports, of which 32 are plain C functions, usable from C and C++. The 33rd,
  * KORVELAN380_DacValSet_NoCalibed_R, has C++ linkage only: it is declared for C++, and C binds
- * it by its decorated symbol. One extension, KORVELAN380_LatencySet (@ref extensions), is a
- * plain C function too.
+ * it by its decorated symbol. The extensions (@ref extensions), KORVELAN380_LatencySet and the
+ * two-point calibration's KORVELAN380_CalibAdjustBegin and KORVELAN380_CalibAdjustReading, are
+ * plain C functions too.
  *
  * @section status_codes Status codes
  * Every export returns a #StatusCode:
@@ -101,7 +102,7 @@
 /**
  * @file korvelan380.h
  * @brief The library's C API: status codes, the settings and calibration types, the 33 core
- * exports, grouped by family, and the extension.
+ * exports, grouped by family, and the extensions.
  */
 #ifndef KORVELAN380_H
 #define KORVELAN380_H
@@ -762,7 +763,8 @@ KORVELAN380_API StatusCode KORVELAN380_EXIO_In(const char* deviceId, uint8_t* ex
 
 /**
  * @defgroup extensions Extensions
- * @brief Beyond the 33 core exports: settings of the USB link itself.
+ * @brief Beyond the 33 core exports: settings of the USB link itself, and a guided two-point
+ * calibration.
  * @{
  */
 
@@ -785,6 +787,111 @@ KORVELAN380_API StatusCode KORVELAN380_EXIO_In(const char* deviceId, uint8_t* ex
  *         the module busy.
  */
 KORVELAN380_API StatusCode KORVELAN380_LatencySet(const char* deviceId, uint32_t milliseconds);
+
+/**
+ * @name Two-point calibration
+ * A guided calibration of one channel and range against a voltmeter. KORVELAN380_CalibAdjustBegin
+ * puts out point 0 (the raw value nearest 10 % of the range) uncalibrated; each
+ * KORVELAN380_CalibAdjustReading takes the voltage measured at the point awaited and puts out
+ * the next: point 1 (nearest 90 %) uncalibrated, then, with the gain and offset fitted to the
+ * two readings set in the working calibration, point 2 (the middle, rawValue 0x2000) through
+ * the fit, whose reading verifies it. The EEPROM is never written: to keep the fit, call
+ * KORVELAN380_Calib_Val_Set with the working calibration (KORVELAN380_Calib_Val_Get) and save
+ * nonzero; to throw it away, call KORVELAN380_Calib_Val_Set with the calibration read before
+ * Begin and save 0.
+ * @{
+ */
+
+/** @brief Why KORVELAN380_CalibAdjustReading refused a reading: the `refusal` field. */
+#define KORVELAN380_ADJUST_ACCEPTED 0      /**< taken */
+#define KORVELAN380_ADJUST_NOT_A_NUMBER 1  /**< NaN or infinite */
+#define KORVELAN380_ADJUST_OUTSIDE_RANGE 2 /**< outside the range's output limits */
+#define KORVELAN380_ADJUST_NO_SLOPE 3      /**< the two readings give no slope */
+#define KORVELAN380_ADJUST_WRONG_SIGN 4    /**< the fit's gain would be negative */
+#define KORVELAN380_ADJUST_IMPLAUSIBLE 5   /**< a gain or offset no module has */
+
+/**
+ * @brief A two-point calibration in progress: filled by KORVELAN380_CalibAdjustBegin, carried on
+ * by KORVELAN380_CalibAdjustReading. Volts are those of the range being calibrated.
+ */
+typedef struct KORVELAN380_CALIB_ADJUST {
+  double expectedVolts[3];   /**< what an ideal module puts out at each point */
+  double readings[3];        /**< the voltages taken so far (0 until taken) */
+  double errorMillivolts[3]; /**< once done: points 0 and 1 as the fit predicts them, point 2
+                                  as measured */
+  double errorLsb[3];        /**< the same in least-significant bits (span / 16384) */
+  float oldGain;             /**< the entry as it was before Begin */
+  float gain;                /**< the fit, in the working copy from the second reading on */
+  uint16_t rawCodes[3];      /**< nominal codes: near 10 %, near 90 %, and the verification point
+                                  (0x2000) */
+  uint16_t sentCodes[3];     /**< the codes written: 0 and 1 uncalibrated, 2 converted through the
+                                  fit (0 until written) */
+  uint16_t oldOffset;        /**< the entry's offset before Begin */
+  uint16_t offset;           /**< the fit's offset, as gain */
+  uint8_t channel;           /**< 0 or 1 */
+  uint8_t rangeIndex;        /**< 0 to 6 */
+  uint8_t step;              /**< the point whose reading is awaited, 0 to 2; 3 once done */
+  uint8_t refusal;           /**< KORVELAN380_ADJUST_*: why the last reading was refused */
+  uint8_t reserved[4];       /**< 0 */
+} KORVELAN380_CALIB_ADJUST;
+
+/** @cond INTERNAL */
+KORVELAN380_STATIC_ASSERT(sizeof(KORVELAN380_CALIB_ADJUST) == 128,
+                          "KORVELAN380_CALIB_ADJUST is 128 bytes");
+KORVELAN380_STATIC_ASSERT(offsetof(KORVELAN380_CALIB_ADJUST, oldGain) == 96, "oldGain at 96");
+KORVELAN380_STATIC_ASSERT(offsetof(KORVELAN380_CALIB_ADJUST, rawCodes) == 104, "rawCodes at 104");
+KORVELAN380_STATIC_ASSERT(offsetof(KORVELAN380_CALIB_ADJUST, channel) == 120, "channel at 120");
+/** @endcond */
+
+/**
+ * @brief Starts a two-point calibration of one channel and range: keeps the entry's gain and
+ * offset in `adjust`, sets the channel's range, writes point 0's code uncalibrated.
+ *
+ * The range is set as KORVELAN380_RangeSet sets it. The calibration itself is not changed.
+ *
+ * @param deviceId a connected module.
+ * @param channel 0 or 1.
+ * @param rangeIndex 0 to 6.
+ * @param[out] adjust receives the points, the entry as it is, step 0.
+ * @retval KORVELAN380_OK started: point 0 is put out, its reading awaited.
+ * @retval KORVELAN380_NOT_CONNECTED deviceId is not connected.
+ * @retval KORVELAN380_INVALID_ARGUMENT channel above 1, rangeIndex above 6 or adjust null;
+ *         nothing is sent.
+ * @retval KORVELAN380_TRANSFER_FAILED the range or the code could not be written; *adjust is
+ *         untouched.
+ */
+KORVELAN380_API StatusCode KORVELAN380_CalibAdjustBegin(const char* deviceId, uint8_t channel,
+                                                        uint8_t rangeIndex,
+                                                        KORVELAN380_CALIB_ADJUST* adjust);
+
+/**
+ * @brief Takes the reading for point `adjust->step` and goes on.
+ *
+ * After point 0 writes point 1's code; after point 1 fits (gain as the 32-bit float nearest the
+ * slope, offset the whole code that centres the conversion's truncation), sets the entry in the
+ * working copy (not the EEPROM) and writes point 2 through it; after point 2 works out the
+ * errors (step 3). A refused reading returns 1 with `refusal` set and changes nothing else, so
+ * the same point can be read again. A reading is refused when it is not a number, lies outside
+ * the range's limits (those of rawValues 0 and 0x3FFF), or, at point 1, gives a fit with no
+ * slope, a negative gain, or a gain or offset no module has: a gain not within a factor of 2 of
+ * span / 16384 V per code, an offset outside 0 to 0x3FFF.
+ *
+ * @param deviceId a connected module.
+ * @param adjust as Begin (and earlier readings) left it.
+ * @param volts the voltage measured at the point put out.
+ * @retval KORVELAN380_OK taken; `refusal` is 0.
+ * @retval KORVELAN380_NOT_CONNECTED deviceId is not connected.
+ * @retval KORVELAN380_INVALID_ARGUMENT the reading was refused (`refusal` says why), or adjust
+ *         is null, done (step 3) or not one Begin filled (a channel or range out of bounds);
+ *         nothing else changed.
+ * @retval KORVELAN380_TRANSFER_FAILED the next point's code could not be written; neither
+ *         `adjust` nor the working calibration changed, and the reading may be given again.
+ */
+KORVELAN380_API StatusCode KORVELAN380_CalibAdjustReading(const char* deviceId,
+                                                          KORVELAN380_CALIB_ADJUST* adjust,
+                                                          double volts);
+
+/** @} */
 
 /** @} */
 

@@ -23,6 +23,7 @@ from ._install import package_version
 from ._library import Library, load_library, loaded_library
 from ._search import library_candidates
 from .recording import capture
+from .calibration import calibrate
 from .errors import (
     AlreadyConnectedError,
     InvalidArgumentError,
@@ -30,6 +31,7 @@ from .errors import (
     LibraryNotFoundError,
     NotConnectedError,
     OpenFailedError,
+    ReadingRefusedError,
     SimulatorError,
     TransferFailedError,
 )
@@ -42,6 +44,7 @@ from .values import (
     DacChannelSettings,
     FifoChannelStatus,
     FifoStatus,
+    PairCalibration,
     Range,
     Selection,
 )
@@ -64,12 +67,15 @@ __all__ = [
     "Module",
     "NotConnectedError",
     "OpenFailedError",
+    "PairCalibration",
     "RAW_MAX",
     "RAW_STEPS",
     "Range",
+    "ReadingRefusedError",
     "Selection",
     "SimulatorError",
     "TransferFailedError",
+    "calibrate",
     "capture",
     "connect",
     "connected_modules",

@@ -5,12 +5,23 @@ from __future__ import annotations
 
 import ctypes
 import sys
-from ctypes import POINTER, c_char_p, c_int32, c_uint8, c_uint16, c_uint32, c_void_p
+from ctypes import (
+    POINTER,
+    c_char_p,
+    c_double,
+    c_float,
+    c_int32,
+    c_uint8,
+    c_uint16,
+    c_uint32,
+    c_void_p,
+)
 from typing import Dict, Tuple
 
 from .values import CALIBRATION_ENTRIES
 
 __all__ = [
+    "CalibAdjustStruct",
     "CalibrationGainsStruct",
     "CalibrationOffsetsStruct",
     "DacChannelSettingsStruct",
@@ -43,6 +54,30 @@ class CalibrationGainsStruct(ctypes.Structure):
 class CalibrationOffsetsStruct(ctypes.Structure):
     _fields_ = [("offset", c_uint16 * CALIBRATION_ENTRIES)]
 
+
+class CalibAdjustStruct(ctypes.Structure):
+    """The C struct KORVELAN380_CALIB_ADJUST (128 bytes): a two-point calibration in progress."""
+
+    _fields_ = [
+        ("expectedVolts", c_double * 3),
+        ("readings", c_double * 3),
+        ("errorMillivolts", c_double * 3),
+        ("errorLsb", c_double * 3),
+        ("oldGain", c_float),
+        ("gain", c_float),
+        ("rawCodes", c_uint16 * 3),
+        ("sentCodes", c_uint16 * 3),
+        ("oldOffset", c_uint16),
+        ("offset", c_uint16),
+        ("channel", c_uint8),
+        ("rangeIndex", c_uint8),
+        ("step", c_uint8),
+        ("refusal", c_uint8),
+        ("reserved", c_uint8 * 4),
+    ]
+
+
+assert ctypes.sizeof(CalibAdjustStruct) == 128
 
 _P8 = POINTER(c_uint8)
 _P16 = POINTER(c_uint16)
@@ -94,12 +129,16 @@ PROTOTYPES: Dict[str, Tuple[object, ...]] = {
     "KORVELAN380_EXIO_Sel": (_S, c_uint8, c_uint8),
     "KORVELAN380_EXIO_Sel_R": (_S, _P8, _P8),
     "KORVELAN380_EXIO_In": (_S, _P8),
-    "KORVELAN380_LatencySet": (_S, c_uint32),
+    "KORVELAN380_CalibAdjustBegin": (_S, c_uint8, c_uint8, POINTER(CalibAdjustStruct)),
+    "KORVELAN380_CalibAdjustReading": (_S, POINTER(CalibAdjustStruct), c_double),
 }
 
 #: The exports a library may lack: one from before the latency timer could be set leaves the
-#: chip's own setting, as a driver without FT_SetLatencyTimer does.
-OPTIONAL_EXPORTS = frozenset({"KORVELAN380_LatencySet"})
+#: chip's own setting, as a driver without FT_SetLatencyTimer does; one from before the
+#: two-point calibration cannot run it.
+OPTIONAL_EXPORTS = frozenset(
+    {"KORVELAN380_LatencySet", "KORVELAN380_CalibAdjustBegin", "KORVELAN380_CalibAdjustReading"}
+)
 
 # The one export with C++ linkage: its symbol is its mangled name, not its header name.
 if sys.platform == "win32":

@@ -16,6 +16,7 @@ __all__ = [
     "TransferFailedError",
     "AlreadyConnectedError",
     "LibraryNotFoundError",
+    "ReadingRefusedError",
     "SimulatorError",
     "error_for_status",
 ]
@@ -62,6 +63,52 @@ class InvalidArgumentError(KorvelanError, ValueError):
 
     code = 1
     meaning = "invalid argument"
+
+
+class ReadingRefusedError(InvalidArgumentError):
+    """A reading given to a guided calibration was refused by the library; the calibration
+    was abandoned and the record as it was before restored.
+
+    Attributes, beside those of :class:`KorvelanError`:
+        refusal: the library's reason code (``KORVELAN380_ADJUST_*``, 1 to 5).
+        reason: what it means, e.g. ``"outside the range's output limits"``.
+        channel, output_range, point: the point whose reading it was (point 0 to 2).
+        volts: the reading refused.
+    """
+
+    #: The library's reason codes and what each says of a reading.
+    REASONS: Dict[int, str] = {
+        1: "not a number",
+        2: "outside the range's output limits",
+        3: "the two readings give no slope",
+        4: "the fit's gain would be negative",
+        5: "the fit gives a gain or offset no module has",
+    }
+
+    def __init__(
+        self,
+        device: Optional[str],
+        refusal: int,
+        channel: int,
+        output_range: int,
+        point: int,
+        volts: float,
+    ) -> None:
+        self.refusal = refusal
+        self.reason = self.REASONS.get(refusal, f"reason {refusal}")
+        self.channel = channel
+        self.output_range = output_range
+        self.point = point
+        self.volts = volts
+        detail = (
+            f"channel {channel}, range {output_range}, point {point}: reading {volts!r} V "
+            f"refused: {self.reason}; the calibration was restored"
+        )
+        super().__init__(self.code or 1, "KORVELAN380_CalibAdjustReading", device, detail)
+
+    def __reduce__(self) -> Tuple[type, Tuple[object, ...]]:  # type: ignore[override]
+        args = (self.device, self.refusal, self.channel, self.output_range, self.point, self.volts)
+        return (type(self), args)
 
 
 class NotConnectedError(KorvelanError):

@@ -8,24 +8,38 @@ import os
 import sys
 import threading
 from ctypes import byref, c_uint8, c_uint16, c_uint32
-from typing import Any, Dict, List, Optional, Tuple, Union
+from typing import Any, Callable, Dict, List, Optional, Tuple, Union
 
 from . import values
 from ._buffers import pinned_uint16, raw_from_volts
 from ._library import Library, load_library
-from ._prototypes import CalibrationGainsStruct, CalibrationOffsetsStruct, DacChannelSettingsStruct
+from ._prototypes import (
+    CalibAdjustStruct,
+    CalibrationGainsStruct,
+    CalibrationOffsetsStruct,
+    DacChannelSettingsStruct,
+)
 from ._usb import require_usb_bus
 from .errors import (
     InvalidArgumentError,
     KorvelanError,
     NotConnectedError,
     OpenFailedError,
+    ReadingRefusedError,
     TransferFailedError,
 )
-from .values import Calibration, DacChannelSettings, FifoStatus, Range, Selection
+from .values import (
+    Calibration,
+    DacChannelSettings,
+    FifoStatus,
+    PairCalibration,
+    Range,
+    Selection,
+)
 
 __all__ = [
     "DEFAULT_LATENCY_MS",
+    "Measure",
     "Module",
     "connect",
     "disconnect_all",
@@ -61,6 +75,11 @@ _stdout_lock = threading.Lock()
 # it. Reentrant, so that a locked method may call another. The few entries are never removed.
 _module_locks: Dict[bytes, "threading.RLock"] = {}
 
+
+#: ``measure(channel, output_range, point, expected_volts) -> volts``: what a meter reads on the
+#: channel's output while the module holds point 0, 1 or 2 of a guided calibration there;
+#: ``expected_volts`` is what an ideal module would put out.
+Measure = Callable[[int, Range, int, float], float]
 
 # An argument of an export, to be checked before the call: (what it is, value, bits).
 _Field = Tuple[str, Any, int]
@@ -347,6 +366,57 @@ class Module:
             calibration = self.get_calibration()
             force = True
         self.set_calibration(calibration, save=True, force=force)
+
+    def adjust_calibration(
+        self, channel: int, output_range: Union[Range, int], measure: Measure
+    ) -> PairCalibration:
+        """Fits channel 0's or 1's calibration entry for ``output_range`` to a meter's readings:
+        the library sets the range and outputs a code near 10 % of it, then one near 90 %, both
+        uncalibrated, asking ``measure`` for each; it fits the entry from the two readings and
+        sets it in the working calibration (not the EEPROM), then outputs the middle code
+        through the fit and asks for a third reading, which checks the fit.
+
+        The entry stays fitted: keep it with :meth:`store_calibration`, or set the calibration
+        read before back (:func:`korvelan380.calibrate` does either). A reading the library
+        refuses raises :class:`ReadingRefusedError` naming the reason; the entry is then as the
+        readings before it left it. A library without the guided calibration raises
+        OpenFailedError, as one without ``KORVELAN380_LatencySet`` does for the latency timer.
+        """
+        export = "KORVELAN380_CalibAdjustBegin"
+        lib = self._live(export)
+        if not hasattr(lib, export):
+            # A library from before the guided calibration, as with KORVELAN380_LatencySet.
+            raise OpenFailedError(4, export, self.device_id, f"{lib.path} lacks it")
+        adjust = CalibAdjustStruct()
+        with self._lock:
+            fields = (_channel(channel), ("range", output_range, 8))
+            self._call(export, *fields, out=adjust)
+            while adjust.step < 3:
+                point = adjust.step
+                expected = adjust.expectedVolts[point]
+                volts = float(measure(channel, Range(output_range), point, expected))
+                try:
+                    lib.KORVELAN380_CalibAdjustReading(self._id, byref(adjust), volts)
+                except InvalidArgumentError:
+                    if adjust.refusal == 0:
+                        raise
+                    raise ReadingRefusedError(
+                        self.device_id, adjust.refusal, channel, int(output_range), point, volts
+                    ) from None
+        return PairCalibration(
+            channel=adjust.channel,
+            output_range=Range(adjust.rangeIndex),
+            old_gain=adjust.oldGain,
+            old_offset=adjust.oldOffset,
+            gain=adjust.gain,
+            offset=adjust.offset,
+            expected_volts=tuple(adjust.expectedVolts),
+            readings=tuple(adjust.readings),
+            errors_mv=tuple(adjust.errorMillivolts),
+            errors_lsb=tuple(adjust.errorLsb),
+            raw_codes=tuple(adjust.rawCodes),
+            sent_codes=tuple(adjust.sentCodes),
+        )
 
     # ---- Conversion ------------------------------------------------------------------------
 

@@ -15,6 +15,7 @@ __all__ = [
     "Range",
     "DacChannelSettings",
     "Calibration",
+    "PairCalibration",
     "FifoChannelStatus",
     "FifoStatus",
     "Selection",
@@ -159,6 +160,32 @@ class Calibration:
         gains[i] = gain
         offsets[i] = offset
         return Calibration(tuple(offsets), tuple(gains))
+
+
+@dataclass(frozen=True)
+class PairCalibration:
+    """One channel and range's guided calibration (:meth:`Module.adjust_calibration`), as the
+    library fitted and checked it from three readings.
+
+    Points 0 and 1 (near 10 % and 90 % of the range) are output uncalibrated and fit the entry;
+    point 2, the middle code 0x2000, is output through the fit to check it. ``errors_mv`` and
+    ``errors_lsb`` are, at points 0 and 1, each reading's distance from what the fit predicts,
+    and at point 2 the reading's distance from ``expected_volts``; an LSB is the range's span /
+    16384.
+    """
+
+    channel: int
+    output_range: Range
+    old_gain: float
+    old_offset: int
+    gain: float
+    offset: int
+    expected_volts: Tuple[float, float, float]  #: what an ideal module puts out at each point
+    readings: Tuple[float, float, float]
+    errors_mv: Tuple[float, float, float]
+    errors_lsb: Tuple[float, float, float]
+    raw_codes: Tuple[int, int, int]  #: each point's nominal code
+    sent_codes: Tuple[int, int, int]  #: the codes written: 0 and 1 as is, 2 through the fit
 
 
 class FifoChannelStatus(NamedTuple):

@@ -61,6 +61,21 @@ uint16_t GainWord(float gain) {
 }
 
 }  // namespace
+
+bool SetRange(DeviceEntry& entry, uint8_t channel, uint8_t rangeIndex) {
+  // The calibration entry: channel 2 has none of its own and takes channel 0's.
+  float gain;
+  uint16_t offset;
+  entry.calibration.Entry(CalibrationIndex(channel == 2 ? 0 : channel, rangeIndex), gain, offset);
+  // The gain word and the offset word go out before the range.
+  uint8_t bytes[2];
+  SplitWord(GainWord(gain), bytes);
+  if (!WriteRegisters(entry.link, bytes, reg::kGainWord, reg::kGainWord + 1)) return false;
+  SplitWord(offset, bytes);
+  if (!WriteRegisters(entry.link, bytes, reg::kOffsetWord, reg::kOffsetWord + 1)) return false;
+  return WriteRegisters(entry.link, &rangeIndex, reg::kRange[channel], reg::kRange[channel]);
+}
+
 }  // namespace korvelan380
 
 using namespace korvelan380;
@@ -158,23 +173,7 @@ extern "C" KORVELAN380_API StatusCode KORVELAN380_RangeSet(const char* deviceId,
   if (!call.Connected()) return kNotConnected;
   if (channel > 2 || rangeIndex >= kRanges) return kInvalidArgument;
   if (!call.TakeModule()) return kTransferFailed;
-  DeviceEntry& entry = call.Entry();
-  // The calibration entry: channel 2 has none of its own and takes channel 0's.
-  float gain;
-  uint16_t offset;
-  entry.calibration.Entry(CalibrationIndex(channel == 2 ? 0 : channel, rangeIndex), gain, offset);
-  // The gain word and the offset word go out before the range.
-  uint8_t bytes[2];
-  SplitWord(GainWord(gain), bytes);
-  if (!WriteRegisters(entry.link, bytes, reg::kGainWord, reg::kGainWord + 1))
-    return kTransferFailed;
-  SplitWord(offset, bytes);
-  if (!WriteRegisters(entry.link, bytes, reg::kOffsetWord, reg::kOffsetWord + 1)) {
-    return kTransferFailed;
-  }
-  // The range.
-  return StepStatus(
-      WriteRegisters(entry.link, &rangeIndex, reg::kRange[channel], reg::kRange[channel]));
+  return StepStatus(SetRange(call.Entry(), channel, rangeIndex));
 }
 
 extern "C" KORVELAN380_API StatusCode KORVELAN380_RangeSet_R(const char* deviceId, uint8_t channel,

@@ -8,7 +8,6 @@
 #include "link/transactions.h"
 
 namespace korvelan380 {
-namespace {
 
 bool WriteOutputCode(Link& link, uint8_t channel, uint16_t code) {
   uint8_t bytes[2];
@@ -16,6 +15,8 @@ bool WriteOutputCode(Link& link, uint8_t channel, uint16_t code) {
   const uint8_t first = reg::kOutputValue[channel];
   return WriteRegisters(link, bytes, first, first + 1);
 }
+
+namespace {
 
 bool ReadOutputCode(Link& link, uint8_t channel, uint16_t& code) {
   uint8_t bytes[2];

@@ -8,9 +8,7 @@
 namespace korvelan380 {
 
 uint16_t CalibratedFromRaw(uint8_t rangeIndex, uint16_t rawValue, float gain, uint16_t offset) {
-  const uint16_t code = static_cast<uint16_t>(rawValue * 4u);  // the low 14 bits, shifted up
-  const int32_t centred = IsBipolar(rangeIndex) ? int32_t{code} - 32768 : int32_t{code};
-  const double nominalValue = static_cast<double>(centred) * 0x1p-16 * kRangeSpan[rangeIndex];
+  const double nominalValue = NominalVolts(rangeIndex, rawValue);
   const double sum = nominalValue / static_cast<double>(gain) + static_cast<double>(offset);
   if (!std::isfinite(sum) || sum < 0.0) return 0;
   if (sum >= 65535.0) return 65535;

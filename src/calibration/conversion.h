@@ -22,6 +22,13 @@ inline uint16_t CalibrationIndex(uint8_t channel, uint8_t rangeIndex) {
   return static_cast<uint16_t>(channel * kRanges + rangeIndex);
 }
 
+// The volts rawValue (its low 14 bits) stands for in the range: the conversion's nominal value.
+inline double NominalVolts(uint8_t rangeIndex, uint16_t rawValue) {
+  const uint16_t code = static_cast<uint16_t>(rawValue * 4u);  // the low 14 bits, shifted up
+  const int32_t centred = IsBipolar(rangeIndex) ? int32_t{code} - 32768 : int32_t{code};
+  return static_cast<double>(centred) * 0x1p-16 * kRangeSpan[rangeIndex];
+}
+
 // The code to send for rawValue (only its low 14 bits count). A result outside 0 to 65535 is
 // held at the nearer end, and a result that is not a number gives 0: a negative code must not
 // wrap to the top of the range.

@@ -2,7 +2,9 @@
 // bad request refused before anything reaches the module, and the token, Host and Origin checks.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 #include "panel_support.h"
@@ -426,6 +428,174 @@ TEST(PanelCalibration, RoundTripsWithoutTemporaryFiles) {
   EXPECT_EQ(back["summary"], "2 of 14 entries differ from ideal");
   EXPECT_FALSE(std::filesystem::exists(none));
   std::filesystem::remove_all(dir);
+}
+
+// The guided calibration, one reading a request: the simulated module's output measured stands
+// for the meter, and what a second tab or a reloaded page sends out of turn changes nothing.
+class PanelAdjustTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TestDir("adjust");
+    panel_ = std::make_unique<Panel>((dir_ / "state.json").string(), "4");
+  }
+  void TearDown() override {
+    panel_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+
+  Reply Start(const json& which) const {
+    json body = which;
+    body["action"] = "start";
+    return panel_->Post("adjust", body);
+  }
+  // The reading for the point awaited, as the simulated module's output measures.
+  Reply Read(const json& state) const {
+    const json& awaited = state["awaited"];
+    return panel_->Post("adjust", json{{"action", "reading"},
+                                       {"adjustment", state["adjustment"]},
+                                       {"pair", awaited["pair"]},
+                                       {"point", awaited["point"]},
+                                       {"volts", awaited["simulated_reading"]}});
+  }
+  Reply End(const char* action, const json& state) const {
+    return panel_->Post("adjust", json{{"action", action}, {"adjustment", state["adjustment"]}});
+  }
+
+  std::filesystem::path dir_;
+  std::unique_ptr<Panel> panel_;
+};
+
+TEST_F(PanelAdjustTest, OnePairFittedFromThreeReadingsIsKeptInTheEeprom) {
+  const Panel& p = *panel_;
+  EXPECT_EQ(p.Get("calib").body["never_calibrated"], true);
+  EXPECT_EQ(p.Get("adjust").body["active"], false);
+  Reply r = Start({{"channel", 0}, {"range", "0..10V"}});
+  ASSERT_EQ(r.status, 200) << r.body;
+  ASSERT_EQ(r.body["pairs"], json::parse(R"([{"channel": 0, "range": 4}])"));
+  EXPECT_EQ(r.body["awaited"]["point"], 0);
+  EXPECT_EQ(r.body["awaited"]["adjust"]["range"], "0..10V");
+  const double expected = r.body["awaited"]["adjust"]["points"][0]["expected_volts"];
+  EXPECT_NEAR(expected, 1.0, 0.01);
+  // The simulated converter is a few codes off: that is what the calibration takes out.
+  EXPECT_GT(std::abs(r.body["awaited"]["simulated_reading"].get<double>() - expected),
+            10.0 / 16384);
+  for (int point = 0; point < 3; ++point) {
+    ASSERT_EQ(r.body["awaited"]["point"], point) << r.body;
+    r = Read(r.body);
+    ASSERT_EQ(r.status, 200) << r.body;
+  }
+  EXPECT_EQ(r.body["awaited"], nullptr);
+  EXPECT_EQ(r.body["finished"], true);
+  ASSERT_EQ(r.body["fits"].size(), 1u);
+  const json fit = r.body["fits"][0];
+  for (const json& point : fit["points"]) {
+    EXPECT_LE(std::abs(point["error_lsb"].get<double>()), 1.0) << fit;
+  }
+  EXPECT_NE(fit["new"]["gain"], fit["old"]["gain"]);
+
+  const json before = p.Wire();
+  r = End("keep", r.body);
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["outcome"], "kept");
+  EXPECT_EQ(r.body["active"], false);
+  bool stored = false;
+  const json after = p.Wire();
+  for (size_t i = before.size(); i < after.size(); ++i) {
+    stored |= after[i]["meaning"] == "calibration record stored in the EEPROM";
+  }
+  EXPECT_TRUE(stored);
+  const json calib = p.Get("calib").body;
+  EXPECT_EQ(calib["entries"][4]["offset"], fit["new"]["offset"]);
+  EXPECT_EQ(calib["never_calibrated"], false);
+  // The history record, as `calib adjust` writes it: beside the simulated module's state.
+  const std::filesystem::path history = r.body["history"].get<std::string>();
+  EXPECT_EQ(history.parent_path(), dir_ / "calibrations");
+  std::ifstream file(history);
+  const json record = json::parse(file, nullptr, false);
+  ASSERT_TRUE(record.is_object()) << history;
+  EXPECT_EQ(record["adjusted"], json::array({fit}));
+  EXPECT_EQ(record["entries"][4]["offset"], fit["new"]["offset"]);
+  EXPECT_EQ(End("discard", r.body).status, 409) << "an adjustment ended is not ended again";
+}
+
+TEST_F(PanelAdjustTest, OutOfTurnRefusedOrBadRequestsChangeNothing) {
+  const Panel& p = *panel_;
+  const json entries = p.Get("calib").body["entries"];
+  httplib::Client bare("127.0.0.1", p.port);
+  const auto unasked = bare.Post("/api/adjust", R"({"action": "start"})", "application/json");
+  ASSERT_TRUE(unasked);
+  EXPECT_EQ(unasked->status, 403);
+  EXPECT_EQ(p.Get("adjust").body["adjustment"], 0) << "started without the token";
+
+  Reply first = Start({});
+  ASSERT_EQ(first.status, 200) << first.body;
+  EXPECT_EQ(first.body["pairs"].size(), 14u);
+  const Reply fitted = Read(Read(first.body).body);  // pair 0 fitted in the working copy
+  ASSERT_EQ(fitted.status, 200) << fitted.body;
+  ASSERT_EQ(fitted.body["awaited"]["point"], 2);
+  EXPECT_NE(p.Get("calib").body["entries"], entries);
+  const json state = p.Get("adjust").body;
+
+  json reading = {{"action", "reading"},
+                  {"adjustment", state["adjustment"]},
+                  {"pair", 0},
+                  {"point", 2},
+                  {"volts", 25.0}};
+  Reply r = p.Post("adjust", reading);
+  EXPECT_EQ(r.status, 400);
+  EXPECT_NE(r.body["error"]["message"].get<std::string>().find(
+                "is refused: the reading is outside the range's limits"),
+            std::string::npos)
+      << r.body;
+  const struct {
+    const char* body;
+    int status;
+    const char* says;
+  } bad[] = {
+      {R"({"action": "reading", "adjustment": 1, "pair": 0, "point": 1, "volts": 1})", 409,
+       "point 2 is awaited"},
+      {R"({"action": "reading", "adjustment": 7, "pair": 0, "point": 2, "volts": 1})", 409,
+       "calibration 7 is not the latest"},
+      {R"({"action": "reading", "adjustment": 1, "pair": 0, "point": 2, "volts": "1"})", 400,
+       "'volts' is a number"},
+      {R"({"action": "reading", "adjustment": 1, "pair": 0, "point": 2})", 400, "'volts'"},
+      {R"({"action": "reading", "adjustment": 1, "pair": 0, "point": 3, "volts": 1})", 400,
+       "'point'"},
+      {R"({"action": "reading", "adjustment": 1, "pair": 0, "point": 2, "volt": 1})", 400,
+       "unknown field 'volt'"},
+      {R"({"action": "keep", "adjustment": 1})", 400, "14 pairs are still to be measured"},
+      {R"({"action": "go"})", 400, "'action' is one of"},
+      {R"({"action": "start", "channel": 2})", 400, "'channel'"},
+      {R"({"action": "start", "range": "11V"})", 400, "11V"},
+      {R"({"action": "start", "range": 0, "range": 1})", 400, "given twice"},
+  };
+  for (const auto& b : bad) {
+    SCOPED_TRACE(b.body);
+    r = p.PostText("adjust", b.body);
+    EXPECT_EQ(r.status, b.status) << r.body;
+    EXPECT_NE(r.body["error"]["message"].get<std::string>().find(b.says), std::string::npos)
+        << r.body;
+  }
+  // Importing a calibration would be overwritten at the end: refused while one is under way.
+  r = p.Post("calib", json{{"document", p.Get("calib").body["document"]}, {"save", false}});
+  EXPECT_EQ(r.status, 409) << r.body;
+  EXPECT_EQ(p.Get("adjust").body, state);
+
+  // A reload, or another tab, starting again: the first is thrown away, its fit undone.
+  const Reply second = Start({{"channel", 0}});
+  ASSERT_EQ(second.status, 200) << second.body;
+  EXPECT_EQ(second.body["adjustment"], state["adjustment"].get<int>() + 1);
+  EXPECT_EQ(second.body["pairs"].size(), 7u);
+  EXPECT_EQ(p.Get("calib").body["entries"], entries);
+  reading["volts"] = 0.0;
+  EXPECT_EQ(p.Post("adjust", reading).status, 409);
+
+  ASSERT_EQ(Read(Read(second.body).body).status, 200);
+  r = End("discard", second.body);
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body["outcome"], "thrown away");
+  EXPECT_EQ(p.Get("calib").body["entries"], entries);
+  EXPECT_EQ(p.Client().Put("/api/adjust", "{}", "application/json")->status, 405);
 }
 
 // A stop by signal disconnects the module and keeps what was set in the state file.

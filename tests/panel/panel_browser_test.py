@@ -2,7 +2,9 @@
 """The panel in a real browser: headless Chromium, driven through Selenium, against
 `korvelan380 --sim panel`. Sets channel 0 to 2.5 V, generates and loads a sine, toggles a digital
 output bit, and checks each in the simulated module's registers: through the panel's API while it
-runs, and in the saved state file once it has stopped. Keeps a screenshot of the page.
+runs, and in the saved state file once it has stopped. Calibrates channel 1 in 0..5V with the
+guided calibration, typing the simulated output's readings, and keeps it. Keeps a screenshot of
+the page.
 
 Usage: panel_browser_test.py TOOL OUTPUT_DIR
 """
@@ -22,7 +24,7 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 TOOL, OUT_DIR = sys.argv[1], sys.argv[2]
 SCREENSHOT = os.path.join(OUT_DIR, "panel-screenshot.png")
@@ -82,6 +84,40 @@ def browser(profile):
     return webdriver.Chrome(service=service, options=options)
 
 
+def calibrate_one_pair(driver, wait, base, token):
+    """Channel 1 in 0..5V: a refused reading first, then the three points as the simulated
+    output measures them, then keep. A fresh module counts as never calibrated until then."""
+    notice = driver.find_element(By.ID, "never-calibrated")
+    wait.until(lambda d: notice.is_displayed())
+    form = driver.find_element(By.ID, "adjust-form")
+    Select(form.find_element(By.NAME, "channel")).select_by_value("1")
+    Select(form.find_element(By.NAME, "range")).select_by_visible_text("0..5V")
+    driver.find_element(By.ID, "adjust-start").click()
+    prompt = driver.find_element(By.ID, "adjust-prompt")
+    wait.until(lambda d: "Point 0" in prompt.text)
+    assert "channel 1, range 0..5V" in prompt.text, prompt.text
+
+    reading = driver.find_element(By.ID, "adjust-volts")
+    type_over(reading, "7")
+    driver.find_element(By.ID, "adjust-send").click()
+    refused = driver.find_element(By.ID, "adjust-refused")
+    wait.until(lambda d: "outside the range's limits" in refused.text)
+    driver.find_element(By.CSS_SELECTOR, "#errors .error button").click()
+
+    for point in range(3):
+        wait.until(lambda d: "Point %d" % point in prompt.text)
+        driver.find_element(By.ID, "adjust-simulated").click()
+        driver.find_element(By.ID, "adjust-send").click()
+    wait.until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#adjust-fits tbody tr")) == 1)
+    row = driver.find_element(By.CSS_SELECTOR, "#adjust-fits tbody tr").text
+    assert " LSB)" in row and "→" in row, row
+    driver.find_element(By.ID, "adjust-keep").click()
+    wait.until(lambda d: "kept" in d.find_element(By.ID, "adjust-outcome").text)
+    wait.until(lambda d: not notice.is_displayed())
+    entry = api(base, token, "calib")["entries"][12]
+    assert not entry["ideal"], entry
+
+
 def main():
     os.makedirs(OUT_DIR, exist_ok=True)
     work = tempfile.mkdtemp(prefix="korvelan380-browser-")
@@ -122,6 +158,8 @@ def main():
         assert entry.get_attribute("value") == "25", "a refresh replaced the typed value"
         driver.find_element(By.CSS_SELECTOR, "#errors .error button").click()
         assert api(base, token, "output")["channels"][0]["volts"] == 2.5
+
+        calibrate_one_pair(driver, wait, base, token)
 
         time.sleep(2.5)  # a refresh of every read-back and of the wire log, for the screenshot
         errors = driver.find_element(By.ID, "errors").text

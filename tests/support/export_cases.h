@@ -25,6 +25,7 @@ struct Outputs {
   DacChannelSettings settings;
   CalibrationOffsets offsets;
   CalibrationGains gains;
+  KORVELAN380_CALIB_ADJUST adjust;
 
   void Mark() { std::memset(this, 0xEE, sizeof *this); }
   bool Untouched() const {
@@ -173,6 +174,17 @@ inline std::vector<ExportCase> ExportCases(const char* id = kCaseId) {
        .call = [=](Outputs& o) { return KORVELAN380_GateSet_R(id, 0, &o.bytes[0]); },
        .readsReply = true},
       {.name = "LatencySet", .call = [=](Outputs&) { return KORVELAN380_LatencySet(id, 1); }},
+      {.name = "CalibAdjustBegin",
+       .call = [=](Outputs& o) { return KORVELAN380_CalibAdjustBegin(id, 1, 4, &o.adjust); }},
+      {.name = "CalibAdjustReading",
+       .call =
+           [=](Outputs&) {
+             // Point 0 of channel 0's 0..10 V range awaits its reading; point 1 goes out.
+             KORVELAN380_CALIB_ADJUST adjust{};
+             adjust.rangeIndex = 4;
+             adjust.sentCodes[1] = 14746;
+             return KORVELAN380_CalibAdjustReading(id, &adjust, 1.0);
+           }},
   };
   return cases;
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "calibration_rules.h"
 #include "core/values.h"
 
 namespace korvelan380::tool {
@@ -140,17 +141,15 @@ void CheckCalibration(const Calibration& c) {
     const std::string where = "entry " + std::to_string(e) + " (channel " +
                               std::to_string(e / kRangesPerChannel) + ", " +
                               kRanges[e % kRangesPerChannel].name + ")";
-    const double gain = c.gains.gain[e];
     const double ideal = IdealGain(e);
-    // Written so that NaN fails it too.
-    if (!(std::isfinite(gain) && gain >= ideal / 2 && gain <= ideal * 2)) {
+    if (!rules::GainPlausible(c.gains.gain[e], ideal)) {
       throw UsageError(where + ": gain " + GainText(c.gains.gain[e]) + " is not between " +
                        GainText(static_cast<float>(ideal / 2)) + " and " +
                        GainText(static_cast<float>(ideal * 2)) +
                        " V per code (within a factor of 2 of the ideal " + GainText(IdealGain(e)) +
                        ")");
     }
-    if (c.offsets.offset[e] > kMaxRaw) {
+    if (!rules::OffsetPlausible(c.offsets.offset[e])) {
       throw UsageError(where + ": offset " + std::to_string(c.offsets.offset[e]) +
                        " is not a code 0 to 16383 (0x3FFF)");
     }
@@ -163,6 +162,20 @@ Calibration ImportCalibration(Session& s, const CalibrationImport& import) {
   s.Check("KORVELAN380_Calib_Val_Set",
           KORVELAN380_Calib_Val_Set(s.id(), &copy.offsets, &copy.gains, import.save ? 1 : 0));
   return ReadCalibration(s);
+}
+
+bool NeverCalibrated(const Calibration& c) {
+  bool blank = true;
+  bool ideal = true;
+  for (size_t e = 0; e < kEntries; ++e) {
+    blank = blank && c.gains.gain[e] == 0.0f;
+    ideal = ideal && IsIdeal(c, e);
+  }
+  return blank || ideal;
+}
+
+std::string AdjustCommand(const std::string& device) {
+  return "korvelan380 -d " + device + " calib adjust";
 }
 
 ordered_json CalibrationSummary(const Calibration& c) {

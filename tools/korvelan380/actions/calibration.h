@@ -47,6 +47,11 @@ void CheckCalibration(const Calibration& c);
 // Sets the calibration (and stores it in the EEPROM when `save`), checked first unless `force`;
 // returns it as read back.
 Calibration ImportCalibration(Session& s, const CalibrationImport& import);
+// Whether the module was never calibrated: its record is the blank default (every gain 0) or
+// every entry exactly ideal, as modules leave the factory without a calibration of their own.
+bool NeverCalibrated(const Calibration& c);
+// The command that calibrates module `device` ("korvelan380 -d 7 calib adjust").
+std::string AdjustCommand(const std::string& device);
 // {"summary", "ideal_entries", "entries"}: one line for people, and the count of ideal entries.
 ordered_json CalibrationSummary(const Calibration& c);
 

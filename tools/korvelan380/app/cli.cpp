@@ -31,12 +31,14 @@ std::string Examples(std::initializer_list<const char*> lines) {
 void AddOptions(CLI::App& app, Options& options) {
   if (const char* device = std::getenv("KORVELAN380_DEVICE"); device != nullptr && *device) {
     options.device = device;
+    options.deviceGiven = true;
   }
   app.fallthrough();
   app.require_subcommand(1);
   app.add_option("-d,--device", options.device,
                  "the module: the tail of its serial number KORVELAN380<ID> "
-                 "(default $KORVELAN380_DEVICE, else 0)");
+                 "(default $KORVELAN380_DEVICE, else 0)")
+      ->each([&options](const std::string&) { options.deviceGiven = true; });
   app.add_flag("--sim", options.sim, "use the simulated module instead of the installed driver");
   app.add_option("--sim-state", options.simState,
                  "the simulated modules' state file (default " + os::DefaultSimStatePath() + ")");

@@ -26,6 +26,7 @@ inline constexpr uint8_t kDefaultLatencyMs = 2;
 // The options every command takes.
 struct Options {
   std::string device = "0";
+  bool deviceGiven = false;  // by -d or $KORVELAN380_DEVICE, not the default
   bool sim = false;
   std::string simState;  // empty: the per-user default
   bool json = false;

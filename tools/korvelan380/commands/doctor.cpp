@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/calibration.h"
 #include "app/commands.h"
 #include "app/driver.h"
 #include "app/usb_bus.h"
@@ -189,11 +190,27 @@ void CheckLatency(Checks& checks, const Latency& latency) {
   }
 }
 
+// A module never calibrated works, but its outputs are only as good as its parts: a note.
+void CheckCalibrated(Checks& checks, const Session& s, const Calibration& c) {
+  if (NeverCalibrated(c)) {
+    checks.Add("calibration", "note",
+               "never calibrated (" + CalibrationSummary(c)["summary"].get<std::string>() + "): '" +
+                   AdjustCommand(s.options().device) + "' calibrates it against a voltmeter");
+  } else {
+    checks.Add("calibration", "ok", CalibrationSummary(c)["summary"].get<std::string>());
+  }
+}
+
 // Whether the module opens and answers, and takes the latency timer the commands set.
 void CheckConnect(Checks& checks, Session& s) {
   const StatusCode status = KORVELAN380_Connect(s.id());
   std::optional<Latency> latency;
-  if (status == KORVELAN380_OK) latency = SetLatency(s.id(), s.options());
+  std::optional<Calibration> calibration;
+  if (status == KORVELAN380_OK) {
+    latency = SetLatency(s.id(), s.options());
+    Calibration c;
+    if (KORVELAN380_Calib_Val_Get(s.id(), &c.offsets, &c.gains) == KORVELAN380_OK) calibration = c;
+  }
   if (status == KORVELAN380_OK || status == KORVELAN380_TRANSFER_FAILED) {
     KORVELAN380_DisConnect(s.id());
   }
@@ -202,6 +219,7 @@ void CheckConnect(Checks& checks, Session& s) {
                                       : StatusMeaning(status, s.options().device) + " (status " +
                                             std::to_string(status) + ")");
   if (latency) CheckLatency(checks, *latency);
+  if (calibration) CheckCalibrated(checks, s, *calibration);
 }
 
 // The connect, unless it is known to fail: without a USB bus FTDI's driver would crash the tool,

@@ -82,8 +82,14 @@ void InfoCommand(Session& s, Report& r) {
 
   r.json["fifo"] = ReadFifo(s);
   r.text += FifoText(r.json["fifo"]);
-  r.json["calibration"] = CalibrationSummary(ReadCalibration(s));
+  const Calibration calibration = ReadCalibration(s);
+  r.json["calibration"] = CalibrationSummary(calibration);
+  r.json["calibration"]["never_calibrated"] = NeverCalibrated(calibration);
   r.Line("calibration: " + r.json["calibration"]["summary"].get<std::string>());
+  if (NeverCalibrated(calibration)) {
+    r.Line("  never calibrated: '" + AdjustCommand(s.options().device) +
+           "' calibrates it against a voltmeter");
+  }
   r.Line("(clock settings are write-only: the module does not report them)");
 }
 

@@ -31,9 +31,20 @@ void Unlock(intptr_t lock);
 // Runs `fn` with the process' standard output sent nowhere.
 void WithoutStdout(const std::function<void()>& fn);
 
-// $XDG_STATE_HOME/korvelan380/sim-state.json, or ~/.local/state/korvelan380/sim-state.json; on
-// Windows %LOCALAPPDATA%\korvelan380\sim-state.json.
+// The tool's state folder: $XDG_STATE_HOME/korvelan380, or ~/.local/state/korvelan380; on
+// Windows %LOCALAPPDATA%\korvelan380.
+std::string StateDir();
+// sim-state.json in the state folder.
 std::string DefaultSimStatePath();
+// What a program run through the shell gave: its exit status and standard output.
+struct ShellResult {
+  int exit = -1;  // -1 when it did not end normally (a signal)
+  std::string out;
+};
+// Runs `command` through the system's shell (sh -c; cmd /c on Windows), with this process'
+// environment, standard input and standard error, and waits for it; none when it cannot be
+// started.
+std::optional<ShellResult> RunShell(const std::string& command);
 
 // ---- The driver library (os_posix.cpp, os_windows.cpp) ----
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <link.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -56,13 +57,30 @@ void WithoutStdout(const std::function<void()>& fn) {
   if (saved >= 0) close(saved);
 }
 
-std::string DefaultSimStatePath() {
+std::string StateDir() {
   if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && *xdg == '/') {
-    return std::string(xdg) + "/korvelan380/sim-state.json";
+    return std::string(xdg) + "/korvelan380";
   }
   const char* home = std::getenv("HOME");
-  return std::string(home != nullptr && *home != '\0' ? home : ".") +
-         "/.local/state/korvelan380/sim-state.json";
+  return std::string(home != nullptr && *home != '\0' ? home : ".") + "/.local/state/korvelan380";
+}
+
+std::string DefaultSimStatePath() {
+  return StateDir() + "/sim-state.json";
+}
+
+std::optional<ShellResult> RunShell(const std::string& command) {
+  std::fflush(nullptr);  // what the tool has written comes before what the command writes
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  ShellResult result;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  if (status == -1) return std::nullopt;
+  result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
 }
 
 std::string DriverFile() {

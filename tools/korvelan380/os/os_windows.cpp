@@ -75,10 +75,26 @@ void WithoutStdout(const std::function<void()>& fn) {
   if (saved >= 0) _close(saved);
 }
 
-std::string DefaultSimStatePath() {
+std::string StateDir() {
   const char* local = std::getenv("LOCALAPPDATA");
   const fs::path base = local != nullptr && *local != '\0' ? fs::path(local) : fs::path(".");
-  return (base / "korvelan380" / "sim-state.json").string();
+  return (base / "korvelan380").string();
+}
+
+std::string DefaultSimStatePath() {
+  return (fs::path(StateDir()) / "sim-state.json").string();
+}
+
+std::optional<ShellResult> RunShell(const std::string& command) {
+  std::fflush(nullptr);
+  FILE* pipe = _popen(command.c_str(), "rb");
+  if (pipe == nullptr) return std::nullopt;
+  ShellResult result;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    result.out.append(buffer, n);
+  result.exit = _pclose(pipe);
+  return result;
 }
 
 std::string DriverFile() {

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "actions/calibration.h"
+#include "actions/calibration_adjust.h"
 #include "actions/channel.h"
 #include "actions/errors.h"
 #include "actions/waveform.h"
@@ -195,18 +196,21 @@ ordered_json PostOutput(Session& s, const json& doc) {
   return {{"output", ReadOutput(s, channel)}};
 }
 
+// The range a request gives, by index or by name.
+uint8_t RangeIndex(const json& doc) {
+  if (doc["range"].is_string()) {
+    const auto parsed = ParseRange(doc["range"].get<std::string>());
+    if (!parsed) throw BadRequest(parsed.error);
+    return *parsed;
+  }
+  return static_cast<uint8_t>(Required(doc, "range", 0, 6));
+}
+
 ordered_json PostRange(Session& s, const json& doc) {
   OnlyFields(doc, {"channel", "range"});
   const uint8_t channel = Channel(doc, 2);
   if (!doc.contains("range")) throw BadRequest("'range' is missing: an index 0 to 6 or a name");
-  uint8_t index = 0;
-  if (doc["range"].is_string()) {
-    const auto parsed = ParseRange(doc["range"].get<std::string>());
-    if (!parsed) throw BadRequest(parsed.error);
-    index = *parsed;
-  } else {
-    index = static_cast<uint8_t>(Required(doc, "range", 0, 6));
-  }
+  const uint8_t index = RangeIndex(doc);
   s.Check("KORVELAN380_RangeSet", KORVELAN380_RangeSet(s.id(), channel, index));
   return {{"channel", channel}, {"range", RangeJson(index)}};
 }
@@ -501,6 +505,8 @@ ordered_json GetCalib(Session& s) {
   const Calibration c = ReadCalibration(s);
   return {{"entries", EntriesJson(c)},
           {"summary", CalibrationSummary(c)["summary"]},
+          {"never_calibrated", NeverCalibrated(c)},
+          {"adjust_command", AdjustCommand(s.options().device)},
           {"document", CalibrationDocument(s, c)}};
 }
 
@@ -517,7 +523,44 @@ ordered_json PostCalib(Session& s, const json& doc) {
       ImportCalibration(s, {ParseCalibration(doc["document"], "the calibration"), *save, force});
   return {{"saved", *save}, {"entries", EntriesJson(now)}};
 }
+
+// ---- the guided calibration: one request a reading ----
+
+// One pair, a channel's 7, both channels in one range, or all 14.
+std::vector<AdjustPair> PairsAsked(const json& doc) {
+  const auto channel = Whole(doc, "channel", 0, 1, false);
+  std::optional<uint8_t> range;
+  if (doc.contains("range")) range = RangeIndex(doc);
+  return AdjustPairs(
+      channel ? std::optional<uint8_t>(static_cast<uint8_t>(*channel)) : std::nullopt, range);
+}
+
+uint64_t Adjustment(const json& doc) {
+  return Required(doc, "adjustment", 1, 0xFFFFFFFF);
+}
 }  // namespace
+
+ApiReply PanelApi::Adjust(std::string_view method, std::string_view body) {
+  if (method == "GET") return {200, adjustment_.State(session_)};
+  if (method != "POST") return {405, ErrorDocument("/api/adjust takes GET or POST"), "GET, POST"};
+  const json doc = ParseBody(body);
+  const std::string action = Choice(doc, "action", {"start", "reading", "keep", "discard"});
+  if (action == "start") {
+    OnlyFields(doc, {"action", "channel", "range"});
+    return {200, adjustment_.Start(session_, PairsAsked(doc))};
+  }
+  if (action == "reading") {
+    OnlyFields(doc, {"action", "adjustment", "pair", "point", "volts"});
+    const AdjustPlace at{Adjustment(doc), Required(doc, "pair", 0, kCalibrationEntries - 1),
+                         static_cast<uint8_t>(Required(doc, "point", 0, 2))};
+    const auto volts = Number(doc, "volts");
+    if (!volts) throw BadRequest("'volts' is missing: the reading, in volts");
+    return {200, adjustment_.Reading(session_, at, *volts)};
+  }
+  OnlyFields(doc, {"action", "adjustment"});
+  if (action == "keep") return {200, adjustment_.Keep(session_, Adjustment(doc))};
+  return {200, adjustment_.Discard(session_, Adjustment(doc))};
+}
 
 ordered_json PanelApi::Info() {
   const Simulator* sim = session_.sim();
@@ -547,6 +590,28 @@ ordered_json PanelApi::Wire() {
   return {{"lines", WireJson({wire_.begin(), wire_.end()})}};
 }
 
+std::optional<ApiReply> PanelApi::OfTheApi(std::string_view method, std::string_view endpoint,
+                                           std::string_view body) {
+  if (endpoint == "info" || endpoint == "wire") {
+    if (method != "GET") {
+      return ApiReply{405, ErrorDocument("/api/" + std::string(endpoint) + " takes GET"), "GET"};
+    }
+    if (endpoint == "info") return ApiReply{200, Info()};
+    if (session_.sim() == nullptr) {
+      return ApiReply{404,
+                      ErrorDocument("the wire log is kept for the simulated module (--sim) only")};
+    }
+    return ApiReply{200, Wire()};
+  }
+  if (endpoint == "adjust") return Adjust(method, body);
+  // The calibration is not set behind the back of a guided calibration under way.
+  if (endpoint == "calib" && method == "POST") {
+    const json doc = ParseBody(body);
+    return ApiReply{200, adjustment_.Unless([&] { return PostCalib(session_, doc); })};
+  }
+  return std::nullopt;
+}
+
 ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
                           std::string_view body) {
   using Get = std::function<ordered_json(Session&)>;
@@ -562,7 +627,7 @@ ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
       {"fifo", GetFifo, PostFifo},          {"trigger", GetTrigger, PostTrigger},
       {"select", GetSelect, PostSelect},    {"dio", ReadDio, PostDio},
       {"calib", GetCalib, PostCalib},       {"info", nullptr, nullptr},
-      {"wire", nullptr, nullptr},
+      {"wire", nullptr, nullptr},           {"adjust", nullptr, nullptr},
   };
   const Route* route = nullptr;
   for (const Route& r : routes) {
@@ -575,16 +640,7 @@ ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
     if (++requestsSinceDrain_ >= 100) DrainTrace();
   }
   try {
-    if (endpoint == "info" || endpoint == "wire") {
-      if (method != "GET") {
-        return {405, ErrorDocument("/api/" + std::string(endpoint) + " takes GET"), "GET"};
-      }
-      if (endpoint == "info") return {200, Info()};
-      if (session_.sim() == nullptr) {
-        return {404, ErrorDocument("the wire log is kept for the simulated module (--sim) only")};
-      }
-      return {200, Wire()};
-    }
+    if (auto reply = OfTheApi(method, endpoint, body)) return std::move(*reply);
     if (method == "GET" && route->get) return {200, route->get(session_)};
     if (method == "POST" && route->post) return {200, route->post(session_, ParseBody(body))};
     const std::string allow = route->get && route->post ? "GET, POST" : route->get ? "GET" : "POST";
@@ -594,6 +650,8 @@ ApiReply PanelApi::Handle(std::string_view method, std::string_view endpoint,
             allow};
   } catch (const BadRequest& e) {
     return {400, ErrorDocument(e.what())};
+  } catch (const AdjustConflict& e) {
+    return {409, ErrorDocument(e.what())};
   } catch (const ToolError& e) {
     const std::string meaning =
         e.call.empty() ? "" : StatusMeaning(e.status, session_.options().device);

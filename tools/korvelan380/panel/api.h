@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/session.h"
 #include "app/tool.h"
 #include "core/wire.h"
+#include "panel/adjustment.h"
 
 namespace korvelan380::tool {
 
@@ -19,13 +21,15 @@ struct ApiReply {
   ApiReply(int status_, ordered_json body_, std::string allow_ = "")
       : status(status_), body(std::move(body_)), allow(std::move(allow_)) {}
 
-  int status;  // 400 bad request, 404 no such endpoint, 405 wrong method, 500 the module
+  // 400 bad request, 404 no such endpoint, 405 wrong method, 409 a calibration other than the
+  // one under way, 500 the module
+  int status;
   ordered_json body;
   std::string allow;  // with 405: the methods the endpoint takes, for the Allow header
 };
 
-// What the API keeps between requests: the module, and with the simulated module the last
-// lines of its wire log.
+// What the API keeps between requests: the module, the guided calibration under way, and with
+// the simulated module the last lines of its wire log.
 class PanelApi {
  public:
   explicit PanelApi(Session& session) : session_(session) {}
@@ -42,10 +46,15 @@ class PanelApi {
  private:
   ordered_json Info();
   ordered_json Wire();
+  ApiReply Adjust(std::string_view method, std::string_view body);
+  // The endpoints that use what the API keeps; none for the others.
+  std::optional<ApiReply> OfTheApi(std::string_view method, std::string_view endpoint,
+                                   std::string_view body);
   // Moves the simulator's trace into the kept lines.
   void DrainTrace();
 
   Session& session_;
+  PanelAdjustment adjustment_;
   std::mutex wireMu_;
   std::deque<WireLine> wire_;
   unsigned requestsSinceDrain_ = 0;

@@ -354,6 +354,8 @@ async function refreshCalib() {
   calibDocument = doc.document;
   showCalib(doc.entries);
   $('calib-summary').textContent = doc.summary;
+  $('never-calibrated').hidden = !doc.never_calibrated;
+  $('adjust-command').textContent = doc.adjust_command;
 }
 
 function showCalib(entries) {
@@ -398,6 +400,102 @@ async function importCalib(file) {
   act(api('calib', { document: calibration, save: choice === 'store' }).then(refreshCalib));
 }
 
+// ---- guided calibration: the panel keeps the adjustment, the page shows where it stands ----
+
+let adjustment = null;
+
+function fmtError(mv, lsb) {
+  return mv.toFixed(3) + ' mV (' + lsb.toFixed(2) + ' LSB)';
+}
+
+function showAdjust(doc) {
+  adjustment = doc;
+  const awaited = doc.awaited;
+  $('adjust-point').hidden = !awaited;
+  if (awaited) {
+    const a = awaited.adjust;
+    const point = a.points[awaited.point];
+    const taken = a.points.slice(0, awaited.point).map((p) => fmtVolts(p.reading_volts));
+    $('adjust-prompt').textContent = 'Pair ' + (awaited.pair + 1) + ' of ' + doc.pairs.length +
+      ': channel ' + a.channel + ', range ' + a.range + '. Point ' + awaited.point +
+      ' of 0 to 2: code ' + hex(point.code, 4) + ' is on the output; an ideal module puts out ' +
+      fmtVolts(point.expected_volts) + '. Type what the meter reads' +
+      (taken.length ? ' (readings so far: ' + taken.join(', ') + ')' : '') + '.';
+  }
+  // The simulated module has no meter on it: it says what its output puts out.
+  const simulated = awaited && awaited.simulated_reading !== null;
+  $('adjust-simulated').hidden = !simulated;
+  if (simulated) $('adjust-simulated').textContent = 'Type the simulated output\'s ' + fmtVolts(awaited.simulated_reading);
+  const body = document.querySelector('#adjust-fits tbody');
+  body.replaceChildren();
+  for (const f of doc.fits) {
+    body.append(el('tr', {},
+      el('td', { textContent: f.channel }), el('td', { textContent: f.range }),
+      el('td', { textContent: f.old.gain + ' → ' + f.new.gain }),
+      el('td', { textContent: f.old.offset + ' → ' + f.new.offset }),
+      ...f.points.map((p) => el('td', { textContent: fmtError(p.error_mv, p.error_lsb) }))));
+  }
+  $('adjust-fits').hidden = doc.fits.length === 0;
+  $('adjust-end').hidden = !doc.active;
+  $('adjust-keep').disabled = !doc.finished;
+  let outcome = '';
+  if (doc.finished) outcome = 'Every pair is measured: keep it or throw it away.';
+  if (!doc.active && doc.outcome) {
+    outcome = 'Calibration ' + doc.adjustment + ' ' + doc.outcome +
+      (doc.history ? ': stored in the EEPROM, its record in ' + doc.history : '') + '.';
+  }
+  $('adjust-outcome').textContent = outcome;
+}
+
+// A failure is shown in the section too; a request another tab overtook (409) shows where the
+// adjustment stands now.
+async function adjustAction(body) {
+  $('adjust-refused').textContent = '';
+  try {
+    showAdjust(await api('adjust', body));
+  } catch (e) {
+    $('adjust-refused').textContent = e.message;
+    showAdjust(await api('adjust'));
+    throw e;
+  }
+}
+
+function startAdjust() {
+  const f = $('adjust-form').elements;
+  const body = { action: 'start' };
+  if (f.channel.value !== 'all') body.channel = Number(f.channel.value);
+  if (f.range.value !== 'all') body.range = Number(f.range.value);
+  act(adjustAction(body).then(refreshCalib));
+}
+
+function sendReading() {
+  const a = adjustment.awaited;
+  const text = $('adjust-volts').value;
+  if (text === '' || !Number.isFinite(Number(text))) {
+    $('adjust-refused').textContent = 'type the reading in volts, such as -8.0012';
+    return;
+  }
+  act(adjustAction({ action: 'reading', adjustment: adjustment.adjustment, pair: a.pair, point: a.point,
+    volts: Number(text) }).then(() => { $('adjust-volts').value = ''; $('adjust-volts').focus(); }));
+}
+
+function endAdjust(action) {
+  act(adjustAction({ action, adjustment: adjustment.adjustment }).then(refreshCalib));
+}
+
+function buildAdjust() {
+  const range = $('adjust-form').elements.range;
+  for (const r of ranges) range.append(el('option', { value: r.index, textContent: r.name }));
+  $('adjust-start').addEventListener('click', startAdjust);
+  $('adjust-send').addEventListener('click', sendReading);
+  $('adjust-simulated').addEventListener('click', () => {
+    $('adjust-volts').value = adjustment.awaited.simulated_reading;
+  });
+  $('adjust-volts').addEventListener('keydown', (e) => { if (e.key === 'Enter') sendReading(); });
+  $('adjust-keep').addEventListener('click', () => endAdjust('keep'));
+  $('adjust-discard').addEventListener('click', () => endAdjust('discard'));
+}
+
 // ---- wire log ----
 
 async function refreshWire() {
@@ -427,6 +525,7 @@ async function start() {
   document.querySelectorAll('.channel').forEach(buildChannel);
   buildControls();
   buildDio();
+  buildAdjust();
   $('wave-form').elements.source.addEventListener('change', () => {
     const csv = waveSource() === 'csv';
     document.querySelectorAll('#wave-form .gen').forEach((e) => { e.hidden = csv; });
@@ -442,6 +541,7 @@ async function start() {
   every(1500, refreshControls);
   every(5000, refreshSettings);
   act(refreshCalib());
+  act(api('adjust').then(showAdjust));
   act(wave(null));
   if (info.simulated) {
     $('wire').hidden = false;
