@@ -691,6 +691,19 @@ TEST_F(Adjust, SimulatedMeterBringsEveryPairWithinOneLsbAndTheStoredRecordKeepsI
   EXPECT_EQ(Ok({"calib", "history", "--json"}).Json()["records"].size(), 2u);
 }
 
+TEST_F(Adjust, InfoAndDoctorNameAModuleNeverCalibrated) {
+  Ok({"info"});
+  Edit([](sim::ModuleState& m) { std::fill_n(m.eeprom.begin() + 1, 87, 0); });  // the blank record
+  const Result info = Ok({"info"});
+  EXPECT_NE(info.out.find("never calibrated: 'korvelan380 -d 0 calib adjust'"), std::string::npos);
+  EXPECT_EQ(Ok({"info", "--json"}).Json()["calibration"]["never_calibrated"], true);
+  EXPECT_NE(Ok({"doctor"}).out.find("[note]     calibration: never calibrated"), std::string::npos);
+  // One gain of its own is a calibration.
+  Edit([](sim::ModuleState& m) { m.eeprom[7] = 0x3A; });
+  EXPECT_EQ(Ok({"info", "--json"}).Json()["calibration"]["never_calibrated"], false);
+  EXPECT_NE(Ok({"doctor"}).out.find("[ok]       calibration:"), std::string::npos);
+}
+
 TEST_F(Adjust, WithoutSaveTheOldRecordIsBackBitForBit) {
   GiveOutputErrors();
   Edit([](sim::ModuleState& m) { std::copy_n(OddRecord().begin(), 88, m.eeprom.begin()); });
