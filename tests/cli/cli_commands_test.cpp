@@ -1,11 +1,14 @@
 // Every command, run against the simulated module: what it leaves in the module (the state
 // file), what went on the wire, and what it prints.
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "actions/calibration.h"
 #include "app/session.h"
 #include "cli/cli_support.h"
+#include "core/values.h"
 
 namespace korvelan380::test {
 namespace {
@@ -612,6 +615,167 @@ TEST_F(Calibration, TheSharedImportChecksUnlessForced) {
   EXPECT_LT(tool::ImportCalibration(session, {bad, false, true}).gains.gain[9], 0.0f);
 }
 
+// ---- Two-point calibration -----------------------------------------------------------------
+
+class Adjust : public CliTest {
+ protected:
+  // Several codes off in every range, either way, as converters come; a unipolar range's zero
+  // above code 0, where a calibration can reach it.
+  void GiveOutputErrors() {
+    Ok({"info"});
+    Edit([](sim::ModuleState& m) {
+      m.outputErrors.emplace();
+      for (size_t e = 0; e < 14; ++e) {
+        const bool bipolar = e % 7 < 4;
+        const double offset = bipolar && e % 2 == 0 ? -5.3 : 3.6 + 0.2 * static_cast<double>(e);
+        (*m.outputErrors)[e] = {e % 3 == 0 ? 0.0035 : -0.0025, offset};
+      }
+    });
+  }
+  // What a voltmeter reads at `raw` on the channel and range, less what an ideal module puts
+  // out there, in the range's LSB; each step an invocation of its own.
+  double ErrorLsb(int channel, int range, uint16_t raw) {
+    const tool::Range& r = tool::kRanges[range];
+    Ok({"range", std::to_string(channel), std::to_string(range)});
+    Ok({"out", std::to_string(channel), "raw:" + std::to_string(raw)});
+    const double volts =
+        Ok({"sim", "measure", std::to_string(channel), "--json"}).Json()["volts"].get<double>();
+    return (volts - (r.bottom + raw * r.Step())) / r.Step();
+  }
+  // The largest error at the three points of every pair.
+  double WorstErrorLsb() {
+    double worst = 0;
+    for (int channel = 0; channel < 2; ++channel) {
+      for (int range = 0; range < 7; ++range) {
+        for (uint16_t raw : {1638, 14746, 8192}) {
+          worst = std::max(worst, std::fabs(ErrorLsb(channel, range, raw)));
+        }
+      }
+    }
+    return worst;
+  }
+  Bytes Record() {
+    const Bytes eeprom = Saved().eeprom;
+    return Bytes(eeprom.begin(), eeprom.begin() + 88);
+  }
+};
+
+TEST_F(Adjust, SimulatedMeterBringsEveryPairWithinOneLsbAndTheStoredRecordKeepsIt) {
+  GiveOutputErrors();
+  EXPECT_GT(WorstErrorLsb(), 4.0);
+  const json run = Ok({"calib", "adjust", "--meter", "sim", "--save", "--json"}).Json();
+  EXPECT_EQ(run["saved"], true);
+  ASSERT_EQ(run["adjusted"].size(), 14u);
+  for (const json& pair : run["adjusted"]) {
+    for (const json& point : pair["points"]) {
+      EXPECT_LT(std::fabs(point["error_lsb"].get<double>()), 1.0) << pair.dump();
+    }
+  }
+  // Every invocation below connects anew and loads the record from the EEPROM.
+  EXPECT_LT(WorstErrorLsb(), 1.0);
+  EXPECT_EQ(Ok({"info", "--json"}).Json()["calibration"]["never_calibrated"], false);
+
+  // The history has the run; importing its record gives the calibration back.
+  const json history = Ok({"calib", "history", "--json"}).Json();
+  ASSERT_EQ(history["records"].size(), 1u);
+  EXPECT_EQ(history["records"][0]["serial"], "KORVELAN3800");
+  EXPECT_EQ(history["records"][0]["pairs"], 14);
+  EXPECT_EQ(history["records"][0]["file"], run["history"]);
+  EXPECT_EQ(Ok({"-d", "8", "calib", "history", "--json"}).Json()["records"].size(), 0u);
+  const Bytes adjusted = Record();
+  Ok({"calib", "adjust", "--channel", "1", "--range", "0..5V", "--meter", "sim", "--save"});
+  Edit([](sim::ModuleState& m) { m.eeprom[4] ^= 1; });  // and a gain changed by hand
+  EXPECT_NE(Record(), adjusted);
+  Ok({"calib", "import", run["history"].get<std::string>(), "--save"});
+  EXPECT_EQ(Record(), adjusted);
+  EXPECT_EQ(Ok({"calib", "history", "--json"}).Json()["records"].size(), 2u);
+}
+
+TEST_F(Adjust, InfoAndDoctorNameAModuleNeverCalibrated) {
+  Ok({"info"});
+  Edit([](sim::ModuleState& m) { std::fill_n(m.eeprom.begin() + 1, 87, 0); });  // the blank record
+  const Result info = Ok({"info"});
+  EXPECT_NE(info.out.find("never calibrated: 'korvelan380 -d 0 calib adjust'"), std::string::npos);
+  EXPECT_EQ(Ok({"info", "--json"}).Json()["calibration"]["never_calibrated"], true);
+  EXPECT_NE(Ok({"doctor"}).out.find("[note]     calibration: never calibrated"), std::string::npos);
+  // One gain of its own is a calibration.
+  Edit([](sim::ModuleState& m) { m.eeprom[7] = 0x3A; });
+  EXPECT_EQ(Ok({"info", "--json"}).Json()["calibration"]["never_calibrated"], false);
+  EXPECT_NE(Ok({"doctor"}).out.find("[ok]       calibration:"), std::string::npos);
+}
+
+TEST_F(Adjust, WithoutSaveTheOldRecordIsBackBitForBit) {
+  GiveOutputErrors();
+  Edit([](sim::ModuleState& m) { std::copy_n(OddRecord().begin(), 88, m.eeprom.begin()); });
+  const json before = Ok({"calib", "show", "--json"}).Json();
+  const Result r = Ok({"calib", "adjust", "--channel", "1", "--meter", "sim"});
+  EXPECT_NE(r.out.find("channel 1, range 6 (0..2.5V): gain 0.00120000006 -> "), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("not stored"), std::string::npos);
+  EXPECT_EQ(Record(), OddRecord());
+  EXPECT_EQ(Ok({"calib", "show", "--json"}).Json(), before);
+  EXPECT_EQ(Ok({"calib", "history", "--json"}).Json()["records"].size(), 0u);
+}
+
+TEST_F(Adjust, TypedReadingsThatAreNoReadingAreAskedForAgain) {
+  Ok({"info"});
+  const Bytes record = Record();
+  // Point 1: not a number, then outside the range; point 2 below point 1; then good ones.
+  const Result r = Ok({"calib", "adjust", "--channel", "0", "--range", "0"},
+                      "abc\n12V\n-8.0005\n-9\n8.0005\n0V\n");
+  EXPECT_NE(r.out.find("channel 0, range 0 (-10..10V), point 1 of 3: output set to about -8.000 "
+                       "V; measured volts? not a reading: 'abc'"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("not taken: the reading is outside the range's limits"), std::string::npos);
+  EXPECT_NE(r.out.find("not taken: the second reading is below the first"), std::string::npos);
+  EXPECT_NE(r.out.find("point 3 of 3: output set to about 0.000 V"), std::string::npos);
+  EXPECT_EQ(Record(), record);  // not saved
+
+  // The input ends before the last reading: exit 2, nothing changed.
+  const Result cut = Run({"calib", "adjust", "--range", "0", "--save"}, "-8.0005\n8.0005\n");
+  EXPECT_EQ(cut.exit, 2);
+  EXPECT_NE(cut.err.find("the input ended"), std::string::npos);
+  EXPECT_EQ(Record(), record);
+}
+
+TEST_F(Adjust, AMeterCommandGetsThePointAndAnyFailureStopsTheRunWithTheOldRecord) {
+  Ok({"info"});
+  const Bytes record = Record();
+  const std::string log = Path("meter.log");
+  // A meter that reads what an ideal module puts out, and notes what it was told.
+  const std::string ideal =
+      "echo $KORVELAN380_CHANNEL $KORVELAN380_RANGE $KORVELAN380_POINT "
+      "$KORVELAN380_EXPECTED_VOLTS >> " +
+      log + "; echo \" $KORVELAN380_EXPECTED_VOLTS \"";
+  Ok({"calib", "adjust", "--channel", "1", "--range", "0..5V", "--meter", ideal, "--save"});
+  std::ifstream told(log);
+  std::string line;
+  std::vector<std::string> lines;
+  while (std::getline(told, line)) lines.push_back(line);
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"1 5 0 0.499878", "1 5 1 4.500122", "1 5 2 2.500000"}));
+  const Bytes ideallyCalibrated = Record();
+  EXPECT_EQ(ideallyCalibrated, record);  // an ideal module's fit is the ideal entry
+
+  GiveOutputErrors();
+  struct Case {
+    std::string meter, message;
+  };
+  for (const Case& c :
+       {Case{"exit 3", "failed (exit status 3)"}, Case{"echo garbage", "printed \"garbage\""},
+        Case{"echo 50", "was not taken: the reading is outside"},
+        Case{"echo 1.0", "was not taken: the two readings are the same"}}) {
+    const Result r = Run({"calib", "adjust", "--meter", c.meter, "--save"});
+    EXPECT_EQ(r.exit, 2) << c.meter;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the calibration was left as it was before"), std::string::npos);
+    EXPECT_EQ(Record(), record) << c.meter;
+  }
+  // The simulated meter needs the simulated module's control, --json a meter that is no person.
+  EXPECT_EQ(Run({"calib", "adjust", "--json"}).exit, 2);
+}
+
 // ---- Whole-module commands -----------------------------------------------------------------
 
 using WholeModule = CliTest;
@@ -632,7 +796,7 @@ TEST_F(WholeModule, InfoOfAFreshModule) {
       "fifo": [{"channel": 0, "flag7": 0, "flag6": 0, "counter": 0},
                {"channel": 1, "flag7": 0, "flag6": 0, "counter": 0}],
       "calibration": {"summary": "ideal: every raw value is its own code", "ideal_entries": 14,
-                      "entries": 14},
+                      "entries": 14, "never_calibrated": true},
       "latency": {"ms": 2, "detail": "2 ms, set at connect (the tool's default)"}})json");
   expected["channels"] = json::array();
   for (int ch = 0; ch < 2; ++ch) {
@@ -660,12 +824,16 @@ TEST_F(WholeModule, DoctorOnTheSimulatedModule) {
   const json doc = Ok({"doctor", "--json"}).Json();
   EXPECT_EQ(doc["problems"], 0);
   const json& checks = doc["checks"];
-  ASSERT_GE(checks.size(), 2u);
-  EXPECT_EQ(checks[checks.size() - 2], json::parse(R"({"check": "connect", "result": "ok",
+  ASSERT_GE(checks.size(), 3u);
+  EXPECT_EQ(checks[checks.size() - 3], json::parse(R"({"check": "connect", "result": "ok",
                                                      "detail": "module 0 opens and answers"})"));
   // What the commands set after their connect.
-  EXPECT_EQ(checks.back(), json::parse(R"json({"check": "latency timer", "result": "ok",
-      "detail": "2 ms, set at connect (the tool's default)"})json"));
+  EXPECT_EQ(checks[checks.size() - 2], json::parse(R"json({"check": "latency timer",
+      "result": "ok", "detail": "2 ms, set at connect (the tool's default)"})json"));
+  // A module attached on first use has the ideal calibration: never calibrated, a note.
+  EXPECT_EQ(checks.back()["result"], "note");
+  EXPECT_NE(checks.back()["detail"].get<std::string>().find("'korvelan380 -d 0 calib adjust'"),
+            std::string::npos);
   Ok({"sim", "detach"});
   const Result r = Run({"doctor"});
   EXPECT_EQ(r.exit, 1);

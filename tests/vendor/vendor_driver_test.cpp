@@ -7,6 +7,7 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -213,6 +214,51 @@ TEST_F(VendorDriver, TheOutputIsMeasuredBehindTheChipAndItsErrorsOutliveAReplug)
   ASSERT_EQ(kft_plug("8"), 0);
   ASSERT_EQ(kft_measure("8", 1, &volts), 0);
   EXPECT_DOUBLE_EQ(volts, (-8192 - 3.0) * (20.0 / 16384) * 1.001);
+}
+
+// The two-point calibration with readings from the emulated chip's converter: every pair ends
+// within 1 LSB, and so it stays after the record's store and a new connect.
+TEST_F(VendorDriver, TwoPointCalibrationOverTheDriverIsStoredAndHolds) {
+  constexpr double kSpan[7] = {20.0, 10.0, 5.0, 2.5, 10.0, 5.0, 2.5};
+  const auto errorLsb = [&](uint8_t channel, uint8_t range, uint16_t raw) {
+    double volts = 0.0;
+    EXPECT_EQ(kft_measure(kId, channel, &volts), 0);
+    const double lsb = kSpan[range] / 16384;
+    return (volts - ((range < 4 ? -kSpan[range] / 2 : 0) + raw * lsb)) / lsb;
+  };
+  for (uint8_t channel = 0; channel < 2; ++channel) {
+    for (uint8_t range = 0; range < 7; ++range) {
+      SCOPED_TRACE("channel " + std::to_string(channel) + " range " + std::to_string(range));
+      // Several codes off; a unipolar range's zero above code 0, where a calibration reaches it.
+      const double offset = range < 4 && channel == 0 ? -4.7 : 5.2;
+      ASSERT_EQ(kft_set_output_error(kId, channel, range, channel == 0 ? 0.003 : -0.002, offset),
+                0);
+      KORVELAN380_CALIB_ADJUST a;
+      ASSERT_EQ(KORVELAN380_CalibAdjustBegin(kId, channel, range, &a), KORVELAN380_OK);
+      for (int point = 0; point < 3; ++point) {
+        double volts = 0.0;
+        ASSERT_EQ(kft_measure(kId, channel, &volts), 0);
+        ASSERT_EQ(KORVELAN380_CalibAdjustReading(kId, &a, volts), KORVELAN380_OK);
+      }
+      for (double error : a.errorLsb) EXPECT_LT(std::abs(error), 1.0);
+    }
+  }
+  CalibrationOffsets offsets{};
+  CalibrationGains gains{};
+  ASSERT_EQ(KORVELAN380_Calib_Val_Get(kId, &offsets, &gains), KORVELAN380_OK);
+  ASSERT_EQ(KORVELAN380_Calib_Val_Set(kId, &offsets, &gains, 1), KORVELAN380_OK);
+  ASSERT_EQ(KORVELAN380_DisConnect(kId), KORVELAN380_OK);
+  ASSERT_EQ(KORVELAN380_Connect(kId), KORVELAN380_OK);
+  for (uint8_t channel = 0; channel < 2; ++channel) {
+    for (uint8_t range = 0; range < 7; ++range) {
+      ASSERT_EQ(KORVELAN380_RangeSet(kId, channel, range), KORVELAN380_OK);
+      for (uint16_t raw : {1638, 14746, 0x2000}) {
+        ASSERT_EQ(KORVELAN380_DacValSet(kId, channel, raw), KORVELAN380_OK);
+        EXPECT_LT(std::abs(errorLsb(channel, range, raw)), 1.0)
+            << "channel " << int{channel} << " range " << int{range} << " raw " << raw;
+      }
+    }
+  }
 }
 
 TEST_F(VendorDriver, DigitalInputsAreReadAfterTheDrain) {

@@ -101,8 +101,9 @@ std::string RefusalText(uint8_t refusal, const KORVELAN380_CALIB_ADJUST& a) {
     case KORVELAN380_ADJUST_WRONG_SIGN:
       return "the second reading is below the first: the output would fall as the code rises";
     case KORVELAN380_ADJUST_IMPLAUSIBLE:
-      return "the two readings give a gain or offset no module has (is the meter on this "
-             "channel, and set to volts?)";
+      return "the two readings give a gain or offset no module has: a gain more than a factor "
+             "of 2 from the ideal, or 0 V below code 0 (is the meter on this channel, and set "
+             "to volts?)";
   }
   return "refused (" + std::to_string(refusal) + ")";
 }

@@ -180,7 +180,11 @@ Meter ChooseMeter(Session& s, CommandSet& set, const std::string& meter) {
   if (meter == "sim") {
     if (s.sim() == nullptr)
       throw UsageError("--meter sim measures the simulated module: add --sim");
-    throw UsageError("--meter sim: the simulated module cannot measure its outputs yet");
+    return [&s](const MeterPoint& p) {
+      // The module would give the same reading again: a refusal stops the run.
+      if (!p.refused.empty()) throw Stopped(PointText(p) + " was not taken: " + p.refused);
+      return s.sim()->Measure(s.Serial(), p.pair.channel);
+    };
   }
   if (meter.empty()) throw UsageError("--meter needs a command, sim or typed");
   return [meter](const MeterPoint& p) { return CommandReading(meter, p); };
@@ -240,8 +244,8 @@ void CalibHistory(Session& s, Report& r) {
   if (records.empty()) r.Line("no stored calibrations in " + folder);
   for (const auto& record : records) {
     r.Line(record["date"].get<std::string>() + "  " + record["serial"].get<std::string>() + "  " +
-           std::to_string(record["pairs"].get<size_t>()) + " pairs  " +
-           record["file"].get<std::string>());
+           std::to_string(record["pairs"].get<size_t>()) +
+           (record["pairs"] == 1 ? " pair   " : " pairs  ") + record["file"].get<std::string>());
   }
 }
 
