@@ -23,11 +23,14 @@ constexpr ChipKind kChips[] = {
 };
 
 constexpr size_t kStatusBytes = 2;  // each bulk IN packet starts with the modem and line status
-// The reader's transfers, as FTDI's driver's: a transfer ends with a short packet, which the
-// chip sends at the latest when its latency timer runs out.
+// The reads' transfers, as FTDI's driver's: a transfer ends with a short packet, which the chip
+// sends at the latest when its latency timer runs out. Several wait at once, so that one always
+// waits while another's data is taken, however busy the machine: a chip with none waiting would
+// hold its packet back, and its latency timer would start again only then.
 constexpr int kTransferSize = 4096;
-// How long a reader's transfer may wait before it looks whether the handle is closing.
-constexpr unsigned kReaderWakeMs = 50;
+constexpr size_t kTransfersWaiting = 4;
+// How long the event thread waits before it looks whether the handle is closing.
+constexpr int kEventWakeUs = 100 * 1000;
 constexpr unsigned kControlTimeoutMs = 1000;
 // SIO_RESET's values for FT_PURGE_RX and FT_PURGE_TX, as FTDI's driver sends them (libftdi's
 // tcoflush and tciflush send the same two, under the opposite names).
@@ -55,7 +58,7 @@ FT_STATUS OpenBySerial(ftdi_context* context, uint16_t product, const char* seri
   return status;
 }
 
-// A transfer error after which the chip is taken as gone.
+// A transfer's result after which the chip is taken as gone.
 bool Fatal(int result) {
   return result != 0 && result != LIBUSB_ERROR_TIMEOUT && result != LIBUSB_ERROR_INTERRUPTED;
 }
@@ -80,40 +83,67 @@ FT_STATUS Device::Open(const char* serial, std::shared_ptr<Device>& device) {
   return status;
 }
 
-Device::Device(ftdi_context* context, const ChipKind& kind)
-    : context_(context), kind_(kind), reader_([this] { ReaderLoop(); }) {}
+Device::Device(ftdi_context* context, const ChipKind& kind) : context_(context), kind_(kind) {
+  StartReading();
+  events_ = std::thread([this] { HandleEvents(); });
+}
 
 Device::~Device() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     stopping_ = true;
   }
-  reader_.join();
+  for (libusb_transfer* t : transfers_) libusb_cancel_transfer(t);
+  events_.join();
+  for (libusb_transfer* t : transfers_) libusb_free_transfer(t);
   ftdi_usb_close(context_);
   ftdi_free(context_);
 }
 
-// Takes everything the chip sends into the receive buffer until the handle closes or the chip
-// fails. libftdi's ftdi_read_data would wait for a second transfer after one that brought data,
-// so the reader makes its own (libftdi's out_ep is the chip's IN endpoint).
-void Device::ReaderLoop() {
-  std::vector<uint8_t> transfer(kTransferSize);
+// libftdi's ftdi_read_data would wait for a second transfer after one that brought data, so the
+// reads are transfers of our own (libftdi's out_ep is the chip's IN endpoint).
+void Device::StartReading() {
+  std::lock_guard<std::mutex> lock(mu_);
+  buffers_.reserve(kTransfersWaiting);
+  for (size_t i = 0; i < kTransfersWaiting; ++i) {
+    libusb_transfer* t = libusb_alloc_transfer(0);
+    if (t == nullptr) break;  // fewer wait, or none: reads then come back empty
+    transfers_.push_back(t);
+    buffers_.emplace_back(kTransferSize);
+    const auto done = [](libusb_transfer* t) { static_cast<Device*>(t->user_data)->Received(t); };
+    libusb_fill_bulk_transfer(t, context_->usb_dev, static_cast<unsigned char>(context_->out_ep),
+                              buffers_.back().data(), kTransferSize, done, this, 0);
+    if (libusb_submit_transfer(t) == 0) {
+      ++reading_;
+    } else {
+      gone_ = true;
+    }
+  }
+}
+
+// Completes the transfers (and any other call's) until the handle closes and none is left.
+void Device::HandleEvents() {
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mu_);
-      if (stopping_) return;
+      if (stopping_ && reading_ == 0) return;
     }
-    int length = 0;
-    const int result = libusb_bulk_transfer(context_->usb_dev, context_->out_ep, transfer.data(),
-                                            kTransferSize, &length, kReaderWakeMs);
-    Append(transfer.data(), length);
-    if (Fatal(result)) {
-      std::lock_guard<std::mutex> lock(mu_);
-      gone_ = true;
-      changed_.notify_all();
-      return;
-    }
+    timeval wake{0, kEventWakeUs};
+    libusb_handle_events_timeout_completed(context_->usb_ctx, &wake, nullptr);
   }
+}
+
+// A transfer came back: its data goes to the receive buffer, and it waits again, unless the
+// handle is closing or the chip is gone.
+void Device::Received(libusb_transfer* transfer) {
+  Append(transfer->buffer, transfer->actual_length);
+  std::lock_guard<std::mutex> lock(mu_);
+  const bool ok = transfer->status == LIBUSB_TRANSFER_COMPLETED ||
+                  transfer->status == LIBUSB_TRANSFER_TIMED_OUT;
+  if (!stopping_ && ok && libusb_submit_transfer(transfer) == 0) return;
+  if (!stopping_) gone_ = true;
+  --reading_;
+  changed_.notify_all();
 }
 
 // The data of a transfer's packets, without their status bytes.
