@@ -37,6 +37,9 @@ constexpr unsigned kControlTimeoutMs = 1000;
 constexpr uint16_t kPurgeRx = 1;
 constexpr uint16_t kPurgeTx = 2;
 constexpr size_t kSerialCapacity = 128;
+// A vendor request to the device, host to device: libftdi's FTDI_DEVICE_OUT_REQTYPE, whose OR of
+// two enumerations C++20 deprecates.
+constexpr uint8_t kVendorOut = 0x40;
 
 // Opens, through libftdi, the chip of this product whose serial number is `serial`. A chip that
 // cannot be asked its serial number (another user's, or one being unplugged) is passed over.
@@ -73,19 +76,29 @@ FT_STATUS Device::Open(const char* serial, std::shared_ptr<Device>& device) {
   FT_STATUS status = FT_DEVICE_NOT_FOUND;
   for (const ChipKind& kind : kChips) {
     status = OpenBySerial(context, kind.product, serial);
-    if (status == FT_OK) {
+    if (status == FT_DEVICE_NOT_FOUND) continue;
+    if (status != FT_OK) break;
+    try {
       device = std::make_shared<Device>(context, kind);
       return FT_OK;
+    } catch (...) {  // no memory, or no thread
+      ftdi_usb_close(context);
+      ftdi_free(context);
+      throw;
     }
-    if (status != FT_DEVICE_NOT_FOUND) break;
   }
   ftdi_free(context);
   return status;
 }
 
-Device::Device(ftdi_context* context, const ChipKind& kind) : context_(context), kind_(kind) {
-  StartReading();
+// What may throw comes first: should it, no transfer is yet waiting with this object's address.
+Device::Device(ftdi_context* context, const ChipKind& kind)
+    : context_(context),
+      kind_(kind),
+      transfers_(kTransfersWaiting, nullptr),
+      buffers_(kTransfersWaiting, std::vector<uint8_t>(kTransferSize)) {
   events_ = std::thread([this] { HandleEvents(); });
+  StartReading();
 }
 
 Device::~Device() {
@@ -93,9 +106,11 @@ Device::~Device() {
     std::lock_guard<std::mutex> lock(mu_);
     stopping_ = true;
   }
-  for (libusb_transfer* t : transfers_) libusb_cancel_transfer(t);
+  for (libusb_transfer* t : transfers_) {
+    if (t != nullptr) libusb_cancel_transfer(t);
+  }
   events_.join();
-  for (libusb_transfer* t : transfers_) libusb_free_transfer(t);
+  for (libusb_transfer* t : transfers_) libusb_free_transfer(t);  // null is let be
   ftdi_usb_close(context_);
   ftdi_free(context_);
 }
@@ -103,16 +118,13 @@ Device::~Device() {
 // libftdi's ftdi_read_data would wait for a second transfer after one that brought data, so the
 // reads are transfers of our own (libftdi's out_ep is the chip's IN endpoint).
 void Device::StartReading() {
+  const auto done = [](libusb_transfer* t) { static_cast<Device*>(t->user_data)->Received(t); };
   std::lock_guard<std::mutex> lock(mu_);
-  buffers_.reserve(kTransfersWaiting);
-  for (size_t i = 0; i < kTransfersWaiting; ++i) {
-    libusb_transfer* t = libusb_alloc_transfer(0);
+  for (size_t i = 0; i < transfers_.size(); ++i) {
+    libusb_transfer* t = transfers_[i] = libusb_alloc_transfer(0);
     if (t == nullptr) break;  // fewer wait, or none: reads then come back empty
-    transfers_.push_back(t);
-    buffers_.emplace_back(kTransferSize);
-    const auto done = [](libusb_transfer* t) { static_cast<Device*>(t->user_data)->Received(t); };
     libusb_fill_bulk_transfer(t, context_->usb_dev, static_cast<unsigned char>(context_->out_ep),
-                              buffers_.back().data(), kTransferSize, done, this, 0);
+                              buffers_[i].data(), kTransferSize, done, this, 0);
     if (libusb_submit_transfer(t) == 0) {
       ++reading_;
     } else {
@@ -195,8 +207,8 @@ FT_STATUS Device::Write(const uint8_t* data, DWORD length, DWORD* written) {
 }
 
 bool Device::ResetRequest(uint16_t value) {
-  return libusb_control_transfer(context_->usb_dev, FTDI_DEVICE_OUT_REQTYPE, SIO_RESET_REQUEST,
-                                 value, static_cast<uint16_t>(context_->index), nullptr, 0,
+  return libusb_control_transfer(context_->usb_dev, kVendorOut, SIO_RESET_REQUEST, value,
+                                 static_cast<uint16_t>(context_->index), nullptr, 0,
                                  kControlTimeoutMs) == 0;
 }
 
@@ -259,9 +271,9 @@ bool Device::ReadConfig(std::vector<uint16_t>& words) {
 // the configuration area's addresses.
 bool Device::WriteWord(size_t address, uint16_t value) {
   uint16_t back = 0;
-  return libusb_control_transfer(context_->usb_dev, FTDI_DEVICE_OUT_REQTYPE,
-                                 SIO_WRITE_EEPROM_REQUEST, value, static_cast<uint16_t>(address),
-                                 nullptr, 0, kControlTimeoutMs) == 0 &&
+  return libusb_control_transfer(context_->usb_dev, kVendorOut, SIO_WRITE_EEPROM_REQUEST, value,
+                                 static_cast<uint16_t>(address), nullptr, 0,
+                                 kControlTimeoutMs) == 0 &&
          ftdi_read_eeprom_location(context_, static_cast<int>(address), &back) == 0 &&
          back == value;
 }

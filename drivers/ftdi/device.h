@@ -74,6 +74,7 @@ class Device {
   bool stopping_ = false;
   int reading_ = 0;  // transfers submitted and not yet finished
 
+  // The reads that wait on the chip, made once, and the thread that completes them.
   std::vector<libusb_transfer*> transfers_;
   std::vector<std::vector<uint8_t>> buffers_;
   std::thread events_;
