@@ -194,6 +194,8 @@ class TestActivation:
                 print("connected", m.read_dio_input())
             """,
             LD_LIBRARY_PATH="/nonexistent",
+            # FTDI's driver alone: the open driver beside the library would be bound for good.
+            KORVELAN380_DRIVER="vendor",
         )
         assert result.stdout.split("\n")[:2] == ["no driver", "connected 0"], result.stderr
 
