@@ -35,6 +35,7 @@ const std::vector<uint32_t> kSettings = {kChipLatencyMs, 2, 1};
 // How much slower a median may come out on one driver than on another and still count as no
 // slower: the emulated chip runs on a busy machine.
 constexpr double kNoise = 1.05;
+constexpr int kRounds = 3;
 
 struct Export {
   const char* name;
@@ -83,7 +84,7 @@ std::vector<Timing> MeasureAt(uint32_t latencyMs, const std::vector<Export>& exp
   if (latencyMs != kChipLatencyMs && KORVELAN380_LatencySet(kId, latencyMs) != KORVELAN380_OK) {
     return out;
   }
-  // Fewer calls where each is slow: the whole run stays under a minute.
+  // Fewer calls where each is slow: each driver's round stays under 20 seconds.
   const int calls = latencyMs >= 10 ? 40 : 200;
   for (const Export& e : exports) out.push_back(Measure(e, calls));
   return out;
@@ -193,6 +194,38 @@ std::vector<std::vector<Timing>> MeasureOn(const char* self, const std::string& 
   return timings;
 }
 
+// Each driver measured kRounds times, the drivers taking turns, so that the machine's load as it
+// changes meets each alike: by driver, setting and export, the median of the rounds' medians and
+// 99th percentiles. A driver whose run failed once has no figures.
+std::vector<std::vector<std::vector<Timing>>> MeasureInRounds(
+    const char* self, const std::vector<std::string>& drivers) {
+  std::vector<std::vector<std::vector<std::vector<Timing>>>> rounds(drivers.size());
+  for (int r = 0; r < kRounds; ++r) {
+    for (size_t d = 0; d < drivers.size(); ++d) rounds[d].push_back(MeasureOn(self, drivers[d]));
+  }
+  std::vector<std::vector<std::vector<Timing>>> timings(drivers.size());
+  for (size_t d = 0; d < drivers.size(); ++d) {
+    const auto& runs = rounds[d];
+    if (std::any_of(runs.begin(), runs.end(), [](const auto& run) { return run.empty(); }))
+      continue;
+    timings[d] = runs[0];
+    for (size_t s = 0; s < timings[d].size(); ++s) {
+      for (size_t i = 0; i < timings[d][s].size(); ++i) {
+        std::vector<double> medians, p99s;
+        for (const auto& run : runs) {
+          if (s >= run.size() || i >= run[s].size()) continue;
+          medians.push_back(run[s][i].medianMs);
+          p99s.push_back(run[s][i].p99Ms);
+        }
+        std::sort(medians.begin(), medians.end());
+        std::sort(p99s.begin(), p99s.end());
+        timings[d][s][i] = {medians[medians.size() / 2], p99s[p99s.size() / 2]};
+      }
+    }
+  }
+  return timings;
+}
+
 }  // namespace
 }  // namespace korvelan380::bench
 
@@ -201,8 +234,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--measure-here") == 0) return MeasureHere();
   std::vector<std::string> drivers(argv + 1, argv + argc);
   if (drivers.empty()) drivers.push_back("vendor");
-  std::vector<std::vector<std::vector<Timing>>> timings;
-  for (const std::string& d : drivers) timings.push_back(MeasureOn(argv[0], d));
+  const auto timings = MeasureInRounds(argv[0], drivers);
   const std::vector<Export> exports = Exports();
   PrintTimings(exports, kSettings, drivers, timings);
   bool met = true;

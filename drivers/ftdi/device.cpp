@@ -23,17 +23,23 @@ constexpr ChipKind kChips[] = {
 };
 
 constexpr size_t kStatusBytes = 2;  // each bulk IN packet starts with the modem and line status
-// The reader's transfers, as FTDI's driver's: a transfer ends with a short packet, which the
-// chip sends at the latest when its latency timer runs out.
+// The reads' transfers, as FTDI's driver's: a transfer ends with a short packet, which the chip
+// sends at the latest when its latency timer runs out. Several wait at once, so that one always
+// waits while another's data is taken, however busy the machine: a chip with none waiting would
+// hold its packet back, and its latency timer would start again only then.
 constexpr int kTransferSize = 4096;
-// How long a reader's transfer may wait before it looks whether the handle is closing.
-constexpr unsigned kReaderWakeMs = 50;
+constexpr size_t kTransfersWaiting = 4;
+// How long the event thread waits before it looks whether the handle is closing.
+constexpr int kEventWakeUs = 100 * 1000;
 constexpr unsigned kControlTimeoutMs = 1000;
 // SIO_RESET's values for FT_PURGE_RX and FT_PURGE_TX, as FTDI's driver sends them (libftdi's
 // tcoflush and tciflush send the same two, under the opposite names).
 constexpr uint16_t kPurgeRx = 1;
 constexpr uint16_t kPurgeTx = 2;
 constexpr size_t kSerialCapacity = 128;
+// A vendor request to the device, host to device: libftdi's FTDI_DEVICE_OUT_REQTYPE, whose OR of
+// two enumerations C++20 deprecates.
+constexpr uint8_t kVendorOut = 0x40;
 
 // Opens, through libftdi, the chip of this product whose serial number is `serial`. A chip that
 // cannot be asked its serial number (another user's, or one being unplugged) is passed over.
@@ -55,7 +61,7 @@ FT_STATUS OpenBySerial(ftdi_context* context, uint16_t product, const char* seri
   return status;
 }
 
-// A transfer error after which the chip is taken as gone.
+// A transfer's result after which the chip is taken as gone.
 bool Fatal(int result) {
   return result != 0 && result != LIBUSB_ERROR_TIMEOUT && result != LIBUSB_ERROR_INTERRUPTED;
 }
@@ -70,50 +76,86 @@ FT_STATUS Device::Open(const char* serial, std::shared_ptr<Device>& device) {
   FT_STATUS status = FT_DEVICE_NOT_FOUND;
   for (const ChipKind& kind : kChips) {
     status = OpenBySerial(context, kind.product, serial);
-    if (status == FT_OK) {
+    if (status == FT_DEVICE_NOT_FOUND) continue;
+    if (status != FT_OK) break;
+    try {
       device = std::make_shared<Device>(context, kind);
       return FT_OK;
+    } catch (...) {  // no memory, or no thread
+      ftdi_usb_close(context);
+      ftdi_free(context);
+      throw;
     }
-    if (status != FT_DEVICE_NOT_FOUND) break;
   }
   ftdi_free(context);
   return status;
 }
 
+// What may throw comes first: should it, no transfer is yet waiting with this object's address.
 Device::Device(ftdi_context* context, const ChipKind& kind)
-    : context_(context), kind_(kind), reader_([this] { ReaderLoop(); }) {}
+    : context_(context),
+      kind_(kind),
+      transfers_(kTransfersWaiting, nullptr),
+      buffers_(kTransfersWaiting, std::vector<uint8_t>(kTransferSize)) {
+  events_ = std::thread([this] { HandleEvents(); });
+  StartReading();
+}
 
 Device::~Device() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     stopping_ = true;
   }
-  reader_.join();
+  for (libusb_transfer* t : transfers_) {
+    if (t != nullptr) libusb_cancel_transfer(t);
+  }
+  events_.join();
+  for (libusb_transfer* t : transfers_) libusb_free_transfer(t);  // null is let be
   ftdi_usb_close(context_);
   ftdi_free(context_);
 }
 
-// Takes everything the chip sends into the receive buffer until the handle closes or the chip
-// fails. libftdi's ftdi_read_data would wait for a second transfer after one that brought data,
-// so the reader makes its own (libftdi's out_ep is the chip's IN endpoint).
-void Device::ReaderLoop() {
-  std::vector<uint8_t> transfer(kTransferSize);
+// libftdi's ftdi_read_data would wait for a second transfer after one that brought data, so the
+// reads are transfers of our own (libftdi's out_ep is the chip's IN endpoint).
+void Device::StartReading() {
+  const auto done = [](libusb_transfer* t) { static_cast<Device*>(t->user_data)->Received(t); };
+  std::lock_guard<std::mutex> lock(mu_);
+  for (size_t i = 0; i < transfers_.size(); ++i) {
+    libusb_transfer* t = transfers_[i] = libusb_alloc_transfer(0);
+    if (t == nullptr) break;  // fewer wait, or none: reads then come back empty
+    libusb_fill_bulk_transfer(t, context_->usb_dev, static_cast<unsigned char>(context_->out_ep),
+                              buffers_[i].data(), kTransferSize, done, this, 0);
+    if (libusb_submit_transfer(t) == 0) {
+      ++reading_;
+    } else {
+      gone_ = true;
+    }
+  }
+}
+
+// Completes the transfers (and any other call's) until the handle closes and none is left.
+void Device::HandleEvents() {
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mu_);
-      if (stopping_) return;
+      if (stopping_ && reading_ == 0) return;
     }
-    int length = 0;
-    const int result = libusb_bulk_transfer(context_->usb_dev, context_->out_ep, transfer.data(),
-                                            kTransferSize, &length, kReaderWakeMs);
-    Append(transfer.data(), length);
-    if (Fatal(result)) {
-      std::lock_guard<std::mutex> lock(mu_);
-      gone_ = true;
-      changed_.notify_all();
-      return;
-    }
+    timeval wake{0, kEventWakeUs};
+    libusb_handle_events_timeout_completed(context_->usb_ctx, &wake, nullptr);
   }
+}
+
+// A transfer came back: its data goes to the receive buffer, and it waits again, unless the
+// handle is closing or the chip is gone.
+void Device::Received(libusb_transfer* transfer) {
+  Append(transfer->buffer, transfer->actual_length);
+  std::lock_guard<std::mutex> lock(mu_);
+  const bool ok = transfer->status == LIBUSB_TRANSFER_COMPLETED ||
+                  transfer->status == LIBUSB_TRANSFER_TIMED_OUT;
+  if (!stopping_ && ok && libusb_submit_transfer(transfer) == 0) return;
+  if (!stopping_) gone_ = true;
+  --reading_;
+  changed_.notify_all();
 }
 
 // The data of a transfer's packets, without their status bytes.
@@ -165,8 +207,8 @@ FT_STATUS Device::Write(const uint8_t* data, DWORD length, DWORD* written) {
 }
 
 bool Device::ResetRequest(uint16_t value) {
-  return libusb_control_transfer(context_->usb_dev, FTDI_DEVICE_OUT_REQTYPE, SIO_RESET_REQUEST,
-                                 value, static_cast<uint16_t>(context_->index), nullptr, 0,
+  return libusb_control_transfer(context_->usb_dev, kVendorOut, SIO_RESET_REQUEST, value,
+                                 static_cast<uint16_t>(context_->index), nullptr, 0,
                                  kControlTimeoutMs) == 0;
 }
 
@@ -229,9 +271,9 @@ bool Device::ReadConfig(std::vector<uint16_t>& words) {
 // the configuration area's addresses.
 bool Device::WriteWord(size_t address, uint16_t value) {
   uint16_t back = 0;
-  return libusb_control_transfer(context_->usb_dev, FTDI_DEVICE_OUT_REQTYPE,
-                                 SIO_WRITE_EEPROM_REQUEST, value, static_cast<uint16_t>(address),
-                                 nullptr, 0, kControlTimeoutMs) == 0 &&
+  return libusb_control_transfer(context_->usb_dev, kVendorOut, SIO_WRITE_EEPROM_REQUEST, value,
+                                 static_cast<uint16_t>(address), nullptr, 0,
+                                 kControlTimeoutMs) == 0 &&
          ftdi_read_eeprom_location(context_, static_cast<int>(address), &back) == 0 &&
          back == value;
 }

@@ -1,6 +1,6 @@
-// One open chip: the libftdi context that opened it, a reader thread that keeps taking what the
-// chip sends into a receive buffer (as FTDI's driver does, so that the queue status is true),
-// and the chip's EEPROM user area.
+// One open chip: the libftdi context that opened it, reads always waiting on the chip that take
+// what it sends into a receive buffer (as FTDI's driver's do, so that the queue status is true),
+// with a thread of the handle's own that completes them, and the chip's EEPROM user area.
 #ifndef KORVELAN380_DRIVERS_FTDI_DEVICE_H
 #define KORVELAN380_DRIVERS_FTDI_DEVICE_H
 
@@ -16,6 +16,7 @@
 #include "user_area.h"
 
 struct ftdi_context;
+struct libusb_transfer;
 
 namespace korvelan380::ftdi {
 
@@ -49,7 +50,9 @@ class Device {
   FT_STATUS WriteUserArea(const uint8_t* data, DWORD length);
 
  private:
-  void ReaderLoop();
+  void StartReading();
+  void HandleEvents();
+  void Received(libusb_transfer* transfer);
   void Append(const uint8_t* transfer, int length);
   bool Gone();
   bool ReadConfig(std::vector<uint16_t>& words);
@@ -69,8 +72,12 @@ class Device {
   bool gone_ = false;        // the chip was unplugged or failed: calls fail with FT_IO_ERROR
   bool closing_ = false;
   bool stopping_ = false;
+  int reading_ = 0;  // transfers submitted and not yet finished
 
-  std::thread reader_;
+  // The reads that wait on the chip, made once, and the thread that completes them.
+  std::vector<libusb_transfer*> transfers_;
+  std::vector<std::vector<uint8_t>> buffers_;
+  std::thread events_;
 };
 
 }  // namespace korvelan380::ftdi

@@ -1,10 +1,13 @@
-// Unloading the library with a module connected closes it on FTDI's driver too: the chip's node
-// is released, and the library loaded again connects it afresh.
+// Unloading the library with a module connected closes it on FTDI's driver too, and on the open
+// backend with KORVELAN380_DRIVER=open (driver_under_test.h): the chip's node is released, and
+// the library loaded again connects it afresh.
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 
+#include "driver_under_test.h"
 #include "korvelan380.h"
 #include "korvelan380_ftdi_chips.h"
 
@@ -30,8 +33,9 @@ bool ClosedSoon() {
 }  // namespace
 
 int main() {
-  if (access(KORVELAN380_VENDOR_DRIVER, F_OK) != 0) {
-    std::printf("skipped: FTDI's driver was not fetched\n");
+  const std::string missing = korvelan380::test::DriverMissing();
+  if (!missing.empty()) {
+    std::printf("skipped: %s\n", missing.c_str());
     return 77;
   }
   kft_attach("7");
