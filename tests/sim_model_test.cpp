@@ -616,7 +616,9 @@ TEST_F(SimTest, DerivedOutputErrorsRepeatForASerialAndDifferBetweenSerials) {
       positive |= e.offsetCodes > 0;
       negative |= e.offsetCodes < 0;
       // A unipolar range's 0 V must be a code the record's unsigned offset can name.
-      if (entry % 7 >= 4) EXPECT_GT(e.offsetCodes, 0.0) << "entry " << int{entry};
+      if (entry % 7 >= 4) {
+        EXPECT_GT(e.offsetCodes, 0.0) << "entry " << int{entry};
+      }
       if (serial == kSerial) {
         first.push_back(e);
       } else {

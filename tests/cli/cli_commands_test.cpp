@@ -660,9 +660,10 @@ class Adjust : public CliTest {
   }
 };
 
+// The module as it comes, with the errors its serial number gives it.
 TEST_F(Adjust, SimulatedMeterBringsEveryPairWithinOneLsbAndTheStoredRecordKeepsIt) {
-  GiveOutputErrors();
-  EXPECT_GT(WorstErrorLsb(), 4.0);
+  Ok({"info"});
+  EXPECT_GT(WorstErrorLsb(), 2.0);
   const json run = Ok({"calib", "adjust", "--meter", "sim", "--save", "--json"}).Json();
   EXPECT_EQ(run["saved"], true);
   ASSERT_EQ(run["adjusted"].size(), 14u);
