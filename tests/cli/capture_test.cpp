@@ -286,13 +286,14 @@ TEST_F(Capture, TraceAsDataHasTheRoundTripsAndTheSummary) {
 
 TEST_F(Capture, DoctorTimesReadsOfTheInitialisedFlag) {
   const Output o = Exec("--sim --json doctor --timing");
-  ASSERT_EQ(o.exit, 0) << o.err;
   const json doc = json::parse(o.out);
+  // Whether the round trips count as slow is the machine's to say (a loaded one under Wine may
+  // pass 4 ms); the exit status must follow that verdict, and no read may fail.
+  EXPECT_EQ(o.exit, doc["slow"] == true ? 1 : 0) << o.err << o.out;
   const json& own = doc["chip_setting"];
   EXPECT_EQ(own["reads"], 100);
   EXPECT_EQ(own["failed"], 0);
   EXPECT_LE(own["median_ms"].get<double>(), own["p99_ms"].get<double>());
-  EXPECT_EQ(doc["slow"], false);
 }
 
 // The file format round trip: every field, and serial numbers with any bytes in them.
